@@ -1,0 +1,6 @@
+#pragma once
+
+#include "link/state.h"
+
+Message LogIn();
+void SendGoodbye();

@@ -1,0 +1,29 @@
+// Process-wide state shared by the link, download, upload and ui code. One
+// UI thread owns all of it; nothing here is locked.
+#pragma once
+
+#include "platform/win32.h"
+
+constexpr int kPathUnits = MAX_PATH;    // 260 UTF-16 units, terminator included
+constexpr int kBufferBytes = 4097;      // packet and line buffers: 4096 + a zero byte
+constexpr DWORD kNoPin = 10000;         // current PIN when none is known
+
+extern HANDLE g_port;                   // open serial port, INVALID_HANDLE_VALUE when closed
+extern BYTE* g_packet;                  // current response frame / upload work area
+extern BYTE* g_lineBuffer;              // line reader window
+extern DWORD g_currentPin;
+extern DWORD g_installationKey;
+extern WCHAR g_driverKeyPath[kPathUnits];  // relative to HKEY_LOCAL_MACHINE; empty = none
+extern WCHAR g_portName[kPathUnits];
+extern WCHAR g_lastPath[kPathUnits];
+extern bool g_connected;                // a listing has been fetched
+extern HWND g_mainWindow;               // owner of dialogs (null in the command line)
+extern HWND g_listView;                 // the listing
+
+// Allocates the two 4097-byte buffers once (later calls do nothing) and resets
+// the rest of the state to its start-up values.
+void InitProcessState();
+
+// An operation step's result: null is success, L"" a silent stop (cancelled
+// PIN entry), anything else a message for the user.
+typedef const WCHAR* Message;
