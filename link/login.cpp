@@ -1,0 +1,35 @@
+#include "link/login.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/frame.h"
+#include "link/messages.h"
+#include "link/pin_store.h"
+
+// The handset answers both log-in requests with exactly "OK". The terminator
+// takes part in the comparison, so "OK\r\n" does not pass. A receive that
+// failed may have left the bytes of an earlier reply behind, so it never
+// passes either.
+static bool ReceivedOk() {
+  const int total = ReceiveResponse(kWholeFrame);
+  return total >= 0 && std::memcmp(ResponsePayload(), "OK", 3) == 0;
+}
+
+Message LogIn() {
+  SendRequest(kHello, "1");
+  if (!ReceivedOk()) return MSG_NOT_STANDBY;
+
+  // Four digits whatever was typed: 7 goes out as "0007", 123456 as "3456".
+  char digits[12];
+  std::snprintf(digits, sizeof(digits), "%04d", static_cast<int>(g_currentPin % 10000u));
+  SendRequest(kPin, digits);
+  if (ReceivedOk()) return nullptr;
+
+  // Forget the refused PIN everywhere so that the next connection asks again.
+  g_currentPin = kNoPin;
+  DeleteStoredPin();
+  return MSG_WRONG_PIN;
+}
+
+void SendGoodbye() { SendRequest(kGoodbye, ""); }

@@ -1,0 +1,35 @@
+#include "link/operation.h"
+
+#include "download/listing.h"
+#include "link/frontend.h"
+#include "link/login.h"
+#include "link/messages.h"
+#include "link/port.h"
+
+constexpr int kResultMode = 0;
+constexpr int kKeepOpenMode = 1;
+
+Message RunOperation(Transfer transfer, void* context, bool busy) {
+  Message message = OpenHandsetPort();
+  if (message) {
+    // An empty text (PIN entry cancelled) shows nothing.
+    ShowStatus(message, kResultMode);
+    return message;
+  }
+  if (busy) ShowStatus(MSG_BUSY, kKeepOpenMode);
+  message = LogIn();
+  if (!message) message = transfer(context);
+  // Once the port is open the handset always hears goodbye, whatever failed.
+  SendGoodbye();
+  ClosePort();
+  ShowStatus(message, kResultMode);
+  return message;
+}
+
+static Message FetchListingTransfer(void*) { return FetchListing(); }
+
+Message GetListingCommand() {
+  g_connected = false;
+  if (g_listView) SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  return RunOperation(FetchListingTransfer, nullptr, false);
+}
