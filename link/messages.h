@@ -39,6 +39,9 @@
 #define MSG_CHECK_NUMBER_DUPLICATE L"チェック:番号が重複"
 #define MSG_CHECK_FOLDER_RANGE L"チェック:フォルダは00～19"
 #define MSG_CHECK_TOO_MANY L"チェック:100件を超過"
+#define MSG_CHECK_NAME_TOO_LONG L"チェック:ファイル名が長すぎます"
+#define MSG_CHECK_NAME_CHARS L"チェック:ファイル名に使えない文字があります"
+#define MSG_CHECK_TOO_LARGE L"チェック:ファイルが大きすぎます"
 
 // commands
 #define MSG_BUSY L"通信中です"
