@@ -3,8 +3,13 @@
 #include "link/state.h"
 
 // Upload kinds as the destination dialog returns them.
-enum UploadKind { kUploadCancel = 0, kUploadFile = 1, kUploadBookmarks = 2, kUploadAddressBook = 3,
-                  kUploadMail = 4 };
+enum UploadKind {
+  kUploadCancel = 0,
+  kUploadFile = 1,
+  kUploadBookmarks = 2,
+  kUploadAddressBook = 3,
+  kUploadMail = 4
+};
 
 int CategoryOfName(const WCHAR* name);  // 0..4 by extension
 UploadKind DefaultUploadKind(const WCHAR* fileName);

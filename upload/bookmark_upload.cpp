@@ -1,0 +1,171 @@
+// The bookmark file into the handset's bookmarks: every line checked first,
+// then one field record per entry.
+#include "link/frame.h"
+#include "link/messages.h"
+#include "upload/line_reader.h"
+#include "upload/upload.h"
+#include "upload/upload_io.h"
+
+constexpr int kMaxEntries = 100;
+constexpr int kNumberSlots = 100;  // memory numbers 00..99
+constexpr int kMaxFolder = 19;
+constexpr int kRecordOverhead = 1 + 4 * kFieldHeaderBytes + 2 + 2;  // all but title and URL
+
+namespace {
+
+struct Entry {
+  int folder;
+  int number;  // -1: none stated in the file
+  const BYTE* title;
+  DWORD titleLength;
+  const BYTE* url;
+  DWORD urlLength;
+};
+
+// Any byte below 32 ends a field; Shift-JIS bytes from 128 up are text.
+inline bool IsControl(BYTE b) { return b < 32; }
+inline bool IsDigit(BYTE b) { return b >= '0' && b <= '9'; }
+
+// Digits from p as a number held at a ceiling, so that a long digit run reads
+// as out of range rather than overflowing.
+int ReadDigits(const BYTE*& p) {
+  long long value = 0;
+  while (IsDigit(*p)) {
+    if (value <= 0x7FFFFFFF) value = value * 10 + (*p - '0');
+    ++p;
+  }
+  return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value);
+}
+
+const BYTE* SkipTabs(const BYTE* p) {
+  while (*p == '\t') ++p;
+  return p;
+}
+
+const BYTE* SkipText(const BYTE* p) {
+  while (!IsControl(*p)) ++p;
+  return p;
+}
+
+const Message kSkipLine = L"";  // blank or comment: not an entry
+
+// Reads one line by the file's rules, checking in the order the user is told
+// about. The used-number table and the entry count are the caller's.
+Message ParseEntry(const char* line, Entry* e) {
+  const BYTE* p = reinterpret_cast<const BYTE*>(line);
+  while (*p == ' ' || *p == '\t') ++p;
+  if (IsControl(*p) || *p == ';') return kSkipLine;
+  if (!IsDigit(*p)) return MSG_CHECK_FORMAT;
+  e->folder = ReadDigits(p);
+  if (e->folder > kMaxFolder) return MSG_CHECK_FOLDER_RANGE;
+  if (*p != '\t') return MSG_CHECK_FORMAT;
+  p = SkipTabs(p);
+  if (IsControl(*p)) return MSG_CHECK_FORMAT;
+  const BYTE* first = p;
+  p = SkipText(p);
+  const DWORD firstLength = static_cast<DWORD>(p - first);
+  if (*p != '\t') return MSG_CHECK_FORMAT;
+  p = SkipTabs(p);
+  if (IsControl(*p)) return MSG_CHECK_FORMAT;
+  const BYTE* second = p;
+  p = SkipText(p);
+  const DWORD secondLength = static_cast<DWORD>(p - second);
+  if (*p == '\t') p = SkipTabs(p);
+
+  if (IsControl(*p)) {  // two text fields: title and URL, no number
+    e->number = -1;
+    e->title = first;
+    e->titleLength = firstLength;
+    e->url = second;
+    e->urlLength = secondLength;
+  } else {  // three: the first is the memory number
+    const BYTE* digits = first;
+    const int number = ReadDigits(digits);
+    if (digits != first + firstLength || digits == first) return MSG_CHECK_FORMAT;
+    if (number >= kNumberSlots) return MSG_CHECK_NUMBER_RANGE;
+    e->number = number;
+    e->title = second;
+    e->titleLength = secondLength;
+    e->url = p;
+    e->urlLength = static_cast<DWORD>(SkipText(p) - p);
+  }
+  // The record is built whole in the packet buffer.
+  if (kRecordOverhead + e->titleLength + e->urlLength > static_cast<DWORD>(kBufferBytes))
+    return MSG_CHECK_FORMAT;
+  return nullptr;
+}
+
+DWORD BuildRecord(const Entry& e) {
+  const char number[2] = {static_cast<char>('0' + e.number / 10),
+                          static_cast<char>('0' + e.number % 10)};
+  const char folder[2] = {static_cast<char>('0' + e.folder / 10),
+                          static_cast<char>('0' + e.folder % 10)};
+  BYTE* p = g_packet;
+  *p++ = kRecordStart;
+  p = PutField(p, 1, 2, e.title, e.titleLength);
+  p = PutField(p, 2, 1, e.url, e.urlLength);
+  p = PutField(p, 3, 1, number, 2);
+  p = PutField(p, 4, 2, folder, 2);
+  return static_cast<DWORD>(p - g_packet);
+}
+
+// Every line must pass before anything is sent. Marks the stated numbers.
+Message Validate(HANDLE file, bool* used) {
+  int entries = 0;
+  ReadLine(nullptr);
+  while (const char* line = ReadLine(file)) {
+    Entry e;
+    const Message m = ParseEntry(line, &e);
+    if (m == kSkipLine) continue;
+    if (m) return m;
+    if (e.number >= 0) {
+      if (used[e.number]) return MSG_CHECK_NUMBER_DUPLICATE;
+      used[e.number] = true;
+    }
+    if (++entries > kMaxEntries) return MSG_CHECK_TOO_MANY;
+  }
+  return nullptr;
+}
+
+// The send pass; true when the handset accepted every record.
+bool SendEntries(HANDLE file, const bool* used) {
+  int cursor = 0;  // numbers below it were given out or passed over
+  ReadLine(nullptr);
+  while (const char* line = ReadLine(file)) {
+    Entry e;
+    const Message m = ParseEntry(line, &e);
+    if (m == kSkipLine) continue;
+    if (m) return false;  // the file changed under us
+    if (e.number < 0) {
+      while (cursor < kNumberSlots && used[cursor]) ++cursor;
+      if (cursor >= kNumberSlots) return false;
+      e.number = cursor++;
+    }
+    const DWORD length = BuildRecord(e);
+    SendHeader(kBookmarkRecord, length);
+    if (!WritePortAll(g_packet, length)) return false;
+    ReceiveResponse(kWholeFrame);
+    if (!ReplyAccepted()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Message UploadBookmarks(const WCHAR* path) {
+  HANDLE file = OpenForUpload(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  bool used[kNumberSlots] = {};
+  if (Message m = Validate(file, used)) {
+    CloseHandle(file);
+    return m;
+  }
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+
+  ExchangeUnchecked(kBookmarkStart, "13");
+  ExchangeUnchecked(kBookmarkPrepare, "");
+  const bool sent = SendEntries(file, used);
+  CloseHandle(file);
+  ExchangeUnchecked(kBookmarkEnd, "");
+  return sent ? nullptr : MSG_UPLOAD_FAILED;
+}

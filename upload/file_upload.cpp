@@ -1,0 +1,98 @@
+// An ordinary local file into the handset, in the category its name selects.
+#include <cwchar>
+
+#include "download/listing.h"
+#include "link/frame.h"
+#include "link/messages.h"
+#include "upload/upload.h"
+#include "upload/upload_io.h"
+
+// Each list is its extensions back to back, every one with its dot.
+static const WCHAR* const kExtensionLists[kCategoryCount] = {
+    L".jpg.jpeg.jpe.bmp.gif.png",
+    L".midi.mid.dxm.adp",
+    L".htm.html.shtml.css.xht.xhtm.xhtml.wml.js.xml",
+    L".vcf",
+    L"",
+};
+constexpr int kOtherCategory = 4;
+
+constexpr int kNameBytes = 260;  // the ANSI name, its terminator included
+// name, TAB, the longest wire name, TAB, terminator
+constexpr int kNameHeaderBytes = kNameBytes + 1 + 5 + 1;
+
+int CategoryOfName(const WCHAR* name) {
+  const std::size_t n = std::wcslen(name);
+  int result = kOtherCategory;
+  // Every extension is tried; a later match wins.
+  for (int index = 0; index < kCategoryCount; ++index) {
+    const WCHAR* ext = kExtensionLists[index];
+    while (*ext) {
+      std::size_t k = 1;
+      while (ext[k] && ext[k] != L'.') ++k;
+      if (n >= k && _wcsnicmp(name + n - k, ext, k) == 0) result = index;
+      ext += k;
+    }
+  }
+  return result;
+}
+
+// The handset file name in the ANSI code page, TAB, wire name, TAB. Names that
+// do not fit or hold characters the code page lacks are refused: the handset
+// would store a name other than the one the user gave.
+static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* header,
+                               DWORD* length) {
+  BOOL lossy = FALSE;
+  const int need =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
+  if (need <= 0 || lossy) return MSG_CHECK_NAME_CHARS;
+  if (need > kNameBytes) return MSG_CHECK_NAME_TOO_LONG;
+  lossy = FALSE;
+  const int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, header, kNameBytes,
+                                      nullptr, &lossy);
+  if (got <= 0 || lossy) return MSG_CHECK_NAME_CHARS;
+  DWORD p = static_cast<DWORD>(got - 1);
+  header[p++] = '\t';
+  for (const char* w = wireName; *w; ++w) header[p++] = *w;
+  header[p++] = '\t';
+  header[p] = 0;
+  *length = p;
+  return nullptr;
+}
+
+Message UploadFile(const WCHAR* path, const WCHAR* name) {
+  const int category = CategoryOfName(name);
+  char header[kNameHeaderBytes + 1];
+  DWORD headerLength = 0;
+  if (Message m = BuildNameHeader(name, kCategories[category].wireName, header, &headerLength))
+    return m;
+
+  HANDLE file = OpenForUpload(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD size = GetFileSize(file, &high);
+  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    CloseHandle(file);
+    return MSG_FILE_OPEN_ERROR;
+  }
+  // The frame's length field holds the name header, the file and itself.
+  if (high != 0 || size > kMaxPayload - headerLength) {
+    CloseHandle(file);
+    return MSG_CHECK_TOO_LARGE;
+  }
+
+  SendHeader(kFileUpload, headerLength + size);
+  DWORD written = 0;
+  if (!WriteFile(g_port, header, headerLength, &written, nullptr) || written != headerLength) {
+    CloseHandle(file);
+    return MSG_COMM_HEADER;
+  }
+  const bool streamed = StreamFileToPort(file, size);
+  CloseHandle(file);
+  // A stream cut short cannot meet the announced length; the handset's reply
+  // would not come.
+  if (!streamed) return MSG_UPLOAD_FAILED;
+  ReceiveResponse(kWholeFrame);
+  return ReplyAccepted() ? nullptr : MSG_UPLOAD_FAILED;
+}

@@ -1,0 +1,139 @@
+// One mail file into the handset as a light mail or a mail: the header lines
+// become the record head, the body follows it straight from the file.
+#include <cstring>
+
+#include "link/frame.h"
+#include "link/messages.h"
+#include "upload/line_reader.h"
+#include "upload/upload.h"
+#include "upload/upload_io.h"
+
+namespace {
+
+constexpr char kLightKey[] = "X-PORIKA-LIGHT:";
+constexpr char kMailKey[] = "X-PORIKA-MAIL:";
+
+inline bool IsControl(BYTE b) { return b < 32; }
+inline bool IsLineEnd(BYTE b) { return b == '\r' || b == '\n' || b == 0; }
+
+// The record head grows in the packet buffer; `reserve` bytes stay free for
+// the field heads still to come, so the head always fits whole.
+struct Head {
+  DWORD length;
+  bool fits;
+};
+
+void Append(Head* head, BYTE tag, const BYTE* data, DWORD n, DWORD reserve) {
+  if (!head->fits || head->length + kFieldHeaderBytes + n + reserve > kBufferBytes) {
+    head->fits = false;
+    return;
+  }
+  PutField(g_packet + head->length, tag, 1, data, n);
+  head->length += kFieldHeaderBytes + n;
+}
+
+// Values 1 to 4 of the header line, from behind its key. False when a comma
+// is missing or value 4 ends at a control byte other than a line end.
+bool ReadHeaderValues(const BYTE* p, Head* head, int fieldsAfter) {
+  while (*p == ' ') ++p;
+  for (BYTE tag = 1; tag <= 3; ++tag) {
+    const BYTE* value = p;
+    while (!IsControl(*p) && *p != ',') ++p;
+    if (*p != ',') return false;
+    Append(head, tag, value, static_cast<DWORD>(p - value),
+           static_cast<DWORD>((4 - tag + fieldsAfter) * kFieldHeaderBytes));
+    ++p;
+  }
+  const BYTE* value = p;
+  while (!IsControl(*p)) ++p;
+  if (!IsLineEnd(*p)) return false;
+  Append(head, 4, value, static_cast<DWORD>(p - value),
+         static_cast<DWORD>(fieldsAfter * kFieldHeaderBytes));
+  return true;
+}
+
+// A one-line value of a light mail: up to its first CR, LF or zero byte.
+DWORD OneLineLength(const char* line) {
+  DWORD n = 0;
+  while (!IsLineEnd(static_cast<BYTE>(line[n]))) ++n;
+  return n;
+}
+
+// Reads the header lines into the record head. Returns the group of the
+// request (4 light mail, 5 mail), or 0 when the file is no mail file.
+int ReadHeader(HANDLE file, Head* head) {
+  ReadLine(nullptr);
+  const char* line = ReadLine(file);
+  if (!line) return 0;
+  int group;
+  const BYTE* p;
+  if (std::strncmp(line, kLightKey, sizeof kLightKey - 1) == 0) {
+    group = 4;
+    p = reinterpret_cast<const BYTE*>(line) + sizeof kLightKey - 1;
+  } else if (std::strncmp(line, kMailKey, sizeof kMailKey - 1) == 0) {
+    group = 5;
+    p = reinterpret_cast<const BYTE*>(line) + sizeof kMailKey - 1;
+  } else {
+    return 0;
+  }
+  g_packet[0] = kRecordStart;
+  head->length = 1;
+  head->fits = true;
+  // Fields after value 4: two one-line values and the body, or the body.
+  const int fieldsAfter = group == 4 ? 3 : 1;
+  if (!ReadHeaderValues(p, head, fieldsAfter)) return 0;
+  if (group == 4) {
+    line = ReadLine(file);
+    if (!line || !IsLineEnd(static_cast<BYTE>(line[0]))) return 0;
+    for (BYTE tag = 5; tag <= 6; ++tag) {
+      line = ReadLine(file);
+      if (!line) return 0;
+      Append(head, tag, reinterpret_cast<const BYTE*>(line), OneLineLength(line),
+             static_cast<DWORD>((7 - tag) * kFieldHeaderBytes));
+    }
+  }
+  // The body's offset is known only while the header stayed in the first
+  // window; a header line cut at the window's end would be misread too.
+  if (!head->fits || !LinesWithinFirstWindow()) return 0;
+  return group;
+}
+
+}  // namespace
+
+Message UploadMail(const WCHAR* path) {
+  HANDLE file = OpenForUpload(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  Head head = {0, false};
+  const int group = ReadHeader(file, &head);
+  if (group == 0) {
+    CloseHandle(file);
+    return MSG_CHECK_FORMAT;
+  }
+
+  const DWORD bodyStart = static_cast<DWORD>(LineReadPosition());
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD size = GetFileSize(file, &high);
+  if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) ||
+      SetFilePointer(file, static_cast<LONG>(bodyStart), nullptr, FILE_BEGIN) != bodyStart) {
+    CloseHandle(file);
+    return MSG_FILE_OPEN_ERROR;
+  }
+  if (high != 0 || size - bodyStart > kMaxPayload - (head.length + kFieldHeaderBytes)) {
+    CloseHandle(file);
+    return MSG_CHECK_TOO_LARGE;
+  }
+  const DWORD body = size - bodyStart;
+  const BYTE tag = group == 4 ? 7 : 5;
+  const BYTE type = group == 4 ? 2 : 3;
+  PutFieldHead(g_packet + head.length, tag, type, body);
+  const DWORD headLength = head.length + kFieldHeaderBytes;
+
+  const Request request = group == 4 ? kLightMailUpload : kMailUpload;
+  SendHeader(request, headLength + body);
+  const bool sent = WritePortAll(g_packet, headLength) && StreamFileToPort(file, body);
+  CloseHandle(file);
+  if (!sent) return MSG_UPLOAD_FAILED;
+  ReceiveResponse(kWholeFrame);
+  return ReplyAccepted() ? nullptr : MSG_UPLOAD_FAILED;
+}

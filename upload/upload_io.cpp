@@ -1,0 +1,48 @@
+#include "upload/upload_io.h"
+
+#include "link/frontend.h"
+
+HANDLE OpenForUpload(const WCHAR* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool ReplyAccepted() { return g_packet[12] == '0' && g_packet[13] == 0; }
+
+void ExchangeUnchecked(Request request, const char* payload) {
+  SendRequest(request, payload);
+  ReceiveResponse(kWholeFrame);
+}
+
+BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length) {
+  *dst++ = kFieldStart;
+  *dst++ = tag;
+  *dst++ = type;
+  *dst++ = static_cast<BYTE>(length);
+  *dst++ = static_cast<BYTE>(length >> 8);
+  *dst++ = static_cast<BYTE>(length >> 16);
+  *dst++ = static_cast<BYTE>(length >> 24);
+  return dst;
+}
+
+BYTE* PutField(BYTE* dst, BYTE tag, BYTE type, const void* data, DWORD length) {
+  dst = PutFieldHead(dst, tag, type, length);
+  const BYTE* src = static_cast<const BYTE*>(data);
+  for (DWORD i = 0; i < length; ++i) *dst++ = src[i];
+  return dst;
+}
+
+bool StreamFileToPort(HANDLE file, DWORD size) {
+  DWORD remaining = size;
+  while (remaining > 0) {
+    const DWORD want = remaining < kMaxPiece ? remaining : static_cast<DWORD>(kMaxPiece);
+    DWORD got = 0;
+    // A file that yields nothing before its size is reached has shrunk or
+    // failed; waiting for more would never end.
+    if (!ReadFile(file, g_packet, want, &got, nullptr) || got == 0 || got > want) return false;
+    remaining -= got;
+    if (!WritePortAll(g_packet, got)) return false;
+    ShowProgress(size - remaining, size);
+  }
+  return true;
+}

@@ -1,0 +1,29 @@
+// What the uploads share: opening the local file, the handset's acceptance
+// reply, field heads, and streaming a file through the packet buffer.
+#pragma once
+
+#include "download/field_record.h"
+#include "link/frame.h"
+#include "link/state.h"
+
+// Read-only with read sharing; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenForUpload(const WCHAR* path);
+
+// The response now in the packet buffer carries exactly the text "0".
+bool ReplyAccepted();
+
+// Sends a request whose reply is read but not looked at.
+void ExchangeUnchecked(Request request, const char* payload);
+
+// Writes a field's head (and its data, when given) at dst; returns the end.
+BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length);
+BYTE* PutField(BYTE* dst, BYTE tag, BYTE type, const void* data, DWORD length);
+
+// Copies `size` bytes from the file's current position to the port, in pieces
+// of at most 4096 bytes through the packet buffer. False when the file runs
+// dry before `size` bytes or the port stops taking bytes.
+bool StreamFileToPort(HANDLE file, DWORD size);
+
+// The payload of a header-only request must fit its 32-bit length field with
+// the 4 bytes that the field counts itself.
+constexpr DWORD kMaxPayload = 0xFFFFFFFFu - 4;
