@@ -10,5 +10,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+# Each build tree gets a Wine prefix of its own (build/<tree>/wine): test runs
+# of different trees never share COM ports or registry keys.
+get_filename_component(PALVO_SCRIPTS_DIR ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PALVO_SCRIPTS_DIR}/wine-run.sh --wine-dir ${CMAKE_BINARY_DIR}/wine)
 add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601)
