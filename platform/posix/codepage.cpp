@@ -1,0 +1,192 @@
+// WideCharToMultiByte / MultiByteToWideChar as Win32 has them, with CP_ACP
+// being Shift-JIS (code page 932) as on the Japanese handhelds, and CP_UTF8.
+// Contract: a length of -1 means zero-terminated, terminator counted; an
+// output size of 0 asks for the size needed; a too-small output fails with
+// ERROR_INSUFFICIENT_BUFFER. A character code page 932 lacks becomes the
+// default character ('?' unless given) and sets *usedDefault (there is no
+// best-fit mapping). Bytes that are no Shift-JIS character become U+30FB (a
+// lead byte without its proper trail; the code page's own default character)
+// or '?' (a stray byte that cannot start a character), unless
+// MB_ERR_INVALID_CHARS asks for failure with ERROR_NO_UNICODE_TRANSLATION.
+// The conversion tables are iconv's ("CP932"); one converter per direction and
+// thread, opened on first use.
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/posix_internal.h"
+
+#define CP_OEMCP_ 1u
+#define CP_THREAD_ACP_ 3u
+#define CP_SHIFT_JIS_ 932u
+#define CP_UTF8_ 65001u
+#define WC_ERR_INVALID_CHARS_ 0x80u
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+struct Converters {
+  iconv_t open[4] = {kNoConverter, kNoConverter, kNoConverter, kNoConverter};
+  ~Converters() {
+    for (iconv_t cd : open)
+      if (cd != kNoConverter) ::iconv_close(cd);
+  }
+};
+thread_local Converters t_converters;
+
+// The converter for a code page and direction, reset to its initial state;
+// kNoConverter with ERROR_INVALID_PARAMETER for a code page we do not have.
+iconv_t Converter(UINT codePage, bool toMulti, bool* utf8) {
+  *utf8 = codePage == CP_UTF8_;
+  if (!*utf8 && codePage != CP_ACP && codePage != CP_OEMCP_ && codePage != CP_THREAD_ACP_ &&
+      codePage != CP_SHIFT_JIS_) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kNoConverter;
+  }
+  iconv_t& cd = t_converters.open[(*utf8 ? 2 : 0) + (toMulti ? 1 : 0)];
+  if (cd == kNoConverter) {
+    const char* multi = *utf8 ? "UTF-8" : "CP932";
+    cd = toMulti ? ::iconv_open(multi, "WCHAR_T") : ::iconv_open("WCHAR_T", multi);
+    if (cd == kNoConverter) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return kNoConverter;
+    }
+  }
+  ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return cd;
+}
+
+// Where converted output goes: the caller's buffer, or (when it only asks
+// for the size) a small scratch area that is counted and reused.
+struct Output {
+  char* next;
+  std::size_t left;
+  bool counting;
+  std::size_t counted = 0;
+  alignas(WCHAR) char scratch[256];
+
+  Output(void* buffer, std::size_t bytes) : counting(bytes == 0) {
+    next = counting ? scratch : static_cast<char*>(buffer);
+    left = counting ? sizeof scratch : bytes;
+  }
+  // Makes room after E2BIG; false when the caller's buffer is full.
+  bool Drain() {
+    if (!counting) return false;
+    counted += static_cast<std::size_t>(next - scratch);
+    next = scratch;
+    left = sizeof scratch;
+    return true;
+  }
+  bool Put(const void* bytes, std::size_t n) {
+    if (left < n && !Drain()) return false;
+    std::memcpy(next, bytes, n);
+    next += n;
+    left -= n;
+    return true;
+  }
+  std::size_t Total(const void* start) const {
+    return counting ? counted + static_cast<std::size_t>(next - scratch)
+                    : static_cast<std::size_t>(next - static_cast<const char*>(start));
+  }
+};
+
+bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+}  // namespace
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR multi,
+                        int multiLength, LPCSTR defaultChar, BOOL* usedDefault) {
+  if (usedDefault) *usedDefault = FALSE;
+  if (!wide || wideLength == 0 || wideLength < -1 || multiLength < 0 ||
+      (multiLength > 0 && !multi)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  bool utf8 = false;
+  iconv_t cd = Converter(codePage, true, &utf8);
+  if (cd == kNoConverter) return 0;
+  const std::size_t units = wideLength == -1 ? std::wcslen(wide) + 1 : wideLength;
+  const char* fallback = utf8 ? "\xEF\xBF\xBD" : (defaultChar && *defaultChar ? defaultChar : "?");
+  const std::size_t fallbackBytes = utf8 ? 3 : (fallback[1] && IsLeadByte(fallback[0]) ? 2 : 1);
+
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(wide));
+  std::size_t inLeft = units * sizeof(WCHAR);
+  Output out(multi, static_cast<std::size_t>(multiLength));
+  while (inLeft > 0) {
+    if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) {
+      if (out.Drain()) continue;
+      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      return 0;
+    }
+    // A character the code page lacks (or a value that is no character).
+    if (utf8 && (flags & WC_ERR_INVALID_CHARS_)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION_);
+      return 0;
+    }
+    if (!out.Put(fallback, fallbackBytes)) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      return 0;
+    }
+    if (usedDefault && !utf8) *usedDefault = TRUE;
+    in += sizeof(WCHAR);
+    inLeft -= sizeof(WCHAR);
+  }
+  const std::size_t total = out.Total(multi);
+  if (total > 0x7FFFFFFF) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    return 0;
+  }
+  return static_cast<int>(total);
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLength, LPWSTR wide,
+                        int wideLength) {
+  if (!multi || multiLength == 0 || multiLength < -1 || wideLength < 0 ||
+      (wideLength > 0 && !wide)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  bool utf8 = false;
+  iconv_t cd = Converter(codePage, false, &utf8);
+  if (cd == kNoConverter) return 0;
+  const std::size_t bytes = multiLength == -1 ? std::strlen(multi) + 1 : multiLength;
+
+  char* in = const_cast<char*>(multi);
+  std::size_t inLeft = bytes;
+  Output out(wide, static_cast<std::size_t>(wideLength) * sizeof(WCHAR));
+  while (inLeft > 0) {
+    if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) {
+      if (out.Drain()) continue;
+      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      return 0;
+    }
+    // EILSEQ, or EINVAL for a lead byte cut off at the end of the input.
+    if (flags & MB_ERR_INVALID_CHARS) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION_);
+      return 0;
+    }
+    const unsigned char b = static_cast<unsigned char>(*in);
+    const WCHAR replacement = utf8 ? 0xFFFD : IsLeadByte(b) ? 0x30FB : L'?';
+    std::size_t skip = 1;
+    if (!utf8 && IsLeadByte(b) && inLeft > 1) {
+      const unsigned char t = static_cast<unsigned char>(in[1]);
+      if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;  // unassigned pair
+    }
+    if (!out.Put(&replacement, sizeof replacement)) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      return 0;
+    }
+    in += skip;
+    inLeft -= skip;
+  }
+  const std::size_t total = out.Total(wide) / sizeof(WCHAR);
+  if (total > 0x7FFFFFFF) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    return 0;
+  }
+  return static_cast<int>(total);
+}
