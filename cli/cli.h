@@ -1,0 +1,47 @@
+// The command line's own helpers: text out to the terminal or a pipe, the
+// list view it runs the core against, and local paths in the program's form.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "link/state.h"
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// --- text (text.cpp) ---
+// UTF-8 of wide text (UTF-16 on Windows, UTF-32 on Linux). With sanitize,
+// control characters become '?': handset text must not drive the terminal
+// nor break a line-oriented output.
+std::string ToUtf8(const WCHAR* text, bool sanitize = false);
+// Wide text of UTF-8 bytes; malformed sequences become U+FFFD.
+std::wstring FromUtf8(const char* text);
+// Columns the text takes on a terminal (East Asian wide characters take two).
+int DisplayWidth(const WCHAR* text);
+bool IsTerminal(std::FILE* stream);
+// Writes text to stream: UTF-8 bytes, or the console's own wide output on a
+// Windows console.
+void WriteText(std::FILE* stream, const std::string& utf8);
+void WriteText(std::FILE* stream, const WCHAR* text);
+// "palvo: " + text + newline on stderr.
+void Complain(const WCHAR* text);
+
+// --- front end (frontend.cpp) ---
+// Ends a progress line still on the terminal, so the next output starts clean.
+void EndProgressLine();
+
+// --- host (host.cpp) ---
+// The list view the core fills and reads (g_listView); null when none can be made.
+HWND CreateListingView();
+// A path argument in the program's form: absolute, with backslashes. Empty
+// when it cannot be made.
+std::wstring ProgramPath(const WCHAR* argument);
+enum class PathKind { Missing, Folder, File, Other };
+PathKind KindOfPath(const std::wstring& programPath);
+// The folder part of a program path (up to, not including, its last backslash;
+// the root stays "\" or "C:\").
+std::wstring FolderOf(const std::wstring& programPath);
+bool MakeFolder(const std::wstring& programPath);

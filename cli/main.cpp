@@ -1,0 +1,430 @@
+// palvo: the handset's listing, downloads and uploads from a terminal, over
+// the same core and operation runner as the window program.
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "download/command.h"
+#include "download/listing.h"
+#include "link/operation.h"
+#include "link/pin_store.h"
+#include "upload/upload.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: palvo list [--tsv]\n"
+    "       palvo get [--to PATH] NAME...\n"
+    "       palvo get --all [--to DIR]\n"
+    "       palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
+    "       palvo --help\n";
+
+const char kHelp[] =
+    "palvo: the handset's files from the command line.\n"
+    "\n"
+    "palvo list [--tsv]\n"
+    "    Fetches the handset's listing and prints it: the rows bookmark.txt,\n"
+    "    address.txt and mail???.txt first, then the files, newest first.\n"
+    "    --tsv  one line per row, no header: icon, name, size and date separated\n"
+    "           by TABs, in UTF-8. Icons: 0 image, 1 music, 2 net, 3 card,\n"
+    "           4 other, 5 bookmarks, 6 address book, 7 mail.\n"
+    "\n"
+    "palvo get [--to PATH] NAME...\n"
+    "    Downloads the rows whose name is NAME, exactly as the listing shows it\n"
+    "    (quote mail???.txt for the shell). One row is saved as PATH, or under\n"
+    "    its own name when PATH is a folder or ends with \"/\". Several rows, or\n"
+    "    the mail row, are saved each under its own name in PATH if it is a\n"
+    "    folder, else in the folder PATH names a file in. Without --to: the\n"
+    "    current folder. The mail row writes mail000.txt onwards and first\n"
+    "    deletes the mail???.txt files already in that folder.\n"
+    "palvo get --all [--to DIR]\n"
+    "    Downloads every row into DIR (made when missing; default: the current\n"
+    "    folder): a full backup.\n"
+    "\n"
+    "palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
+    "    Uploads FILE. Its kind follows its name unless --kind says otherwise:\n"
+    "    bookmark.txt the bookmarks, address.txt the address book, mailNNN.txt\n"
+    "    a mail, anything else an ordinary file, stored under FILE's own name\n"
+    "    or NAME, in the category its extension selects. The listing is fetched\n"
+    "    again afterwards.\n"
+    "\n"
+    "The handset's driver and port are found through the registry. The PIN is\n"
+    "asked for once, on the terminal without echo (or read as a line from\n"
+    "standard input), and kept scrambled in the registry.\n"
+    "Progress of long transfers is shown on a terminal.\n"
+    "\n"
+    "Exit status: 0 done; 1 failed (the handset's or the program's message on\n"
+    "standard error; nothing when the PIN entry was ended); 2 usage error.\n";
+
+int UsageError(const std::wstring& problem) {
+  Complain(problem.c_str());
+  WriteText(stderr, kUsage);
+  return kExitUsage;
+}
+
+int Failure(const std::wstring& problem) {
+  Complain(problem.c_str());
+  return kExitFailed;
+}
+
+struct Arguments {
+  std::wstring command;
+  std::vector<std::wstring> operands;
+  bool tsv = false, all = false, help = false;
+  bool haveTo = false, haveKind = false, haveAs = false;
+  std::wstring to, kind, as;
+};
+
+// Options may stand anywhere after the command; "--" ends them. A value
+// follows its option as the next argument or after "=".
+bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* problem) {
+  bool optionsDone = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
+    if (optionsDone || arg.size() < 2 || arg[0] != L'-') {
+      if (a->command.empty()) {
+        a->command = arg;
+      } else {
+        a->operands.push_back(arg);
+      }
+      continue;
+    }
+    if (arg == L"--") {
+      optionsDone = true;
+      continue;
+    }
+    if (arg == L"--help" || arg == L"-h") {
+      a->help = true;
+      continue;
+    }
+    std::wstring name = arg, value;
+    const std::size_t eq = arg.find(L'=');
+    const bool inlineValue = eq != std::wstring::npos;
+    if (inlineValue) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+    }
+    if (name == L"--tsv" || name == L"--all") {
+      if (inlineValue) {
+        *problem = L"option " + name + L" takes no value";
+        return false;
+      }
+      (name == L"--tsv" ? a->tsv : a->all) = true;
+      continue;
+    }
+    bool* have;
+    std::wstring* target;
+    if (name == L"--to") {
+      have = &a->haveTo, target = &a->to;
+    } else if (name == L"--kind") {
+      have = &a->haveKind, target = &a->kind;
+    } else if (name == L"--as") {
+      have = &a->haveAs, target = &a->as;
+    } else {
+      *problem = L"unknown option " + name;
+      return false;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) {
+        *problem = L"option " + name + L" needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (*have) {
+      *problem = L"option " + name + L" given twice";
+      return false;
+    }
+    *have = true;
+    *target = value;
+  }
+  return true;
+}
+
+bool Only(const Arguments& a, bool tsv, bool all, bool to, bool kind, bool as,
+          std::wstring* problem) {
+  const wchar_t* extra = nullptr;
+  if (a.tsv && !tsv) extra = L"--tsv";
+  if (a.all && !all) extra = L"--all";
+  if (a.haveTo && !to) extra = L"--to";
+  if (a.haveKind && !kind) extra = L"--kind";
+  if (a.haveAs && !as) extra = L"--as";
+  if (!extra) return true;
+  *problem = std::wstring(L"palvo ") + a.command + L" takes no " + extra;
+  return false;
+}
+
+// --- the listing as the list view holds it ---
+
+int RowCount() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::wstring RowText(int row, int column, int* icon = nullptr) {
+  WCHAR text[kPathUnits] = {};
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | (icon ? LVIF_IMAGE : 0u);
+  item.iItem = row;
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = kPathUnits;
+  if (!SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) text[0] = 0;
+  text[kPathUnits - 1] = 0;
+  if (icon) *icon = item.iImage;
+  return text;
+}
+
+void SelectRow(int row) {
+  LVITEMW item = {};
+  item.stateMask = LVIS_SELECTED;
+  item.state = LVIS_SELECTED;
+  SendMessageW(g_listView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+               reinterpret_cast<LPARAM>(&item));
+}
+
+void PrintListing(bool tsv) {
+  struct Row {
+    int icon;
+    std::wstring name, size, date;
+  };
+  std::vector<Row> rows;
+  for (int i = 0, n = RowCount(); i < n; ++i) {
+    Row row;
+    row.name = RowText(i, 0, &row.icon);
+    row.size = RowText(i, 1);
+    row.date = RowText(i, 2);
+    rows.push_back(row);
+  }
+  std::string out;
+  if (tsv) {
+    for (const Row& row : rows) {
+      out += std::to_string(row.icon) + "\t" + ToUtf8(row.name.c_str(), true) + "\t" +
+             ToUtf8(row.size.c_str(), true) + "\t" + ToUtf8(row.date.c_str(), true) + "\n";
+    }
+    WriteText(stdout, out);
+    return;
+  }
+  const std::wstring header[3] = {L"名前", L"サイズ", L"更新日時"};
+  int nameWidth = DisplayWidth(header[0].c_str()), sizeWidth = DisplayWidth(header[1].c_str());
+  for (const Row& row : rows) {
+    nameWidth = std::max(nameWidth, DisplayWidth(row.name.c_str()));
+    sizeWidth = std::max(sizeWidth, DisplayWidth(row.size.c_str()));
+  }
+  // Name left, size right-aligned, date left; columns two blanks apart.
+  auto line = [&](const std::wstring& name, const std::wstring& size, const std::wstring& date) {
+    out += ToUtf8(name.c_str(), true);
+    out.append(static_cast<std::size_t>(nameWidth - DisplayWidth(name.c_str()) + 2), ' ');
+    out.append(static_cast<std::size_t>(sizeWidth - DisplayWidth(size.c_str())), ' ');
+    out += ToUtf8(size.c_str(), true);
+    if (!date.empty()) out += "  " + ToUtf8(date.c_str(), true);
+    out += "\n";
+  };
+  line(header[0], header[1], header[2]);
+  for (const Row& row : rows) line(row.name, row.size, row.date);
+  WriteText(stdout, out);
+}
+
+// --- commands ---
+
+int ExitFor(Message message) { return message ? kExitFailed : kExitOk; }
+
+// A row name that is safe to write under in a folder: the handset's names are
+// not trusted to stay inside it.
+bool IsPlainFileName(const std::wstring& name) {
+  return !name.empty() && name != L"." && name != L".." &&
+         name.find_first_of(L"/\\") == std::wstring::npos;
+}
+
+int List(const Arguments& a) {
+  std::wstring problem;
+  if (!Only(a, true, false, false, false, false, &problem)) return UsageError(problem);
+  if (!a.operands.empty()) return UsageError(L"palvo list takes no operands");
+  const Message message = GetListingCommand();
+  // What arrived before a failure is shown all the same.
+  if (!message || message[0]) PrintListing(a.tsv);
+  return ExitFor(message);
+}
+
+bool EndsWithSeparator(const std::wstring& path) {
+  if (path.empty()) return false;
+#ifdef _WIN32
+  return path.back() == L'/' || path.back() == L'\\';
+#else
+  return path.back() == L'/';
+#endif
+}
+
+int Get(const Arguments& a) {
+  std::wstring problem;
+  if (!Only(a, false, true, true, false, false, &problem)) return UsageError(problem);
+  if (a.all && !a.operands.empty()) return UsageError(L"palvo get --all takes no NAME");
+  if (!a.all && a.operands.empty()) return UsageError(L"palvo get needs a NAME or --all");
+
+  // Where the save dialog's choice would point: a folder to add the proposed
+  // name to, or a whole file path. Checked before the handset is disturbed.
+  bool intoFolder = true;
+  std::wstring destination = ProgramPath(a.haveTo ? a.to.c_str() : L".");
+  if (destination.empty()) return Failure(L"cannot resolve the path " + a.to);
+  const PathKind kind = KindOfPath(destination);
+  if (a.all) {
+    if (kind == PathKind::Missing && !MakeFolder(destination))
+      return Failure(L"cannot make the folder " + a.to);
+    if (KindOfPath(destination) != PathKind::Folder) return Failure(L"not a folder: " + a.to);
+  } else if (kind != PathKind::Folder) {
+    if (EndsWithSeparator(a.to)) return Failure(L"no such folder: " + a.to);
+    intoFolder = false;
+    if (KindOfPath(FolderOf(destination)) != PathKind::Folder)
+      return Failure(L"no such folder for " + a.to);
+  }
+
+  const Message listing = GetListingCommand();
+  if (listing) return kExitFailed;
+
+  const int rows = RowCount();
+  if (a.all) {
+    for (int i = 0; i < rows; ++i) SelectRow(i);
+  } else {
+    std::wstring unmatched;
+    std::vector<bool> chosen(static_cast<std::size_t>(rows), false);
+    for (const std::wstring& name : a.operands) {
+      bool found = false;
+      for (int i = 0; i < rows; ++i) {
+        if (RowText(i, 0) == name) found = chosen[static_cast<std::size_t>(i)] = true;
+      }
+      if (!found) unmatched += (unmatched.empty() ? L"" : L", ") + name;
+    }
+    if (!unmatched.empty()) return UsageError(L"no such row in the listing: " + unmatched);
+    for (int i = 0; i < rows; ++i) {
+      if (chosen[static_cast<std::size_t>(i)]) SelectRow(i);
+    }
+  }
+
+  WCHAR proposed[kPathUnits];
+  bool several = false;
+  if (!ProposeDownloadName(proposed, &several)) return Failure(L"nothing to download");
+  // Rows that go into a folder are written under their own names.
+  if (intoFolder || several) {
+    for (int i = 0; i < rows; ++i) {
+      if (!(SendMessageW(g_listView, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED) &
+            LVIS_SELECTED))
+        continue;
+      const std::wstring name = RowText(i, 0);
+      if (!IsPlainFileName(name))
+        return Failure(L"the row " + name + L" has no plain file name; save it with --to FILE");
+    }
+  }
+  std::wstring path = destination;
+  if (intoFolder) {
+    if (path.back() != L'\\') path += L'\\';
+    path += proposed;
+  }
+  if (path.size() >= static_cast<std::size_t>(kPathUnits))
+    return Failure(L"path too long: " + path);
+  StoreDownloadDestination(path.c_str(), several);
+  return ExitFor(RunDownload());
+}
+
+bool KindFromText(const std::wstring& text, UploadKind* kind) {
+  static const struct {
+    const wchar_t* name;
+    UploadKind kind;
+  } kKinds[] = {{L"file", kUploadFile},
+                {L"bookmark", kUploadBookmarks},
+                {L"address", kUploadAddressBook},
+                {L"mail", kUploadMail}};
+  for (const auto& k : kKinds) {
+    if (text == k.name) {
+      *kind = k.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+int Put(const Arguments& a) {
+  std::wstring problem;
+  if (!Only(a, false, false, false, true, true, &problem)) return UsageError(problem);
+  if (a.operands.size() != 1) return UsageError(L"palvo put takes one FILE");
+  const std::wstring& file = a.operands[0];
+
+  // The open dialog's rules: an existing file, its full path.
+  const std::wstring path = ProgramPath(file.c_str());
+  if (path.empty()) return Failure(L"cannot resolve the path " + file);
+  const PathKind pathKind = KindOfPath(path);
+  if (pathKind == PathKind::Missing) return Failure(L"no such file: " + file);
+  if (pathKind != PathKind::File) return Failure(L"not a file: " + file);
+  if (path.size() >= static_cast<std::size_t>(kPathUnits))
+    return Failure(L"path too long: " + path);
+
+  const std::size_t slash = path.rfind(L'\\');
+  const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  UploadKind kind = DefaultUploadKind(fileName.c_str());
+  if (a.haveKind && !KindFromText(a.kind, &kind))
+    return UsageError(L"unknown kind " + a.kind + L" (file, bookmark, address or mail)");
+  if (a.haveAs) {
+    // A name of its own belongs to an ordinary file only; others are not
+    // stored under a name, and silently dropping it would mislead.
+    if (kind != kUploadFile) return UsageError(L"--as is for --kind file only");
+    if (a.as.empty()) return UsageError(L"--as needs a name");
+    if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
+      return UsageError(L"--as name too long");
+  }
+
+  const Message listing = GetListingCommand();
+  if (listing) return kExitFailed;
+
+  WCHAR name[kPathUnits];
+  StoreUploadSource(path.c_str(), name);
+  if (a.haveAs) {
+    std::wcsncpy(name, a.as.c_str(), kPathUnits - 1);
+    name[kPathUnits - 1] = 0;
+  }
+  return ExitFor(RunUpload(kind, name));
+}
+
+int Run(const std::vector<std::wstring>& args) {
+  Arguments a;
+  std::wstring problem;
+  if (!Parse(args, &a, &problem)) return UsageError(problem);
+  if (a.help) {
+    WriteText(stdout, kHelp);
+    return kExitOk;
+  }
+  if (a.command.empty()) return UsageError(L"no command");
+  int (*command)(const Arguments&) = nullptr;
+  if (a.command == L"list") {
+    command = List;
+  } else if (a.command == L"get") {
+    command = Get;
+  } else if (a.command == L"put") {
+    command = Put;
+  } else {
+    return UsageError(L"unknown command " + a.command);
+  }
+
+  InitProcessState();
+  DeriveInstallationKey();
+  g_mainWindow = nullptr;
+  g_listView = CreateListingView();
+  if (!g_listView) return Failure(L"cannot make the list view");
+  const int status = command(a);
+  EndProgressLine();
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> args(argv, argv + argc);
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  for (int i = 0; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
+  return Run(args);
+}
+#endif

@@ -1,0 +1,100 @@
+#include "download/command.h"
+
+#include <cwchar>
+
+#include "download/download.h"
+#include "download/listing.h"
+#include "link/operation.h"
+
+namespace {
+
+constexpr const WCHAR kOverwriteHere[] = L"(ここに上書き)";
+
+void CopyPath(WCHAR* dst, const WCHAR* src) {
+  std::wcsncpy(dst, src, kPathUnits - 1);
+  dst[kPathUnits - 1] = 0;
+}
+
+bool IsSelected(int row) {
+  return (SendMessageW(g_listView, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) &
+          LVIS_SELECTED) != 0;
+}
+
+// The one selected row: the one at the selection mark, as the window keeps
+// it; when the mark is elsewhere (or on no row, as after a selection made by
+// program) the first selected row, so the name proposed is the row that is
+// downloaded.
+int SingleSelectedRow() {
+  const int mark = static_cast<int>(SendMessageW(g_listView, LVM_GETSELECTIONMARK, 0, 0));
+  if (mark >= 0 && IsSelected(mark)) return mark;
+  const int count = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    if (IsSelected(row)) return row;
+  }
+  return -1;
+}
+
+Message DownloadTransfer(void*) { return DownloadSelection(g_lastPath); }
+
+struct UploadRequest {
+  UploadKind kind;
+  const WCHAR* name;
+};
+
+Message UploadTransfer(void* context) {
+  const UploadRequest* request = static_cast<const UploadRequest*>(context);
+  return UploadAndRelist(request->kind, g_lastPath, request->name);
+}
+
+}  // namespace
+
+bool CutLastPathToFolder() {
+  WCHAR* slash = std::wcsrchr(g_lastPath, L'\\');
+  if (!slash) return false;
+  slash[1] = 0;
+  return true;
+}
+
+bool ProposeDownloadName(WCHAR name[kPathUnits], bool* several) {
+  if (!g_connected) return false;
+  const int selected = static_cast<int>(SendMessageW(g_listView, LVM_GETSELECTEDCOUNT, 0, 0));
+  if (selected <= 0) return false;
+  *several = selected > 1;
+  name[0] = 0;
+  if (selected == 1) {
+    const int row = SingleSelectedRow();
+    if (row < 0) return false;
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = row;
+    item.pszText = name;
+    item.cchTextMax = kPathUnits;
+    if (!SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) name[0] = 0;
+    name[kPathUnits - 1] = 0;
+    // Mail goes into numbered files of its own: a folder is asked for.
+    if (item.iImage == kIconMail) *several = true;
+  }
+  if (*several) CopyPath(name, kOverwriteHere);
+  return true;
+}
+
+void StoreDownloadDestination(const WCHAR* chosen, bool several) {
+  CopyPath(g_lastPath, chosen);
+  if (!several) return;
+  // Each row then goes into the folder under its own name. A choice without
+  // any folder names none: an empty path, rather than one file for all rows.
+  if (!CutLastPathToFolder()) g_lastPath[0] = 0;
+}
+
+Message RunDownload() { return RunOperation(&DownloadTransfer, nullptr, true); }
+
+void StoreUploadSource(const WCHAR* chosen, WCHAR name[kPathUnits]) {
+  CopyPath(g_lastPath, chosen);
+  const WCHAR* slash = std::wcsrchr(g_lastPath, L'\\');
+  CopyPath(name, slash ? slash + 1 : g_lastPath);
+}
+
+Message RunUpload(UploadKind kind, const WCHAR* name) {
+  UploadRequest request = {kind, name};
+  return RunOperation(&UploadTransfer, &request, true);
+}

@@ -1,0 +1,210 @@
+// The listing: three fixed rows for bookmarks, address book and mail, then one
+// row per handset file, sorted newest first by the sort key in the item
+// parameter.
+#include "download/listing.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "link/frame.h"
+#include "link/messages.h"
+
+const Category kCategories[kCategoryCount] = {
+    {"image", L"画像", 106}, {"music", L"サウンド", 108}, {"net", L"インターネット", 107},
+    {"card", L"名刺", 109},  {"other", L"その他", 110},
+};
+
+namespace {
+
+struct FixedRow {
+  const WCHAR* name;
+  int icon;
+  LPARAM sortKey;
+  const WCHAR* date;
+};
+
+const FixedRow kFixedRows[] = {
+    {L"bookmark.txt", kIconBookmarks, INT_MAX, L"ブックマーク"},
+    {L"address.txt", kIconAddressBook, INT_MAX - 1, L"アドレス帳"},
+    {L"mail???.txt", kIconMail, INT_MAX - 2, L"メール"},
+};
+constexpr int kFixedRowCount = 3;
+constexpr int kOtherCategory = 4;
+
+// A decimal number as the handset's C runtime reads one: leading blanks, an
+// optional sign, digits up to the first non-digit; no digits give 0. Held to
+// the int range so that a long digit run cannot overflow.
+int ReadNumber(const char* p) {
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  std::int64_t n = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (n <= INT_MAX) n = n * 10 + (*p - '0');
+  }
+  if (negative) n = -n;
+  if (n > INT_MAX) return INT_MAX;
+  if (n < INT_MIN) return INT_MIN;
+  return static_cast<int>(n);
+}
+
+// The number at position pos of a field of length len; outside the field it
+// counts as 0.
+int NumberAt(const char* field, std::size_t len, std::size_t pos) {
+  return pos < len ? ReadNumber(field + pos) : 0;
+}
+
+// Minutes on a calendar of 31-day months since 2000, wrapped to 32 bits as
+// the handheld's int arithmetic wraps (a malformed date must not be undefined
+// behaviour here).
+std::int32_t SortKeyOf(const char* date) {
+  const std::size_t len = std::strlen(date);
+  const std::int64_t y = NumberAt(date, len, 0), mo = NumberAt(date, len, 5),
+                     d = NumberAt(date, len, 8), h = NumberAt(date, len, 11),
+                     mi = NumberAt(date, len, 14);
+  // Each step wraps to 32 bits before the next, exactly as int would.
+  auto wrap = [](std::int64_t v) {
+    return static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
+  };
+  std::int64_t key = wrap(y - 2000);
+  key = wrap(wrap(key * 12) + mo);
+  key = wrap(wrap(key * 31) + d);
+  key = wrap(wrap(key * 24) + h);
+  key = wrap(wrap(key * 60) + mi);
+  return static_cast<std::int32_t>(key);
+}
+
+int CategoryIndexOf(const char* wireName) {
+  for (int i = 0; i < kCategoryCount; ++i) {
+    if (std::strcmp(wireName, kCategories[i].wireName) == 0) return i;
+  }
+  return kOtherCategory;
+}
+
+// Converts a code-page string into a 260-unit buffer. Text that would not fit
+// is cut after the longest run of whole characters that does, so a long name
+// still shows its beginning.
+void ToWide(const char* text, WCHAR out[kPathUnits]) {
+  out[0] = 0;
+  const int len = static_cast<int>(std::strlen(text));
+  if (len == 0) return;
+  int n = MultiByteToWideChar(CP_ACP, 0, text, len, out, kPathUnits - 1);
+  if (n <= 0) {
+    // Too long: find the most bytes whose conversion fits. The count of units
+    // grows with the bytes taken, so a binary search finds it; that cut never
+    // splits a double-byte character, whose trail byte adds no unit.
+    int lo = 0, hi = len;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo + 1) / 2;
+      const int units = MultiByteToWideChar(CP_ACP, 0, text, mid, nullptr, 0);
+      if (units > 0 && units <= kPathUnits - 1) {
+        lo = mid;
+      } else {
+        hi = mid - 1;
+      }
+    }
+    n = lo > 0 ? MultiByteToWideChar(CP_ACP, 0, text, lo, out, kPathUnits - 1) : 0;
+    if (n < 0) n = 0;
+  }
+  out[n] = 0;
+}
+
+int InsertRow(int index, const WCHAR* name, int icon, LPARAM sortKey) {
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+  item.iItem = index;
+  item.iSubItem = 0;
+  item.pszText = const_cast<LPWSTR>(name);
+  item.iImage = icon;
+  item.lParam = sortKey;
+  return static_cast<int>(
+      SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+void SetColumnText(int row, int column, const WCHAR* text) {
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT;
+  item.iItem = row;
+  item.iSubItem = column;
+  item.pszText = const_cast<LPWSTR>(text);
+  SendMessageW(g_listView, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// "%d" below 10000 bytes, else thousands rounded up with a K.
+void FormatSize(int n, WCHAR out[16]) {
+  char text[16];
+  if (n < 10000) {
+    std::snprintf(text, sizeof text, "%d", n);
+  } else {
+    std::snprintf(text, sizeof text, "%dK",
+                  static_cast<int>((static_cast<std::int64_t>(n) + 999) / 1000));
+  }
+  int i = 0;
+  for (; text[i]; ++i) out[i] = static_cast<WCHAR>(text[i]);
+  out[i] = 0;
+}
+
+// Cuts the next TAB-separated field in place and returns where the one after
+// it starts (the terminator when there is none).
+char* CutField(char* field) {
+  char* tab = std::strchr(field, '\t');
+  if (!tab) return field + std::strlen(field);
+  *tab = 0;
+  return tab + 1;
+}
+
+}  // namespace
+
+int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM) {
+  const std::int32_t ka = static_cast<std::int32_t>(a), kb = static_cast<std::int32_t>(b);
+  if (ka > kb) return -1;
+  if (ka < kb) return 1;
+  return 0;
+}
+
+Message FetchListing() {
+  SendRequest(kFileCount, "");
+  if (ReceiveResponse(kWholeFrame) < 0) return MSG_COMM_FILE_COUNT;
+  const int count = ReadNumber(ResponsePayload());
+
+  SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  for (int i = 0; i < kFixedRowCount; ++i) {
+    const FixedRow& row = kFixedRows[i];
+    const int index = InsertRow(i, row.name, row.icon, row.sortKey);
+    if (index >= 0) SetColumnText(index, 2, row.date);
+  }
+
+  if (count > 0) SendRequest(kFileList, "");
+  WCHAR text[kPathUnits];
+  for (int i = 0; i < count; ++i) {
+    if (ReceiveResponse(kWholeFrame) < 0 || !ResponseIs(kFileList)) return MSG_COMM_FILE_NAME;
+    // Acknowledged at once: the handset prepares the next item meanwhile.
+    SendRequest(kNextItem, "0");
+
+    char* name = reinterpret_cast<char*>(g_packet + kHeaderBytes);
+    char* wireName = CutField(name);
+    char* size = CutField(wireName);
+    char* date = CutField(size);  // the date runs to the end, TABs and all
+
+    const std::int32_t key = SortKeyOf(date);
+    ToWide(name, text);
+    const int index = InsertRow(i + kFixedRowCount, text, CategoryIndexOf(wireName), key);
+    if (index < 0) continue;
+
+    WCHAR sizeText[16];
+    FormatSize(ReadNumber(size), sizeText);
+    SetColumnText(index, 1, sizeText);
+
+    const std::size_t dateLength = std::strlen(date);
+    if (dateLength > 10) date[10] = ' ';
+    if (dateLength > 13) date[13] = ':';
+    ToWide(date, text);
+    SetColumnText(index, 2, text);
+  }
+
+  g_connected = true;
+  SendMessageW(g_listView, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CompareSortKeys));
+  return nullptr;
+}
