@@ -1,0 +1,408 @@
+// The registry file: where it lives ($PALVO_REGISTRY, else
+// $XDG_STATE_HOME/palvo/registry.reg, else ~/.local/state/palvo/registry.reg),
+// its .reg text (header, [HKEY_LOCAL_MACHINE\...] sections, "Name"="text",
+// "Name"=dword:0000abcd, "Name"=hex(N):..), and the lock and
+// temporary-file-plus-rename that keep two writers and a crash from
+// damaging it. Reading is lenient, since people and tests write it by hand:
+// blank lines, CRLF, ';' comments, "@" for the default value and a missing
+// header are fine; lines it cannot make sense of are skipped.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/posix_internal.h"
+#include "platform/posix/registry_store.h"
+
+namespace {
+
+const char kHeader[] = "Windows Registry Editor Version 5.00";
+const char kRoot[] = "HKEY_LOCAL_MACHINE";
+
+thread_local int t_lockFd = -1;  // held from a load for writing until the save
+
+std::string RegistryPath() {
+  if (const char* p = std::getenv("PALVO_REGISTRY"); p && *p) return p;
+  std::string base;
+  if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x) {
+    base = x;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      const struct passwd* pw = ::getpwuid(::getuid());
+      home = pw ? pw->pw_dir : "/tmp";
+    }
+    base = std::string(home) + "/.local/state";
+  }
+  return base + "/palvo/registry.reg";
+}
+
+// mkdir -p of the folder that holds path.
+void MakeParentDirs(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1))
+    ::mkdir(path.substr(0, slash).c_str(), 0777);
+}
+
+std::wstring Decode(const std::string& s) {
+  std::vector<WCHAR> w(s.size() + 1);
+  Utf8ToWide(s.data(), s.size(), w.data(), w.size(), true);
+  return w.data();
+}
+
+std::string Encode(const std::wstring& w) {
+  std::string s(w.size() * 4 + 1, '\0');
+  if (!WideToUtf8(w.data(), w.size(), s.data(), s.size())) {
+    // A lone surrogate cannot be UTF-8; keep the rest.
+    std::wstring clean = w;
+    for (WCHAR& c : clean)
+      if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+    WideToUtf8(clean.data(), clean.size(), s.data(), s.size());
+  }
+  s.resize(std::strlen(s.c_str()));
+  return s;
+}
+
+bool StartsWithNoCase(const std::string& s, std::size_t at, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  return s.size() - at >= n && ::strncasecmp(s.c_str() + at, prefix, n) == 0;
+}
+
+// A quoted string from s[at] == '"'; at ends behind the closing quote.
+bool ReadQuoted(const std::string& s, std::size_t* at, std::string* out) {
+  out->clear();
+  for (std::size_t i = *at + 1; i < s.size(); ++i) {
+    if (s[i] == '"') {
+      *at = i + 1;
+      return true;
+    }
+    if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) ++i;
+    out->push_back(s[i]);
+  }
+  return false;
+}
+
+bool ReadHexBytes(const std::string& s, std::size_t at, std::vector<BYTE>* out) {
+  out->clear();
+  while (at < s.size()) {
+    while (at < s.size() && (s[at] == ' ' || s[at] == '\t' || s[at] == ',')) ++at;
+    if (at >= s.size()) break;
+    char* end = nullptr;
+    const unsigned long b = std::strtoul(s.c_str() + at, &end, 16);
+    if (end == s.c_str() + at || b > 0xFF) return false;
+    out->push_back(static_cast<BYTE>(b));
+    at = static_cast<std::size_t>(end - s.c_str());
+  }
+  return true;
+}
+
+// hex(1) holds a string as UTF-16LE, terminator included (how text with line
+// breaks is kept in a line-based file).
+std::wstring FromUtf16Le(const std::vector<BYTE>& b) {
+  std::wstring w;
+  for (std::size_t i = 0; i + 1 < b.size(); i += 2) {
+    WCHAR u = b[i] | (b[i + 1] << 8);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < b.size()) {
+      const WCHAR low = b[i + 2] | (b[i + 3] << 8);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (u == 0) break;
+    w.push_back(u);
+  }
+  return w;
+}
+
+void PutUtf16Le(std::string* out, const std::wstring& w) {
+  char b[8];
+  bool first = true;
+  auto unit = [&](unsigned u) {
+    std::snprintf(b, sizeof b, "%s%02x,%02x", first ? "" : ",", u & 0xFF, (u >> 8) & 0xFF);
+    *out += b;
+    first = false;
+  };
+  for (WCHAR c : w) {
+    const unsigned cp = static_cast<unsigned>(c);
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  unit(0);
+}
+
+RegValue* FindOrAddValue(RegKey* key, const std::wstring& name) {
+  for (RegValue& v : key->values)
+    if (SameRegName(v.name, name)) return &v;
+  key->values.push_back(RegValue{});
+  key->values.back().name = name;
+  return &key->values.back();
+}
+
+void ParseValueLine(const std::string& line, RegKey* key) {
+  std::size_t at = 0;
+  std::string name;
+  if (line[0] == '@') {
+    at = 1;
+  } else if (!ReadQuoted(line, &at, &name)) {
+    return;
+  }
+  while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+  if (at >= line.size() || line[at] != '=') return;
+  ++at;
+  while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+  const std::wstring wname = Decode(name);
+  RegValue v;
+  v.name = wname;
+  std::string text;
+  if (at < line.size() && line[at] == '"') {
+    if (!ReadQuoted(line, &at, &text)) return;
+    v.type = REG_SZ;
+    v.text = Decode(text);
+  } else if (StartsWithNoCase(line, at, "dword:")) {
+    char* end = nullptr;
+    const char* digits = line.c_str() + at + 6;
+    const unsigned long long n = std::strtoull(digits, &end, 16);
+    if (end == digits || n > 0xFFFFFFFFull) return;
+    v.type = REG_DWORD;
+    v.number = static_cast<DWORD>(n);
+  } else if (StartsWithNoCase(line, at, "hex")) {
+    at += 3;
+    DWORD type = REG_BINARY;
+    if (at < line.size() && line[at] == '(') {
+      char* end = nullptr;
+      type = static_cast<DWORD>(std::strtoul(line.c_str() + at + 1, &end, 16));
+      if (*end != ')') return;
+      at = static_cast<std::size_t>(end - line.c_str()) + 1;
+    }
+    if (at >= line.size() || line[at] != ':' || !ReadHexBytes(line, at + 1, &v.bytes)) return;
+    v.type = type;
+    if (type == REG_SZ) v.text = FromUtf16Le(v.bytes);
+  } else if (at < line.size() && line[at] == '-') {
+    for (std::size_t i = 0; i < key->values.size(); ++i)
+      if (SameRegName(key->values[i].name, wname)) {
+        key->values.erase(key->values.begin() + i);
+        break;
+      }
+    return;
+  } else {
+    return;
+  }
+  *FindOrAddValue(key, wname) = v;
+}
+
+// The key a section line names; false for another hive or a deletion.
+bool SectionPath(const std::string& line, std::wstring* path) {
+  const std::size_t close = line.rfind(']');
+  if (close == std::string::npos || close < 1) return false;
+  std::string inside = line.substr(1, close - 1);
+  if (!StartsWithNoCase(inside, 0, kRoot)) return false;
+  std::size_t at = std::strlen(kRoot);
+  if (at < inside.size() && inside[at] != '\\') return false;
+  while (at < inside.size() && inside[at] == '\\') ++at;
+  std::string rest = inside.substr(at);
+  while (!rest.empty() && rest.back() == '\\') rest.pop_back();
+  *path = Decode(rest);
+  return true;
+}
+
+}  // namespace
+
+bool SameRegName(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+bool IsBelow(const std::wstring& path, const std::wstring& parent) {
+  if (parent.empty()) return !path.empty();
+  return path.size() > parent.size() && path[parent.size()] == L'\\' &&
+         SameRegName(path.substr(0, parent.size()), parent);
+}
+
+void ParseRegistryText(const std::string& text, std::vector<RegKey>* keys) {
+  keys->clear();
+  RegKey* current = nullptr;
+  std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    // hex data may go on over lines that end in a backslash
+    auto trim = [](std::string* s) {
+      while (!s->empty() && (s->back() == '\r' || s->back() == ' ' || s->back() == '\t'))
+        s->pop_back();
+      std::size_t lead = 0;
+      while (lead < s->size() && ((*s)[lead] == ' ' || (*s)[lead] == '\t')) ++lead;
+      s->erase(0, lead);
+    };
+    trim(&line);
+    while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos &&
+           pos < text.size()) {
+      end = text.find('\n', pos);
+      if (end == std::string::npos) end = text.size();
+      std::string more = text.substr(pos, end - pos);
+      pos = end + 1;
+      trim(&more);
+      line.pop_back();
+      line += more;
+    }
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      std::wstring path;
+      current = nullptr;
+      if (!SectionPath(line, &path)) continue;
+      for (RegKey& k : *keys)
+        if (SameRegName(k.path, path)) current = &k;
+      if (!current) {
+        keys->push_back(RegKey{});
+        keys->back().path = path;
+        current = &keys->back();
+      }
+    } else if (current && (line[0] == '"' || line[0] == '@')) {
+      ParseValueLine(line, current);
+    }
+  }
+}
+
+std::string FormatRegistryText(const std::vector<RegKey>& keys) {
+  std::string out = std::string(kHeader) + "\n";
+  char buf[32];
+  for (const RegKey& k : keys) {
+    out += "\n[";
+    out += kRoot;
+    if (!k.path.empty()) out += "\\" + Encode(k.path);
+    out += "]\n";
+    for (const RegValue& v : k.values) {
+      if (v.name.empty()) {
+        out += "@=";
+      } else {
+        out += '"';
+        for (char c : Encode(v.name)) {
+          if (c == '\\' || c == '"') out += '\\';
+          out += c;
+        }
+        out += "\"=";
+      }
+      bool plain = v.type == REG_SZ;
+      for (WCHAR c : v.text)
+        if (c < 0x20) plain = false;  // a line break would end the line
+      if (v.type == REG_SZ && plain) {
+        out += '"';
+        for (char c : Encode(v.text)) {
+          if (c == '\\' || c == '"') out += '\\';
+          out += c;
+        }
+        out += '"';
+      } else if (v.type == REG_SZ) {
+        out += "hex(1):";
+        PutUtf16Le(&out, v.text);
+      } else if (v.type == REG_DWORD) {
+        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.number));
+        out += buf;
+      } else {
+        if (v.type == REG_BINARY) {
+          out += "hex:";
+        } else {
+          std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+          out += buf;
+        }
+        for (std::size_t i = 0; i < v.bytes.size(); ++i) {
+          std::snprintf(buf, sizeof buf, "%s%02x", i ? "," : "", v.bytes[i]);
+          out += buf;
+        }
+      }
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+void ReleaseRegistry() {
+  if (t_lockFd >= 0) ::close(t_lockFd);  // closing drops the flock
+  t_lockFd = -1;
+}
+
+LSTATUS LoadRegistry(RegistrySnapshot* snapshot, bool forWriting) {
+  snapshot->file.clear();
+  snapshot->devices.clear();
+  AddUsbSerialPortKeys(&snapshot->devices);
+  const std::string path = RegistryPath();
+  ReleaseRegistry();
+  const std::string lockPath = path + ".lock";
+  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lock < 0 && errno == ENOENT) {
+    if (!forWriting && ::access(path.c_str(), F_OK) != 0) return ERROR_SUCCESS;  // nothing yet
+    MakeParentDirs(path);
+    lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  }
+  // A read-only place still reads; only writing needs the lock file.
+  if (lock < 0 && forWriting) return ERROR_ACCESS_DENIED;
+  if (lock >= 0) {
+    while (::flock(lock, forWriting ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    }
+  }
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno != ENOENT) {
+    if (lock >= 0) ::close(lock);
+    return ERROR_ACCESS_DENIED;
+  }
+  if (fd >= 0) {
+    char buf[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+      if (n > 0) text.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    if (n < 0) {
+      if (lock >= 0) ::close(lock);
+      return ERROR_ACCESS_DENIED;
+    }
+  }
+  if (forWriting) {
+    t_lockFd = lock;
+  } else if (lock >= 0) {
+    ::close(lock);
+  }
+  ParseRegistryText(text, &snapshot->file);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS SaveRegistry(const RegistrySnapshot& snapshot) {
+  const std::string path = RegistryPath();
+  const std::string temp = path + ".tmp";  // one writer at a time holds the lock
+  const std::string text = FormatRegistryText(snapshot.file);
+  LSTATUS status = ERROR_SUCCESS;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    status = ERROR_ACCESS_DENIED;
+  } else {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    if (done < text.size()) status = ERROR_DISK_FULL;
+    if (status == ERROR_SUCCESS && ::fsync(fd) != 0) status = ERROR_DISK_FULL;
+    ::close(fd);
+    if (status == ERROR_SUCCESS && ::rename(temp.c_str(), path.c_str()) != 0)
+      status = ERROR_ACCESS_DENIED;
+    if (status != ERROR_SUCCESS) ::unlink(temp.c_str());
+  }
+  ReleaseRegistry();
+  return status;
+}

@@ -1,0 +1,50 @@
+// The registry behind RegOpenKeyExW and friends: HKEY_LOCAL_MACHINE kept as a
+// .reg text file (UTF-8) that other programs and people may edit, plus the
+// USB serial ports the kernel shows, which appear under Drivers\Active as a
+// device manager would publish them. Every call loads the file afresh under
+// a lock, so what another process wrote is seen at once; writes go to a
+// temporary file renamed over the old one, so a crash leaves one or the other.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/win32_posix.h"
+
+struct RegValue {
+  std::wstring name;  // empty: the key's default value ("@")
+  DWORD type = REG_NONE;
+  std::wstring text;        // REG_SZ
+  DWORD number = 0;         // REG_DWORD
+  std::vector<BYTE> bytes;  // any other type, as given
+};
+
+struct RegKey {
+  std::wstring path;  // below HKEY_LOCAL_MACHINE, components joined by '\', "" the root
+  std::vector<RegValue> values;
+  bool readOnly = false;  // a port the kernel shows: not ours to change
+};
+
+struct RegistrySnapshot {
+  std::vector<RegKey> file;     // the file's keys, in the order they first appear
+  std::vector<RegKey> devices;  // keys made from the USB serial ports, after them
+};
+
+// Case-insensitive equality as the registry compares names.
+bool SameRegName(const std::wstring& a, const std::wstring& b);
+// Whether path lies below parent (parent "" is the root): "A\B" is below "a".
+bool IsBelow(const std::wstring& path, const std::wstring& parent);
+
+// Loads under the lock; ERROR_SUCCESS, or an error when the file exists but
+// cannot be read. A missing file is an empty registry. With forWriting the
+// lock is exclusive and held until SaveRegistry or ReleaseRegistry.
+LSTATUS LoadRegistry(RegistrySnapshot* snapshot, bool forWriting);
+LSTATUS SaveRegistry(const RegistrySnapshot& snapshot);  // then releases
+void ReleaseRegistry();
+
+// Parsing and writing the text, for tests too.
+void ParseRegistryText(const std::string& text, std::vector<RegKey>* keys);
+std::string FormatRegistryText(const std::vector<RegKey>& keys);
+
+// usb_ports.cpp: the keys for the USB serial ports under the sysfs root.
+void AddUsbSerialPortKeys(std::vector<RegKey>* keys);
