@@ -5,13 +5,14 @@
 #   scripts/setup.sh [native|wine|tools|all]...   (default: all)
 #
 # native: compilers, CMake, GoogleTest.  wine: MinGW-w64, Wine, a headless X
-# server, socat, a Japanese font.  tools: clang (fuzzing), valgrind, clang-format.
+# server, socat, a Japanese font, Python (the window's icons).  tools: clang
+# (fuzzing), valgrind, clang-format.
 set -euo pipefail
 
 native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-dev)
 wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
-  xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic)
+  xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic python3)
 tools=(clang libclang-rt-14-dev valgrind clang-format)
 
 wanted=()

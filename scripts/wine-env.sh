@@ -38,8 +38,8 @@ if [ ! -f "$PALVO_WINE_DIR/locale/ja_JP.UTF-8/LC_CTYPE" ]; then
     echo "wine-env: could not make the ja_JP.UTF-8 locale (package locales missing?)" >&2
 fi
 export LOCPATH=$PALVO_WINE_DIR/locale
-export LANG=ja_JP.UTF-8
-unset LC_ALL LC_CTYPE LANGUAGE
+# For Wine, not for this shell (bash does not look in LOCPATH and would warn).
+{ export LANG=ja_JP.UTF-8; unset LC_ALL LC_CTYPE LANGUAGE; } 2>/dev/null
 
 _palvo_locale() {
   [ -f "$LOCPATH/ja_JP.UTF-8/LC_CTYPE" ]

@@ -1,0 +1,135 @@
+#!/bin/bash
+# Every test: the native build (AddressSanitizer + UndefinedBehaviorSanitizer,
+# warnings are errors) under ctest, then the Windows build (MinGW-w64) under
+# ctest in Wine. Ends with one line "N passed, N failed" over both; exits
+# non-zero on any failure, a build that fails included.
+#
+#   scripts/test.sh [native|mingw]...   (default: both)
+#
+# Logs: build/test-logs/. Everything is bounded in time: no step can hang.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root" || exit 1
+parts=("$@")
+[ ${#parts[@]} -eq 0 ] && parts=(native mingw)
+
+logs=$root/build/test-logs
+mkdir -p "$logs"
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+start=$(date +%s)
+
+note() { echo "== $*"; }
+
+# Counts a ctest run from its output: one unit per ctest test, or, where the
+# test left a GoogleTest report <xmldir>/<test>.xml, one unit per test case (a
+# Windows test binary runs as one ctest test).
+xml_count() {  # file attribute: a counter of the report's root element (0 if absent)
+  local v
+  v=$(sed -n '/<testsuites/{p;q}' "$1" | sed -nE "s/.*[[:space:]]$2=\"([0-9]+)\".*/\1/p")
+  echo "${v:-0}"
+}
+
+# Counts a ctest run from its output: one unit per ctest test, or, where the
+# test left a GoogleTest report <xmldir>/<test>.xml, one unit per test case (a
+# Windows test binary runs as one ctest test).
+count_ctest() {  # log [xmldir]
+  local log=$1 xmldir=${2:-} line name ok xml t f e d s
+  [ -f "$log" ] || return 0
+  while IFS= read -r line; do
+    [[ "$line" =~ Test\ +\#[0-9]+:\ +([^ ]+)\  ]] || continue
+    name=${BASH_REMATCH[1]}
+    ok=0
+    [[ "$line" =~ \ Passed\  ]] && ok=1
+    xml=${xmldir:+$xmldir/$name.xml}
+    if [ -n "$xml" ] && [ -s "$xml" ]; then
+      t=$(xml_count "$xml" tests)
+      f=$(xml_count "$xml" failures)
+      e=$(xml_count "$xml" errors)
+      d=$(xml_count "$xml" disabled)
+      s=$(grep -c 'result="skipped"' "$xml")
+      passed=$((passed + t - f - e - d - s))
+      failed=$((failed + f + e))
+      # Crashed or timed out after its last report: one failure more.
+      [ $ok = 0 ] && [ $((f + e)) = 0 ] && failed=$((failed + 1))
+    elif [ $ok = 1 ]; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+    fi
+  done < <(grep -E 'Test +#[0-9]+: ' "$log")
+}
+
+step() {  # name seconds command... : runs it bounded, output to the log and the terminal
+  local name=$1 secs=$2
+  shift 2
+  timeout --kill-after=30 "$secs" "$@" 2>&1 | tee "$logs/$name.log"
+  local rc=${PIPESTATUS[0]}
+  [ "$rc" = 124 ] && echo "test.sh: $name did not finish within $secs s" >&2
+  return "$rc"
+}
+
+note "packages"
+timeout 1800 scripts/setup.sh || { echo "test.sh: package set-up failed"; echo "0 passed, 1 failed"; exit 1; }
+
+run_native() {
+  note "native build (build/native)"
+  if ! step native-configure 600 cmake --preset native; then
+    failed=$((failed + 1)); return
+  fi
+  if ! step native-build 2400 cmake --build --preset native -j "$jobs"; then
+    echo "test.sh: the native build failed (build/test-logs/native-build.log)"
+    failed=$((failed + 1)); return
+  fi
+  note "native tests"
+  rm -f "$logs/native-ctest.log"
+  step native-ctest 1800 ctest --preset native --timeout 300 -j "$jobs" --no-tests=ignore
+  count_ctest "$logs/native-ctest.log"
+}
+
+run_mingw() {
+  note "Windows build (build/mingw, MinGW-w64)"
+  if ! step mingw-configure 600 cmake --preset mingw; then
+    failed=$((failed + 1)); return
+  fi
+  if ! step mingw-build 2400 cmake --build --preset mingw -j "$jobs"; then
+    echo "test.sh: the Windows build failed (build/test-logs/mingw-build.log)"
+    failed=$((failed + 1)); return
+  fi
+  note "Windows tests under Wine"
+  rm -f "$logs/mingw-ctest.log"
+  (
+    export PALVO_WINE_DIR=$root/build/mingw/wine
+    # shellcheck source=scripts/wine-env.sh
+    source scripts/wine-env.sh
+    trap palvo_wine_stop EXIT
+    palvo_wine_up || exit 1
+    xml=$root/build/mingw/gtest-xml
+    rm -rf "$xml"
+    mkdir -p "$xml"
+    # Test binaries write their reports to $xml (tests/CMakeLists.txt); the
+    # native handset is there for end-to-end tests of palvo-cli.exe.
+    export PALVO_HANDSET=$root/build/native/palvo-handset
+    # One at a time: the binaries share the prefix's registry.
+    step mingw-ctest 2400 ctest --preset mingw --timeout 900 -j 1 --no-tests=ignore
+  ) || echo "test.sh: Wine did not start (build/mingw/wine/*.log)"
+  count_ctest "$logs/mingw-ctest.log" "$root/build/mingw/gtest-xml"
+  # The environment counts as a failure when nothing ran because of it.
+  if ! grep -q 'tests passed\|No tests were found' "$logs/mingw-ctest.log" 2>/dev/null; then
+    failed=$((failed + 1))
+  fi
+}
+
+for part in "${parts[@]}"; do
+  case "$part" in
+    native) run_native ;;
+    mingw) run_mingw ;;
+    *) echo "test.sh: unknown part '$part' (native, mingw)"; failed=$((failed + 1)) ;;
+  esac
+done
+
+echo "test.sh: took $(($(date +%s) - start)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
