@@ -1,0 +1,851 @@
+#include "handset/handset.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <random>
+#include <thread>
+
+namespace handset {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::size_t kMaxRequestPayload = 64u << 20;  // more is refused, not stored
+
+std::uint32_t Key(unsigned code, unsigned group, unsigned operation) {
+  return (code << 16) | ((group & 0xFF) << 8) | (operation & 0xFF);
+}
+
+int ElapsedMs(Clock::time_point since) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+bool IsTransferGroup(unsigned g) {
+  return g == kGroupFiles || g == kGroupBookmarks || g == kGroupAddress || g == kGroupLightMail ||
+         g == kGroupMail;
+}
+
+unsigned TransferOperation(unsigned group) { return group == kGroupFiles ? 7 : 2; }
+
+// Printable form of payload bytes for logs and messages.
+std::string Show(const std::string& s, std::size_t max = 80) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size() && i < max; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 32 && c < 127 && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  if (s.size() > max) out += "...(" + std::to_string(s.size()) + " bytes)";
+  return out;
+}
+
+}  // namespace
+
+std::string EncodeFrame(const Frame& f) {
+  std::uint32_t length = f.announcedLength >= 0 ? static_cast<std::uint32_t>(f.announcedLength)
+                                                : static_cast<std::uint32_t>(f.payload.size() + 4);
+  std::string out;
+  out.reserve(12 + f.payload.size());
+  out.push_back(static_cast<char>(kMarker));
+  out.push_back(static_cast<char>(f.direction));
+  out.push_back(static_cast<char>((f.code >> 8) & 0xFF));
+  out.push_back(static_cast<char>(f.code & 0xFF));
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+  out.push_back(0);
+  out.push_back(static_cast<char>(f.group & 0xFF));
+  out.push_back(0);
+  out.push_back(static_cast<char>(f.operation & 0xFF));
+  out += f.payload;
+  return out;
+}
+
+struct Handset::Impl {
+  // Shared with the control API, under mu.
+  mutable std::mutex mu;
+  mutable std::condition_variable changed;
+  Content content;
+  std::filesystem::path folder;
+  bool hasFolder = false;
+  std::string pin = "1234";
+  int idleResetMs = 30000;
+  int stallMs = 5000;
+  long throttle = 0;
+  unsigned seed = 1;
+  std::function<void(const std::string&)> trace;
+  std::map<unsigned, std::vector<Frame>> itemOverrides;
+  struct ReplyOverride {
+    std::uint32_t key;
+    std::string payload;
+    int times;
+  };
+  std::vector<ReplyOverride> replies;
+  struct Refusal {
+    unsigned group;
+    int index;
+    std::string reply;
+  };
+  std::vector<Refusal> refusals;
+  struct ActiveFault {
+    Fault fault;
+    int used = 0;
+  };
+  std::vector<ActiveFault> faults;
+  std::vector<LoggedRequest> log;
+  std::vector<std::string> violations;
+
+  // The serving thread's own.
+  Io* io = nullptr;
+  std::string rx;
+  std::size_t discard = 0;  // bytes of an over-long request still to drop
+  enum State { kStandby, kAwaitPin, kSession } state = kStandby;
+  int connection = 0;
+  std::map<std::uint32_t, int> occurrences;
+  std::map<unsigned, std::vector<Frame>> snapshots;  // items fixed by the count query
+  std::deque<Frame> pending;                         // items of the running transfer
+  bool awaitingAck = false;
+  std::uint32_t transferKey = 0;
+  int transferNth = 0;
+  int nextItem = 0;
+  std::map<unsigned, int> uploadCounts;
+  bool bulkStarted[256] = {};
+  bool bulkPrepared[256] = {};
+  std::vector<int> bulkNumbers;  // memory numbers of this bookmark upload
+  std::mt19937 rng{1};
+  bool vanished = false;
+  Clock::time_point throttleStart;
+  long long throttled = 0;
+
+  void Trace(const std::string& line) {
+    std::function<void(const std::string&)> t;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      t = trace;
+    }
+    if (t) t(line);
+  }
+
+  void Violation(const std::string& what) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      violations.push_back(what);
+    }
+    changed.notify_all();
+    Trace("VIOLATION " + what);
+  }
+
+  std::vector<Frame> NaturalItems(unsigned group) const;  // under mu
+  std::vector<Frame> ItemsLocked(unsigned group) const {
+    auto it = itemOverrides.find(group);
+    return it != itemOverrides.end() ? it->second : NaturalItems(group);
+  }
+
+  enum ReadOutcome { kGot, kIdle, kGone, kStopped };
+  ReadOutcome ReadRequest(const std::atomic<bool>& stop, LoggedRequest* r, bool* headerOk);
+  bool WriteRaw(const char* data, std::size_t n);
+  bool Send(const Frame& frame, std::uint32_t key, int nth, int item);
+  void Reply(const LoggedRequest& r, std::string payload, int nth);
+  void Dispatch(const LoggedRequest& r, int nth);
+  void EndSession(const char* why);
+  void SendNextItem();
+  void Count(const LoggedRequest& r, int nth);
+  void Transfer(const LoggedRequest& r, int nth);
+  void FileDownload(const LoggedRequest& r, int nth);
+  void UploadItem(const LoggedRequest& r, int nth);
+  void Bulk(const LoggedRequest& r, int nth);
+};
+
+std::vector<Frame> Handset::Impl::NaturalItems(unsigned group) const {
+  std::vector<Frame> out;
+  unsigned op = TransferOperation(group);
+  auto add = [&](std::string payload) { out.push_back({3, group, op, std::move(payload)}); };
+  switch (group) {
+    case kGroupFiles:
+      for (const StoredFile& f : content.files) add(ListingItem(f));
+      break;
+    case kGroupBookmarks:
+      for (const Bookmark& b : content.bookmarks) add(BookmarkRecord(b));
+      break;
+    case kGroupAddress:
+      for (const std::string& c : content.addresses) add(c);
+      break;
+    case kGroupLightMail:
+      for (const MailItem& m : content.lightMails) add(MailRecord(m));
+      break;
+    case kGroupMail:
+      for (const MailItem& m : content.mails) add(MailRecord(m));
+      break;
+  }
+  return out;
+}
+
+// ---- reading requests
+
+Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& stop,
+                                                      LoggedRequest* r, bool* headerOk) {
+  Clock::time_point lastByte = Clock::now();
+  char buf[4096];
+  for (;;) {
+    if (stop) return kStopped;
+    if (discard > 0) {
+      std::size_t n = std::min(discard, rx.size());
+      rx.erase(0, n);
+      discard -= n;
+    }
+    if (discard == 0) {
+      // Find the request marker; whatever stands before it is not ours.
+      std::size_t i = 0;
+      while (i + 1 < rx.size() && !(static_cast<unsigned char>(rx[i]) == kMarker &&
+                                    static_cast<unsigned char>(rx[i + 1]) == kRequestDir))
+        ++i;
+      if (i + 1 >= rx.size() && !rx.empty() && static_cast<unsigned char>(rx.back()) != kMarker)
+        i = rx.size();  // no marker, and no half of one at the end
+      if (i > 0) {
+        Violation(std::to_string(i) + " stray bytes before a request: " + Show(rx.substr(0, i)));
+        rx.erase(0, i);
+      }
+      if (rx.size() >= 12) {
+        const unsigned char* h = reinterpret_cast<const unsigned char*>(rx.data());
+        std::uint32_t length = h[4] | (h[5] << 8) | (h[6] << 16) | (std::uint32_t(h[7]) << 24);
+        if (length < 4) {
+          Violation("request with length field " + std::to_string(length));
+          rx.erase(0, 12);
+          continue;
+        }
+        std::size_t payload = length - 4;
+        if (payload > kMaxRequestPayload) {
+          Violation("request payload of " + std::to_string(payload) + " bytes refused");
+          discard = 12 + payload;
+          continue;
+        }
+        if (rx.size() >= 12 + payload) {
+          r->code = (h[2] << 8) | h[3];
+          r->group = h[9];
+          r->operation = h[11];
+          r->payload = rx.substr(12, payload);
+          *headerOk = h[8] == 0 && h[10] == 0;
+          rx.erase(0, 12 + payload);
+          return kGot;
+        }
+      }
+    }
+    long n = io->Read(buf, sizeof buf, 100);
+    if (n < 0) return kGone;
+    if (n > 0) {
+      rx.append(buf, static_cast<std::size_t>(n));
+      lastByte = Clock::now();
+      continue;
+    }
+    int quiet = ElapsedMs(lastByte);
+    int stall, idle;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      stall = stallMs;
+      idle = idleResetMs;
+    }
+    if ((!rx.empty() || discard > 0) && quiet > stall) {
+      Violation("request cut short: " + std::to_string(rx.size()) + " bytes, then silence");
+      rx.clear();
+      discard = 0;
+    }
+    if (rx.empty() && state != kStandby && quiet > idle) return kIdle;
+  }
+}
+
+// ---- writing responses
+
+bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
+  long rate;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    rate = throttle;
+  }
+  if (rate <= 0) return io->Write(data, n);
+  std::size_t chunk = static_cast<std::size_t>(std::max(1L, rate / 50));
+  while (n > 0) {
+    std::size_t k = std::min(chunk, n);
+    if (!io->Write(data, k)) return false;
+    data += k;
+    n -= k;
+    throttled += static_cast<long long>(k);
+    // Sleep until the bytes written so far are due at the given rate.
+    auto due = throttleStart + std::chrono::milliseconds(throttled * 1000 / rate);
+    if (due > Clock::now()) {
+      std::this_thread::sleep_until(due);
+    } else if (Clock::now() - due > std::chrono::seconds(1)) {
+      throttleStart = Clock::now();  // idle gap: start a fresh budget
+      throttled = 0;
+    }
+  }
+  return true;
+}
+
+// Writes one response frame, bent by the faults that match it. False when the
+// frame did not go out whole (silence, vanish or a failed write).
+bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int item) {
+  std::vector<Fault> apply;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    for (ActiveFault& a : faults) {
+      const Fault& f = a.fault;
+      if (f.times > 0 && a.used >= f.times) continue;
+      if ((f.code >= 0 && unsigned(f.code) != (key >> 16)) ||
+          (f.group >= 0 && unsigned(f.group) != ((key >> 8) & 0xFF)) ||
+          (f.operation >= 0 && unsigned(f.operation) != (key & 0xFF)))
+        continue;
+      if (f.nth > 0 && f.nth != nth) continue;
+      if (f.item >= 0 && f.item != item) continue;
+      ++a.used;
+      apply.push_back(f);
+    }
+  }
+  std::string bytes = EncodeFrame(frame);
+  std::size_t cut = bytes.size();
+  bool vanish = false, silence = false;
+  int maxPiece = 0, pause = 0;
+  std::string before, after;
+  for (const Fault& f : apply) {
+    switch (f.action) {
+      case Fault::kNoise:
+        before += f.bytes;
+        break;
+      case Fault::kExtra:
+        after += f.bytes;
+        break;
+      case Fault::kPieces:
+        maxPiece = std::max(1, f.maxPiece);
+        pause = f.ms;
+        break;
+      case Fault::kDelay:
+        std::this_thread::sleep_for(std::chrono::milliseconds(f.ms));
+        break;
+      case Fault::kSilence:
+        silence = true;
+        cut = std::min(cut, f.at);
+        break;
+      case Fault::kVanish:
+        vanish = true;
+        cut = std::min(cut, f.at);
+        break;
+    }
+  }
+  Trace("response " + std::to_string(frame.code) + "/" + std::to_string(frame.group) + "/" +
+        std::to_string(frame.operation) + " item " + std::to_string(item) + " " +
+        Show(frame.payload, 60));
+  if (!before.empty() && !WriteRaw(before.data(), before.size())) return false;
+  std::string body = bytes.substr(0, cut) + ((silence || vanish) ? std::string() : after);
+  if (maxPiece > 0) {
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+      std::size_t k =
+          std::min<std::size_t>(body.size() - pos, 1 + rng() % static_cast<unsigned>(maxPiece));
+      if (!WriteRaw(body.data() + pos, k)) return false;
+      pos += k;
+      if (pause > 0 && pos < body.size())
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    }
+  } else if (!body.empty() && !WriteRaw(body.data(), body.size())) {
+    return false;
+  }
+  if (vanish) {
+    Trace("port vanishes");
+    vanished = true;
+    io->Close();
+    return false;
+  }
+  if (silence) Trace("falls silent");
+  return !silence;
+}
+
+void Handset::Impl::Reply(const LoggedRequest& r, std::string payload, int nth) {
+  std::uint32_t key = Key(r.code, r.group, r.operation);
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+      if (replies[i].key != key) continue;
+      payload = replies[i].payload;
+      if (replies[i].times > 0 && --replies[i].times == 0) replies.erase(replies.begin() + i);
+      break;
+    }
+  }
+  Send({r.code, r.group, r.operation, payload}, key, nth, -1);
+}
+
+// ---- the session
+
+void Handset::Impl::EndSession(const char* why) {
+  if (state != kStandby) Trace(std::string("back to standby: ") + why);
+  state = kStandby;
+  pending.clear();
+  awaitingAck = false;
+  snapshots.clear();
+  for (bool& b : bulkStarted) b = false;
+  for (bool& b : bulkPrepared) b = false;
+}
+
+void Handset::Impl::SendNextItem() {
+  if (pending.empty()) {
+    awaitingAck = false;
+    return;
+  }
+  Frame f = std::move(pending.front());
+  pending.pop_front();
+  int item = nextItem++;
+  awaitingAck = true;
+  if (!Send(f, transferKey, transferNth, item)) {
+    pending.clear();
+    awaitingAck = false;
+  }
+}
+
+void Handset::Impl::Count(const LoggedRequest& r, int nth) {
+  if (!r.payload.empty()) Violation("count query with a payload: " + Show(r.payload));
+  std::vector<Frame> items;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    items = ItemsLocked(r.group);
+  }
+  std::string count = std::to_string(items.size());
+  snapshots[r.group] = std::move(items);
+  Reply(r, count, nth);
+}
+
+void Handset::Impl::Transfer(const LoggedRequest& r, int nth) {
+  if (!r.payload.empty()) Violation("transfer request with a payload: " + Show(r.payload));
+  auto it = snapshots.find(r.group);
+  if (it == snapshots.end()) {
+    Violation("transfer of group " + std::to_string(r.group) + " without a count query");
+    std::lock_guard<std::mutex> lock(mu);
+    snapshots[r.group] = ItemsLocked(r.group);
+    it = snapshots.find(r.group);
+  }
+  if (it->second.empty()) Violation("transfer request after a count of 0");
+  pending.assign(it->second.begin(), it->second.end());
+  snapshots.erase(it);
+  transferKey = Key(r.code, r.group, r.operation);
+  transferNth = nth;
+  nextItem = 0;
+  SendNextItem();
+}
+
+void Handset::Impl::FileDownload(const LoggedRequest& r, int nth) {
+  // name TAB wire TAB, nothing after.
+  std::size_t t1 = r.payload.find('\t');
+  std::size_t t2 = t1 == std::string::npos ? t1 : r.payload.find('\t', t1 + 1);
+  if (t2 == std::string::npos || t2 + 1 != r.payload.size()) {
+    Violation("file download payload is not name TAB wire TAB: " + Show(r.payload));
+    Reply(r, "", nth);
+    return;
+  }
+  std::string name = r.payload.substr(0, t1), wire = r.payload.substr(t1 + 1, t2 - t1 - 1);
+  if (WireIndex(wire) < 0) Violation("file download of unknown category: " + Show(wire));
+  std::string answer;  // empty: an echo that does not match
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    for (const StoredFile& f : content.files)
+      if (f.name == name && f.wire == wire) answer = r.payload + f.data;
+  }
+  Reply(r, std::move(answer), nth);
+}
+
+void Handset::Impl::UploadItem(const LoggedRequest& r, int nth) {
+  unsigned g = r.group;
+  int index = uploadCounts[g]++;
+  {
+    std::string refusal;
+    bool refused = false;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      for (const Refusal& x : refusals)
+        if (x.group == g && x.index == index) {
+          refused = true;
+          refusal = x.reply;
+        }
+    }
+    if (refused) {
+      Trace("refusing upload item " + std::to_string(index));
+      Reply(r, refusal, nth);
+      return;
+    }
+  }
+  std::string why;
+  bool ok = false;
+  if (g == kGroupFiles) {
+    std::size_t t1 = r.payload.find('\t');
+    std::size_t t2 = t1 == std::string::npos ? t1 : r.payload.find('\t', t1 + 1);
+    if (t2 == std::string::npos) {
+      why = "file upload without name TAB wire TAB";
+    } else {
+      StoredFile f;
+      f.name = r.payload.substr(0, t1);
+      f.wire = r.payload.substr(t1 + 1, t2 - t1 - 1);
+      f.data = r.payload.substr(t2 + 1);
+      f.date = NowDate();
+      bool badName = f.name.empty() || f.name == "." || f.name == ".." ||
+                     f.name.find_first_of("/\\") != std::string::npos;
+      for (char c : f.name) badName = badName || static_cast<unsigned char>(c) < 32;
+      if (badName) {
+        why = "file upload with an unusable name: " + Show(f.name);
+      } else if (WireIndex(f.wire) < 0) {
+        why = "file upload of unknown category: " + Show(f.wire);
+      } else if (f.wire != kWireNames[CategoryOfName(f.name)]) {
+        why = "file upload of " + Show(f.name) + " as " + f.wire + ", its extension says " +
+              kWireNames[CategoryOfName(f.name)];
+      } else {
+        std::lock_guard<std::mutex> lock(mu);
+        bool replaced = false;
+        for (StoredFile& old : content.files)
+          if (old.name == f.name && old.wire == f.wire) {
+            old = f;
+            replaced = true;
+          }
+        if (!replaced) content.files.push_back(f);
+        if (hasFolder && !SaveStoredFile(folder, f)) Trace("cannot store " + Show(f.name));
+        ok = true;
+      }
+    }
+  } else if (g == kGroupBookmarks || g == kGroupAddress) {
+    if (!bulkStarted[g] || !bulkPrepared[g]) {
+      why = "upload record outside a started and prepared bulk upload";
+    } else if (g == kGroupBookmarks) {
+      Bookmark b;
+      if (BookmarkFromRecord(r.payload, &b, &why)) {
+        if (std::find(bulkNumbers.begin(), bulkNumbers.end(), b.number) != bulkNumbers.end()) {
+          why = "memory number " + std::to_string(b.number) + " sent twice";
+        } else {
+          bulkNumbers.push_back(b.number);
+          std::lock_guard<std::mutex> lock(mu);
+          content.bookmarks.push_back(b);
+          if (hasFolder) SaveBookmarks(folder, content.bookmarks);
+          ok = true;
+        }
+      }
+    } else if (CheckVCardRecord(r.payload, &why)) {
+      std::lock_guard<std::mutex> lock(mu);
+      content.addresses.push_back(r.payload);
+      if (hasFolder) SaveAddresses(folder, content.addresses);
+      ok = true;
+    }
+  } else {  // light mail or mail
+    MailItem m;
+    if (MailFromRecord(r.payload, g == kGroupLightMail, &m, &why)) {
+      std::lock_guard<std::mutex> lock(mu);
+      (m.light ? content.lightMails : content.mails).push_back(m);
+      if (hasFolder) SaveMail(folder, m);
+      ok = true;
+    }
+  }
+  if (!ok)
+    Violation("upload item " + std::to_string(index) + " of group " + std::to_string(g) +
+              " refused: " + why);
+  Reply(r, ok ? "0" : "1", nth);
+}
+
+void Handset::Impl::Bulk(const LoggedRequest& r, int nth) {
+  unsigned g = r.group;
+  const char* start = g == kGroupBookmarks ? "13" : "10";
+  bool ok = true;
+  switch (r.operation) {
+    case 4:
+      if (r.payload != start) {
+        Violation("bulk upload start of group " + std::to_string(g) + " with payload " +
+                  Show(r.payload));
+        ok = false;
+        break;
+      }
+      if (bulkStarted[g]) Violation("bulk upload started twice");
+      bulkStarted[g] = true;
+      bulkPrepared[g] = false;
+      bulkNumbers.clear();
+      {
+        // An upload replaces the whole set; what it sends stays, even when
+        // a later item is refused.
+        std::lock_guard<std::mutex> lock(mu);
+        if (g == kGroupBookmarks) {
+          content.bookmarks.clear();
+          if (hasFolder) SaveBookmarks(folder, content.bookmarks);
+        } else {
+          content.addresses.clear();
+          if (hasFolder) SaveAddresses(folder, content.addresses);
+        }
+      }
+      break;
+    case 5:
+      if (!r.payload.empty()) Violation("bulk upload preparation with a payload");
+      if (!bulkStarted[g] || bulkPrepared[g]) {
+        Violation("bulk upload preparation out of order");
+        ok = false;
+      }
+      bulkPrepared[g] = true;
+      break;
+    case 6:
+      if (!r.payload.empty()) Violation("bulk upload end with a payload");
+      if (!bulkStarted[g]) {
+        Violation("bulk upload end without a start");
+        ok = false;
+      }
+      bulkStarted[g] = bulkPrepared[g] = false;
+      break;
+  }
+  Reply(r, ok ? "0" : "1", nth);
+}
+
+void Handset::Impl::Dispatch(const LoggedRequest& r, int nth) {
+  const bool ack = r.Is(16, kGroupAck, 16);
+  if (awaitingAck) {
+    if (ack) {
+      if (r.payload != "0") Violation("next-item acknowledgement with payload " + Show(r.payload));
+      SendNextItem();
+      return;
+    }
+    Violation("expected the next-item acknowledgement of item " + std::to_string(nextItem - 1) +
+              ", got " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+              std::to_string(r.operation));
+    pending.clear();
+    awaitingAck = false;
+  } else if (ack) {
+    Violation("next-item acknowledgement outside a transfer");
+    return;
+  }
+
+  if (r.Is(0, kGroupConnection, 1)) {  // hello: always a fresh connection
+    EndSession("hello");
+    uploadCounts.clear();
+    if (r.payload != "1") Violation("hello with payload " + Show(r.payload));
+    std::string answer = r.payload == "1" ? "OK" : "NG";
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      for (const ReplyOverride& o : replies)
+        if (o.key == Key(0, 1, 1)) answer = o.payload;
+    }
+    Reply(r, r.payload == "1" ? "OK" : "NG", nth);
+    state = answer == "OK" ? kAwaitPin : kStandby;
+    return;
+  }
+  if (r.Is(255, kGroupConnection, 2)) {
+    if (!r.payload.empty()) Violation("goodbye with a payload");
+    EndSession("goodbye");
+    return;
+  }
+  if (state == kStandby) {
+    Violation("request " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+              std::to_string(r.operation) + " outside a session");
+    return;
+  }
+  if (r.Is(1, kGroupPin, 1)) {
+    std::string pinNow;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      pinNow = pin;
+    }
+    bool digits = r.payload.size() == 4 && std::all_of(r.payload.begin(), r.payload.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) Violation("PIN payload is not four digits: " + Show(r.payload));
+    std::string answer = r.payload == pinNow ? "OK" : "NG";
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      for (const ReplyOverride& o : replies)
+        if (o.key == Key(1, 2, 1)) answer = o.payload;
+    }
+    Reply(r, r.payload == pinNow ? "OK" : "NG", nth);
+    state = answer == "OK" ? kSession : kStandby;
+    return;
+  }
+  if (state != kSession) {
+    Violation("request before the PIN was accepted");
+    return;
+  }
+  if (r.code == 2 && r.operation == 1 && IsTransferGroup(r.group)) return Count(r, nth);
+  if (r.code == 3 && IsTransferGroup(r.group) && r.operation == TransferOperation(r.group))
+    return Transfer(r, nth);
+  if (r.Is(3, kGroupFiles, 2)) return FileDownload(r, nth);
+  if (r.code == 3 && r.operation == 3 &&
+      (r.group == kGroupFiles || r.group == kGroupBookmarks || r.group == kGroupAddress ||
+       r.group == kGroupLightMail || r.group == kGroupMail))
+    return UploadItem(r, nth);
+  if (r.code == 3 && (r.group == kGroupBookmarks || r.group == kGroupAddress) && r.operation >= 4 &&
+      r.operation <= 6)
+    return Bulk(r, nth);
+  Violation("unknown request " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+            std::to_string(r.operation));
+}
+
+// ---- Handset
+
+Handset::Handset() : impl_(new Impl) {}
+Handset::~Handset() { delete impl_; }
+
+void Handset::SetContent(const Content& content) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->content = content;
+  impl_->hasFolder = false;
+}
+
+bool Handset::LoadFolder(const std::filesystem::path& dir, std::string* error) {
+  Content c;
+  if (!LoadContent(dir, &c, error)) return false;
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->content = std::move(c);
+  impl_->folder = dir;
+  impl_->hasFolder = true;
+  return true;
+}
+
+Content Handset::GetContent() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->content;
+}
+
+void Handset::SetPin(const std::string& pin) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->pin = pin;
+}
+
+void Handset::SetIdleResetMs(int ms) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->idleResetMs = ms;
+}
+
+void Handset::SetStallMs(int ms) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->stallMs = ms;
+}
+
+void Handset::SetThrottle(long bytesPerSecond) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->throttle = bytesPerSecond;
+}
+
+void Handset::SetSeed(unsigned seed) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->seed = seed;
+}
+
+void Handset::SetTrace(std::function<void(const std::string&)> trace) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->trace = std::move(trace);
+}
+
+void Handset::Serve(Io& io) {
+  Impl& m = *impl_;
+  m.io = &io;
+  m.rx.clear();
+  m.discard = 0;
+  m.vanished = false;
+  m.EndSession("serving");
+  {
+    std::lock_guard<std::mutex> lock(m.mu);
+    m.rng.seed(m.seed);
+  }
+  m.throttleStart = Clock::now();
+  m.throttled = 0;
+  while (!stop_ && !m.vanished) {
+    LoggedRequest r;
+    bool headerOk = true;
+    Impl::ReadOutcome got = m.ReadRequest(stop_, &r, &headerOk);
+    if (got == Impl::kGone || got == Impl::kStopped) break;
+    if (got == Impl::kIdle) {
+      m.EndSession("silence");
+      continue;
+    }
+    int nth;
+    {
+      std::lock_guard<std::mutex> lock(m.mu);
+      if (r.Is(0, kGroupConnection, 1)) ++m.connection;
+      r.connection = m.connection;
+      m.log.push_back(r);
+      nth = ++m.occurrences[Key(r.code, r.group, r.operation)];
+    }
+    m.changed.notify_all();
+    m.Trace("request " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+            std::to_string(r.operation) + " " + Show(r.payload, 60));
+    if (!headerOk) m.Violation("request header with non-zero bytes 8 or 10");
+    m.Dispatch(r, nth);
+  }
+  m.EndSession("port closed");
+  m.io = nullptr;
+}
+
+void Handset::Stop() { stop_ = true; }
+
+std::vector<Frame> Handset::Items(unsigned group) const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->ItemsLocked(group);
+}
+
+void Handset::OverrideItems(unsigned group, std::vector<Frame> frames) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->itemOverrides[group] = std::move(frames);
+}
+
+void Handset::OverrideReply(unsigned code, unsigned group, unsigned operation,
+                            const std::string& payload, int times) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  std::uint32_t key = Key(code, group, operation);
+  auto& r = impl_->replies;
+  r.erase(std::remove_if(r.begin(), r.end(), [&](const auto& o) { return o.key == key; }), r.end());
+  r.push_back({key, payload, times});
+}
+
+void Handset::RefuseUpload(unsigned group, int index, const std::string& reply) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->refusals.push_back({group, index, reply});
+}
+
+void Handset::AddFault(const Fault& fault) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->faults.push_back({fault, 0});
+}
+
+void Handset::ClearControl() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->itemOverrides.clear();
+  impl_->replies.clear();
+  impl_->refusals.clear();
+  impl_->faults.clear();
+}
+
+std::vector<LoggedRequest> Handset::Log() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->log;
+}
+
+std::vector<std::string> Handset::Violations() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->violations;
+}
+
+void Handset::ClearLog() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->log.clear();
+  impl_->violations.clear();
+}
+
+bool Handset::WaitFor(const std::function<bool(const std::vector<LoggedRequest>&)>& pred,
+                      int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(impl_->mu);
+  return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return pred(impl_->log); });
+}
+
+bool Handset::WaitForRequest(unsigned code, unsigned group, unsigned operation, int count,
+                             int timeoutMs) const {
+  return WaitFor(
+      [&](const std::vector<LoggedRequest>& log) {
+        int n = 0;
+        for (const LoggedRequest& r : log) n += r.Is(code, group, operation) ? 1 : 0;
+        return n >= count;
+      },
+      timeoutMs);
+}
+
+}  // namespace handset

@@ -1,0 +1,362 @@
+// palvo-handset: the simulated handset on a pseudo-terminal. It publishes the
+// pty in the registry the way the handheld's device manager publishes the USB
+// serial driver, so palvo finds it exactly as it would find a handset.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "handset/handset.h"
+#include "handset/script.h"
+#include "platform/win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const WCHAR kDriverKey[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
+const WCHAR kActive[] = L"Drivers\\Active";
+
+std::atomic<bool> g_stop{false};
+handset::Handset* g_handset = nullptr;
+
+void OnSignal(int) {
+  g_stop = true;
+  if (g_handset) g_handset->Stop();
+}
+
+void MakeRaw(int fd) {
+  struct termios t;
+  if (::tcgetattr(fd, &t) != 0) return;
+  ::cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~HUPCL;
+  ::tcsetattr(fd, TCSANOW, &t);
+}
+
+// The port as the handset sees it: the pty master (or a tty given with --device).
+class FdIo : public handset::Io {
+ public:
+  FdIo(int fd, int keep) : fd_(fd), keep_(keep) {}
+  ~FdIo() override { Close(); }
+
+  long Read(void* data, std::size_t max, int timeoutMs) override {
+    if (fd_ < 0) return -1;
+    struct pollfd p = {fd_, POLLIN, 0};
+    int r = ::poll(&p, 1, timeoutMs);
+    if (r <= 0) return 0;  // timeout or a signal
+    if (!(p.revents & POLLIN)) return (p.revents & POLLNVAL) ? -1 : 0;
+    ssize_t n = ::read(fd_, data, max);
+    if (n > 0) return n;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR || errno == EIO)) {
+      // EIO: no one has the slave open right now; wait and read again.
+      if (errno == EIO) ::usleep(10000);
+      return 0;
+    }
+    return n == 0 ? 0 : -1;
+  }
+
+  bool Write(const void* data, std::size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (n > 0) {
+      if (fd_ < 0 || g_stop) return false;
+      ssize_t w = ::write(fd_, p, n);
+      if (w > 0) {
+        p += w;
+        n -= static_cast<std::size_t>(w);
+        lastProgress = std::chrono::steady_clock::now();
+        continue;
+      }
+      if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
+      // Nobody is reading: give up after a while so a stuck program cannot
+      // hang the handset.
+      if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(15)) return false;
+      struct pollfd q = {fd_, POLLOUT, 0};
+      ::poll(&q, 1, 100);
+    }
+    return true;
+  }
+
+  void Close() override {
+    if (keep_ >= 0) ::close(keep_);
+    if (fd_ >= 0) ::close(fd_);
+    keep_ = fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  int keep_;
+};
+
+bool OpenPty(int* master, int* keep, std::string* path) {
+  int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m < 0 || ::grantpt(m) != 0 || ::unlockpt(m) != 0) return false;
+  const char* name = ::ptsname(m);
+  if (!name) return false;
+  *path = name;
+  MakeRaw(m);
+  // Our own hold on the slave keeps the pty alive while palvo closes it.
+  int s = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (s < 0) return false;
+  MakeRaw(s);
+  ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
+  *master = m;
+  *keep = s;
+  return true;
+}
+
+std::wstring Widen(const std::string& s) {
+  std::wstring w(s.size() + 1, L'\0');
+  std::size_t n = std::mbstowcs(w.data(), s.c_str(), w.size());
+  if (n == static_cast<std::size_t>(-1)) return std::wstring(s.begin(), s.end());
+  w.resize(n);
+  return w;
+}
+
+// HKLM\Drivers\Active\NN for the first free NN; empty on failure.
+std::wstring RegisterInstance(const std::string& portName) {
+  for (int i = 1; i < 100; ++i) {
+    WCHAR sub[8];
+    std::swprintf(sub, 8, L"%02d", i);
+    std::wstring path = std::wstring(kActive) + L"\\" + sub;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      RegCloseKey(key);
+      continue;
+    }
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, &disposition) != ERROR_SUCCESS)
+      return L"";
+    std::wstring name = Widen(portName);
+    LSTATUS a = RegSetValueExW(key, L"Key", 0, REG_SZ, reinterpret_cast<const BYTE*>(kDriverKey),
+                               sizeof kDriverKey);
+    LSTATUS b = RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                               static_cast<DWORD>((name.size() + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+    if (a != ERROR_SUCCESS || b != ERROR_SUCCESS) {
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+      return L"";
+    }
+    return path;
+  }
+  return L"";
+}
+
+fs::path DefaultContent(const char* argv0) {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) exe = fs::absolute(argv0, ec);
+  for (fs::path dir = exe.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+    if (fs::is_directory(dir / "handset" / "sample", ec)) return dir / "handset" / "sample";
+    if (dir == dir.parent_path()) break;
+  }
+#ifdef PALVO_SOURCE_DIR
+  return fs::path(PALVO_SOURCE_DIR) / "handset" / "sample";
+#else
+  return {};
+#endif
+}
+
+const char kUsage[] =
+    "usage: palvo-handset [options]\n"
+    "A simulated handset on a pseudo-terminal. Prints the terminal's path as the\n"
+    "first line of standard output once it is ready, registers itself under\n"
+    "HKLM\\Drivers\\Active\\NN as the handset's USB serial driver, serves until\n"
+    "SIGINT or SIGTERM and removes the registry entry when it stops.\n"
+    "\n"
+    "  --pin NNNN            the PIN it accepts (default 1234)\n"
+    "  --content DIR         content folder; accepted uploads are written into it\n"
+    "                        (default: the shipped sample, uploads kept in memory)\n"
+    "                        DIR/files/<image|music|net|card|other>/<name>,\n"
+    "                        DIR/bookmarks.txt, DIR/address.vcf,\n"
+    "                        DIR/lightmail/*.txt, DIR/mail/*.txt\n"
+    "  --registry FILE       registry file (default: $PALVO_REGISTRY or palvo's own)\n"
+    "  --device PATH         serve an existing terminal instead (no registry entry)\n"
+    "  --no-register         make the pty but leave the registry alone\n"
+    "  --log FILE            append one line per request, response and deviation\n"
+    "  --verbose             the same lines on standard error\n"
+    "  --throttle BYTES      write at most BYTES per second\n"
+    "  --idle-reset MS       silence that ends a session (default 30000)\n"
+    "  --seed N              seed of the random piece sizes\n"
+    "  --set LINE            one control line (see below); repeatable\n"
+    "  --script FILE         control lines from a file\n"
+    "  --fault NAME          a named fault preset (see below); repeatable\n"
+    "  --help                this text\n"
+    "\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string pin = "1234", contentDir, registry, device, logFile, script;
+  bool noRegister = false, verbose = false;
+  long throttle = 0;
+  int idleReset = 30000;
+  unsigned seed = 1;
+  std::vector<std::string> sets, faults;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&](std::string* v) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "palvo-handset: %s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      *v = argv[++i];
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(handset::kControlHelp, stdout);
+      return 0;
+    } else if (a == "--pin") {
+      next(&pin);
+    } else if (a == "--content") {
+      next(&contentDir);
+    } else if (a == "--registry") {
+      next(&registry);
+    } else if (a == "--device") {
+      next(&device);
+    } else if (a == "--no-register") {
+      noRegister = true;
+    } else if (a == "--log") {
+      next(&logFile);
+    } else if (a == "--verbose") {
+      verbose = true;
+    } else if (a == "--throttle") {
+      next(&v);
+      throttle = std::atol(v.c_str());
+    } else if (a == "--idle-reset") {
+      next(&v);
+      idleReset = std::atoi(v.c_str());
+    } else if (a == "--seed") {
+      next(&v);
+      seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 0));
+    } else if (a == "--set") {
+      next(&v);
+      sets.push_back(v);
+    } else if (a == "--script") {
+      next(&script);
+    } else if (a == "--fault") {
+      next(&v);
+      faults.push_back(v);
+    } else {
+      std::fprintf(stderr, "palvo-handset: unknown option %s (see --help)\n", a.c_str());
+      return 2;
+    }
+  }
+  if (pin.size() != 4 || pin.find_first_not_of("0123456789") != std::string::npos) {
+    std::fprintf(stderr, "palvo-handset: --pin takes four digits\n");
+    return 2;
+  }
+  if (!registry.empty()) ::setenv("PALVO_REGISTRY", registry.c_str(), 1);
+
+  handset::Handset hs;
+  g_handset = &hs;
+  struct sigaction sa = {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  hs.SetPin(pin);
+  hs.SetThrottle(throttle);
+  hs.SetIdleResetMs(idleReset);
+  hs.SetSeed(seed);
+  std::string error;
+  if (!contentDir.empty()) {
+    if (!hs.LoadFolder(contentDir, &error)) {
+      std::fprintf(stderr, "palvo-handset: %s\n", error.c_str());
+      return 1;
+    }
+  } else {
+    fs::path sample = DefaultContent(argv[0]);
+    handset::Content c;
+    if (sample.empty() || !handset::LoadContent(sample, &c, &error)) {
+      std::fprintf(stderr, "palvo-handset: no sample content (%s); use --content DIR\n",
+                   error.c_str());
+      return 1;
+    }
+    hs.SetContent(c);
+  }
+  if (!script.empty()) {
+    std::ifstream in(script, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (!in || !handset::ApplyControlScript(hs, ss.str(), &error)) {
+      std::fprintf(stderr, "palvo-handset: %s: %s\n", script.c_str(),
+                   in ? error.c_str() : "cannot read");
+      return 2;
+    }
+  }
+  for (const std::string& line : sets)
+    if (!handset::ApplyControlLine(hs, line, &error)) {
+      std::fprintf(stderr, "palvo-handset: --set: %s\n", error.c_str());
+      return 2;
+    }
+  for (const std::string& name : faults)
+    if (!handset::ApplyFaultPreset(hs, name, &error)) {
+      std::fprintf(stderr, "palvo-handset: --fault: %s\n", error.c_str());
+      return 2;
+    }
+
+  std::ofstream log;
+  if (!logFile.empty()) log.open(logFile, std::ios::app | std::ios::binary);
+  std::mutex logMu;
+  hs.SetTrace([&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(logMu);
+    if (log.is_open()) log << line << "\n" << std::flush;
+    if (verbose) std::fprintf(stderr, "%s\n", line.c_str());
+  });
+
+  int fd = -1, keep = -1;
+  std::string portName;
+  if (!device.empty()) {
+    fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+      std::fprintf(stderr, "palvo-handset: cannot open %s: %s\n", device.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    MakeRaw(fd);
+    portName = device;
+    noRegister = true;
+  } else if (!OpenPty(&fd, &keep, &portName)) {
+    std::fprintf(stderr, "palvo-handset: cannot make a pseudo-terminal: %s\n",
+                 std::strerror(errno));
+    return 1;
+  }
+  FdIo io(fd, keep);
+
+  std::wstring registered;
+  if (!noRegister) {
+    registered = RegisterInstance(portName);
+    if (registered.empty()) {
+      std::fprintf(stderr, "palvo-handset: cannot write the registry entry\n");
+      return 1;
+    }
+  }
+
+  std::printf("%s\n", portName.c_str());
+  std::fflush(stdout);
+
+  if (!g_stop) hs.Serve(io);
+  io.Close();
+  if (!registered.empty()) RegDeleteKeyW(HKEY_LOCAL_MACHINE, registered.c_str());
+  g_handset = nullptr;
+  for (const std::string& v : hs.Violations()) std::fprintf(stderr, "deviation: %s\n", v.c_str());
+  return 0;
+}

@@ -1,0 +1,434 @@
+// The simulated handset over a PeerPort, driven by a raw client written here:
+// requests built by hand from the frame layout, responses parsed by hand. The
+// program's own frame code is not used, so a fault in either shows up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "handset/handset.h"
+#include "tests/support/handset_peer.h"
+
+namespace {
+
+using handset::Content;
+using handset::Fault;
+using handset::Frame;
+
+// The core's end of the port, opened with the platform layer like the program.
+class RawClient {
+ public:
+  explicit RawClient(const WCHAR* name) {
+    port_ = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    COMMTIMEOUTS t = {MAXDWORD, MAXDWORD, 200, 0, 1000};
+    if (port_ != INVALID_HANDLE_VALUE) SetCommTimeouts(port_, &t);
+  }
+  ~RawClient() {
+    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+  }
+  bool ok() const { return port_ != INVALID_HANDLE_VALUE; }
+
+  void SendRaw(const std::string& bytes) {
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    ASSERT_EQ(done, bytes.size());
+  }
+  static std::string Request(unsigned code, unsigned group, unsigned op, const std::string& payload,
+                             long long announced = -1) {
+    std::uint32_t len = announced >= 0 ? static_cast<std::uint32_t>(announced)
+                                       : static_cast<std::uint32_t>(payload.size() + 4);
+    std::string f = {'\xE1',
+                     '\x01',
+                     static_cast<char>(code >> 8),
+                     static_cast<char>(code),
+                     static_cast<char>(len),
+                     static_cast<char>(len >> 8),
+                     static_cast<char>(len >> 16),
+                     static_cast<char>(len >> 24),
+                     0,
+                     static_cast<char>(group),
+                     0,
+                     static_cast<char>(op)};
+    return f + payload;
+  }
+  void Send(unsigned code, unsigned group, unsigned op, const std::string& payload = "") {
+    SendRaw(Request(code, group, op, payload));
+  }
+
+  // Every byte that arrives within ms of silence.
+  std::string Drain(int quietMs = 300) {
+    std::string out;
+    auto last = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - last < std::chrono::milliseconds(quietMs)) {
+      char buf[4096];
+      DWORD got = 0;
+      if (!ReadFile(port_, buf, sizeof buf, &got, nullptr)) break;
+      if (got > 0) {
+        out.append(buf, got);
+        last = std::chrono::steady_clock::now();
+      }
+    }
+    return out;
+  }
+  // Exactly n bytes (or fewer after timeoutMs).
+  std::string ReadN(std::size_t n, int timeoutMs = 3000) {
+    std::string out;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < n && std::chrono::steady_clock::now() < end) {
+      char buf[4096];
+      DWORD got = 0;
+      DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof buf, n - out.size()));
+      if (!ReadFile(port_, buf, want, &got, nullptr)) break;
+      out.append(buf, got);
+    }
+    return out;
+  }
+
+  struct Response {
+    bool ok = false;
+    unsigned direction = 0, code = 0, group = 0, op = 0;
+    std::uint32_t length = 0;
+    std::string payload;
+  };
+  // One response, bytes before the marker skipped (and counted).
+  Response Receive(int timeoutMs = 3000, std::size_t* skipped = nullptr) {
+    Response r;
+    std::string h;
+    std::size_t skip = 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (h.size() < 2) {
+      if (std::chrono::steady_clock::now() > end) return r;
+      std::string b = ReadN(1, 200);
+      if (b.empty()) continue;
+      h += b;
+      if (h.size() == 2 && !(h[0] == '\xE1' && h[1] == '\x02')) {
+        h.erase(0, 1);
+        ++skip;
+      } else if (h.size() == 1 && h[0] != '\xE1') {
+        h.clear();
+        ++skip;
+      }
+    }
+    if (skipped) *skipped = skip;
+    h += ReadN(10, timeoutMs);
+    if (h.size() != 12) return r;
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(h.data());
+    r.direction = u[1];
+    r.code = (u[2] << 8) | u[3];
+    r.length = u[4] | (u[5] << 8) | (u[6] << 16) | (std::uint32_t(u[7]) << 24);
+    r.group = u[9];
+    r.op = u[11];
+    if (r.length < 4) return r;
+    r.payload = ReadN(r.length - 4, timeoutMs);
+    r.ok = r.payload.size() == r.length - 4;
+    return r;
+  }
+  std::string Ask(unsigned code, unsigned group, unsigned op, const std::string& payload = "") {
+    Send(code, group, op, payload);
+    Response r = Receive();
+    return r.ok ? r.payload : std::string("<none>");
+  }
+  void LogIn(const std::string& pin = "1234") {
+    ASSERT_EQ(Ask(0, 1, 1, "1"), "OK");
+    ASSERT_EQ(Ask(1, 2, 1, pin), "OK");
+  }
+
+ private:
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+};
+
+Content SampleContent() {
+  Content c;
+  c.files.push_back({"a.jpg", "image", "JPEGDATA", "2006/01/02 03:04"});
+  c.files.push_back({"\x89\xB9.mid", "music", std::string("\x00\x01\x02", 3), "2005/12/31 23:59"});
+  c.bookmarks.push_back({3, 7, "A", "B"});
+  c.bookmarks.push_back({0, 0, "\x93\x56\x8B\x43", "http://x/"});
+  c.addresses.push_back("BEGIN:VCARD\r\nN:a\r\nEND:VCARD\r\n");
+  handset::MailItem light;
+  light.light = true;
+  light.header[0] = "t1";
+  light.header[1] = "t2";
+  light.header[2] = "t3";
+  light.header[3] = "t4";
+  light.line1 = "x";
+  light.line2 = "y";
+  light.body = "z";
+  c.lightMails.push_back(light);
+  handset::MailItem mail;
+  mail.header[0] = "m1";
+  mail.header[1] = "m2";
+  mail.header[2] = "m3";
+  mail.header[3] = "m4,more";
+  mail.body = "body\r\n";
+  c.mails.push_back(mail);
+  return c;
+}
+
+class HandsetProtocol : public ::testing::Test {
+ protected:
+  HandsetProtocol() : hs_(SampleContent()), client_(hs_.PortName()) {}
+  void SetUp() override {
+    ASSERT_TRUE(hs_.ok());
+    ASSERT_TRUE(client_.ok());
+  }
+  void Goodbye() {
+    client_.Send(255, 1, 2);
+    ASSERT_TRUE(hs_.WaitForGoodbye());
+  }
+  InProcessHandset hs_;
+  RawClient client_;
+};
+
+TEST_F(HandsetProtocol, HelloPinAndGoodbye) {
+  RawClient::Response r;
+  client_.Send(0, 1, 1, "1");
+  r = client_.Receive();
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.direction, 0x02u);
+  EXPECT_EQ(r.code, 0u);
+  EXPECT_EQ(r.group, 1u);
+  EXPECT_EQ(r.op, 1u);
+  EXPECT_EQ(r.payload, "OK");
+  EXPECT_EQ(client_.Ask(1, 2, 1, "9999"), "NG");
+  // A rejected PIN returns to standby: requests get no answer until a hello.
+  client_.Send(2, 6, 1);
+  EXPECT_EQ(client_.Drain(300), "");
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 6, 1), "2");
+  Goodbye();
+  client_.Send(2, 6, 1);
+  EXPECT_EQ(client_.Drain(300), "");  // back in standby
+  auto log = hs_->Log();
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_TRUE(log[0].Is(0, 1, 1));
+  EXPECT_EQ(log[0].connection, 1);
+  EXPECT_EQ(log[3].connection, 2);
+  // Two requests outside a session were flagged, nothing else.
+  EXPECT_EQ(hs_->Violations().size(), 2u);
+}
+
+TEST_F(HandsetProtocol, HelloAndPinMustBeExact) {
+  EXPECT_EQ(client_.Ask(0, 1, 1, "2"), "NG");
+  client_.Send(0, 1, 1, "1");
+  EXPECT_EQ(client_.Receive().payload, "OK");
+  EXPECT_EQ(client_.Ask(1, 2, 1, "12345"), "NG");
+  hs_->OverrideReply(0, 1, 1, "OK\r\n", 1);
+  EXPECT_EQ(client_.Ask(0, 1, 1, "1"), "OK\r\n");
+  EXPECT_EQ(client_.Ask(1, 2, 1, "1234"), "<none>");  // refused hello: still standby
+  client_.LogIn();
+  hs_->SetPin("0042");
+  EXPECT_EQ(client_.Ask(0, 1, 1, "1"), "OK");
+  EXPECT_EQ(client_.Ask(1, 2, 1, "0042"), "OK");
+}
+
+TEST_F(HandsetProtocol, NoiseBeforeRequestsIsSkipped) {
+  client_.SendRaw(std::string("\x00\xE1\x00\xE1", 4) + RawClient::Request(0, 1, 1, "1"));
+  EXPECT_EQ(client_.Receive().payload, "OK");
+  EXPECT_FALSE(hs_->Violations().empty());  // the program never sends noise
+}
+
+TEST_F(HandsetProtocol, ListingItemsWaitForTheAcknowledgement) {
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 6, 1), "2");
+  client_.Send(3, 6, 7);
+  RawClient::Response r = client_.Receive();
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.code, 3u);
+  EXPECT_EQ(r.group, 6u);
+  EXPECT_EQ(r.op, 7u);
+  EXPECT_EQ(r.payload, "a.jpg\timage\t8\t2006/01/02 03:04");
+  EXPECT_EQ(client_.Drain(300), "");  // nothing before the acknowledgement
+  client_.Send(16, 9, 16, "0");
+  r = client_.Receive();
+  EXPECT_EQ(r.payload, "\x89\xB9.mid\tmusic\t3\t2005/12/31 23:59");
+  client_.Send(16, 9, 16, "0");
+  Goodbye();
+  EXPECT_TRUE(hs_->Violations().empty());
+}
+
+TEST_F(HandsetProtocol, AMissingAcknowledgementIsReported) {
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 6, 1), "2");
+  client_.Send(3, 6, 7);
+  EXPECT_TRUE(client_.Receive().ok);
+  client_.Send(16, 9, 16, "1");  // wrong payload, still moves on
+  EXPECT_TRUE(client_.Receive().ok);
+  Goodbye();  // instead of the last acknowledgement
+  ASSERT_EQ(hs_->Violations().size(), 2u);
+}
+
+TEST_F(HandsetProtocol, FileDownloadEchoesTheRequest) {
+  client_.LogIn();
+  std::string req = "a.jpg\timage\t";
+  EXPECT_EQ(client_.Ask(3, 6, 2, req), req + "JPEGDATA");
+  EXPECT_EQ(client_.Ask(3, 6, 2, "a.jpg\tmusic\t"), "");  // wrong category
+  EXPECT_EQ(client_.Ask(3, 6, 2, "b.jpg\timage\t"), "");
+  EXPECT_TRUE(hs_->Violations().empty());
+  EXPECT_EQ(client_.Ask(3, 6, 2, "a.jpg\timage"), "");  // malformed request
+  EXPECT_EQ(hs_->Violations().size(), 1u);
+}
+
+TEST_F(HandsetProtocol, BookmarkAddressAndMailItems) {
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 8, 1), "2");
+  client_.Send(3, 8, 2);
+  RawClient::Response r = client_.Receive();
+  EXPECT_EQ(r.group, 8u);
+  EXPECT_EQ(r.op, 2u);
+  EXPECT_EQ(r.payload, std::string("\x1C\x1E\x01\x02\x01\x00\x00\x00\x41"
+                                   "\x1E\x02\x01\x01\x00\x00\x00\x42"
+                                   "\x1E\x03\x01\x02\x00\x00\x00\x30\x37"
+                                   "\x1E\x04\x02\x02\x00\x00\x00\x30\x33",
+                                   35));
+  client_.Send(16, 9, 16, "0");
+  EXPECT_TRUE(client_.Receive().ok);
+  client_.Send(16, 9, 16, "0");
+
+  EXPECT_EQ(client_.Ask(2, 3, 1), "1");
+  client_.Send(3, 3, 2);
+  EXPECT_EQ(client_.Receive().payload, "BEGIN:VCARD\r\nN:a\r\nEND:VCARD\r\n");
+  client_.Send(16, 9, 16, "0");
+
+  EXPECT_EQ(client_.Ask(2, 4, 1), "1");
+  client_.Send(3, 4, 2);
+  r = client_.Receive();
+  EXPECT_EQ(r.group, 4u);
+  handset::MailItem m;
+  std::string why;
+  ASSERT_TRUE(handset::MailFromRecord(r.payload, true, &m, &why)) << why;
+  EXPECT_EQ(m.line2, "y");
+  client_.Send(16, 9, 16, "0");
+
+  EXPECT_EQ(client_.Ask(2, 5, 1), "1");
+  client_.Send(3, 5, 2);
+  r = client_.Receive();
+  ASSERT_TRUE(handset::MailFromRecord(r.payload, false, &m, &why)) << why;
+  EXPECT_EQ(m.header[3], "m4,more");
+  EXPECT_EQ(m.body, "body\r\n");
+  client_.Send(16, 9, 16, "0");
+  Goodbye();
+  EXPECT_TRUE(hs_->Violations().empty());
+}
+
+TEST_F(HandsetProtocol, UploadsAreCheckedAndStored) {
+  client_.LogIn();
+  // A file: header-only frame, the payload following in pieces.
+  std::string payload = "new.png\timage\tPNGBYTES";
+  client_.SendRaw(RawClient::Request(3, 6, 3, "", payload.size() + 4));
+  client_.SendRaw(payload.substr(0, 5));
+  client_.SendRaw(payload.substr(5));
+  EXPECT_EQ(client_.Receive().payload, "0");
+  EXPECT_EQ(client_.Ask(3, 6, 3, "x.txt\timage\tdata"), "1");  // category against the extension
+  EXPECT_EQ(client_.Ask(3, 6, 3, "../x.txt\tother\tdata"), "1");
+  EXPECT_EQ(client_.Ask(3, 6, 2, "new.png\timage\t"), "new.png\timage\tPNGBYTES");
+
+  // Bookmarks: start "13", preparation, records, end; the set is replaced.
+  EXPECT_EQ(client_.Ask(3, 8, 4, "13"), "0");
+  EXPECT_EQ(client_.Ask(3, 8, 5), "0");
+  handset::Bookmark b{19, 99, "T", "U"};
+  EXPECT_EQ(client_.Ask(3, 8, 3, handset::BookmarkRecord(b)), "0");
+  EXPECT_EQ(client_.Ask(3, 8, 3, handset::BookmarkRecord({1, 99, "T2", "U2"})),
+            "1");  // number twice
+  EXPECT_EQ(client_.Ask(3, 8, 3, handset::BookmarkRecord({20, 1, "T2", "U2"})), "1");  // folder 20
+  std::string cut = handset::BookmarkRecord({1, 2, "T3", "U3"});
+  cut[3] = 1;  // title sent with type 1
+  EXPECT_EQ(client_.Ask(3, 8, 3, cut), "1");
+  EXPECT_EQ(client_.Ask(3, 8, 6), "0");
+  ASSERT_EQ(hs_->GetContent().bookmarks.size(), 1u);
+  EXPECT_EQ(hs_->GetContent().bookmarks[0].title, "T");
+
+  // Addresses: start "10"; every line with CR LF.
+  EXPECT_EQ(client_.Ask(3, 3, 4, "13"), "1");  // the bookmark start text
+  EXPECT_EQ(client_.Ask(3, 3, 4, "10"), "0");
+  EXPECT_EQ(client_.Ask(3, 3, 5), "0");
+  EXPECT_EQ(client_.Ask(3, 3, 3, "BEGIN:VCARD\r\nN:b\r\nEND:VCARD\r\n"), "0");
+  EXPECT_EQ(client_.Ask(3, 3, 3, "BEGIN:VCARD\nN:b\r\nEND:VCARD\r\n"), "1");
+  EXPECT_EQ(client_.Ask(3, 3, 6), "0");
+  EXPECT_EQ(hs_->GetContent().addresses.size(), 1u);
+
+  // Mails.
+  handset::MailItem m;
+  m.header[3] = "subject";
+  m.body = "hello";
+  EXPECT_EQ(client_.Ask(3, 5, 3, handset::MailRecord(m)), "0");
+  EXPECT_EQ(client_.Ask(3, 4, 3, handset::MailRecord(m)), "1");  // a mail record as light mail
+  EXPECT_EQ(hs_->GetContent().mails.size(), 2u);
+
+  hs_->RefuseUpload(5, 1);
+  EXPECT_EQ(client_.Ask(3, 5, 3, handset::MailRecord(m)), "1");  // second mail of the connection
+  EXPECT_EQ(hs_->GetContent().mails.size(), 2u);
+  Goodbye();
+}
+
+TEST_F(HandsetProtocol, ItemOverridesAndRawFrames) {
+  std::vector<Frame> items = hs_->Items(6);
+  ASSERT_EQ(items.size(), 2u);
+  items[1].group = 7;
+  items.push_back({3, 6, 7, "noTabs"});
+  hs_->OverrideItems(6, items);
+  hs_->OverrideReply(2, 8, 1, "abc");
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 6, 1), "3");
+  EXPECT_EQ(client_.Ask(2, 8, 1), "abc");
+  client_.Send(3, 6, 7);
+  EXPECT_TRUE(client_.Receive().ok);
+  client_.Send(16, 9, 16, "0");
+  EXPECT_EQ(client_.Receive().group, 7u);
+  client_.Send(16, 9, 16, "0");
+  EXPECT_EQ(client_.Receive().payload, "noTabs");
+}
+
+TEST_F(HandsetProtocol, FaultsBendTheFrames) {
+  client_.LogIn();
+  Fault noise;
+  noise.action = Fault::kNoise;
+  noise.bytes = std::string("\x00\xE1\x00", 3);
+  noise.code = 2;
+  hs_->AddFault(noise);
+  Fault pieces;
+  pieces.action = Fault::kPieces;
+  pieces.maxPiece = 1;
+  pieces.ms = 1;
+  hs_->AddFault(pieces);
+  std::size_t skipped = 0;
+  client_.Send(2, 6, 1);
+  RawClient::Response r = client_.Receive(3000, &skipped);
+  EXPECT_EQ(r.payload, "2");
+  EXPECT_EQ(skipped, 3u);
+
+  hs_->ClearControl();
+  Fault extra;
+  extra.action = Fault::kExtra;
+  extra.bytes = "JUNK";
+  extra.nth = 1;
+  extra.code = 3;
+  hs_->AddFault(extra);
+  client_.Send(3, 6, 2, "a.jpg\timage\t");
+  EXPECT_EQ(client_.Receive().payload, "a.jpg\timage\tJPEGDATA");
+  EXPECT_EQ(client_.Drain(300), "JUNK");
+
+  hs_->ClearControl();
+  Fault silence;
+  silence.action = Fault::kSilence;
+  silence.at = 5;
+  silence.code = 2;
+  silence.group = 8;
+  hs_->AddFault(silence);
+  client_.Send(2, 8, 1);
+  EXPECT_EQ(client_.Drain(300).size(), 5u);
+}
+
+TEST(HandsetServe, VanishingPortEndsServing) {
+  InProcessHandset hs(SampleContent());
+  RawClient client(hs.PortName());
+  client.LogIn();
+  Fault vanish;
+  vanish.action = Fault::kVanish;
+  vanish.at = 20;
+  hs->AddFault(vanish);
+  client.Send(3, 6, 2, "a.jpg\timage\t");
+  EXPECT_LE(client.Drain(300).size(), 20u);
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+#include "tests/support/handset_peer.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "link/pin_store.h"
+#include "link/state.h"
+
+InProcessHandset::InProcessHandset() : InProcessHandset(handset::Content()) {}
+
+InProcessHandset::InProcessHandset(const handset::Content& content) {
+  handset_.SetContent(content);
+  io_.peer = &peer_;
+  thread_ = std::thread([this] {
+    handset_.Serve(io_);
+    finished_ = true;
+  });
+}
+
+InProcessHandset::~InProcessHandset() { Stop(); }
+
+void InProcessHandset::Stop() {
+  if (!thread_.joinable()) return;
+  handset_.Stop();
+  // A handset blocked writing a frame nobody reads: read the port's far side
+  // dry until it lets go.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!finished_ && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!finished_) {
+    HANDLE port = CreateFileW(peer_.PortName(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (port != INVALID_HANDLE_VALUE) {
+      COMMTIMEOUTS t = {MAXDWORD, MAXDWORD, 100, 0, 100};
+      SetCommTimeouts(port, &t);
+      static BYTE sink[4096];
+      deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!finished_ && std::chrono::steady_clock::now() < deadline) {
+        DWORD got = 0;
+        ReadFile(port, sink, sizeof sink, &got, nullptr);
+      }
+      CloseHandle(port);
+    }
+  }
+  if (finished_) {
+    thread_.join();
+  } else {
+    std::fprintf(stderr, "InProcessHandset: handset thread stuck; detached\n");
+    thread_.detach();
+  }
+}
+
+bool InProcessHandset::WaitForGoodbye(int count, int timeoutMs) {
+  return handset_.WaitForRequest(255, 1, 2, count, timeoutMs);
+}
+
+void RegisterHandset(const InProcessHandset& handset, bool storePin, DWORD pin) {
+  RegisterDriver(L"01", kTestDriverKey, handset.PortName());
+  std::wcsncpy(g_driverKeyPath, kTestDriverKey, kPathUnits - 1);
+  g_driverKeyPath[kPathUnits - 1] = 0;
+  if (storePin) {
+    DWORD keep = g_currentPin;
+    g_currentPin = pin;
+    WriteStoredPin();
+    g_currentPin = keep;
+  } else {
+    DeleteStoredPin();
+  }
+}
