@@ -102,10 +102,10 @@ DWORD BuildRecord(const Entry& e) {
                           static_cast<char>('0' + e.folder % 10)};
   BYTE* p = g_packet;
   *p++ = kRecordStart;
-  p = PutField(p, 1, 2, e.title, e.titleLength);
-  p = PutField(p, 2, 1, e.url, e.urlLength);
-  p = PutField(p, 3, 1, number, 2);
-  p = PutField(p, 4, 2, folder, 2);
+  p = EncodeField(p, 1, 2, e.title, e.titleLength);
+  p = EncodeField(p, 2, 1, e.url, e.urlLength);
+  p = EncodeField(p, 3, 1, number, 2);
+  p = EncodeField(p, 4, 2, folder, 2);
   return static_cast<DWORD>(p - g_packet);
 }
 

@@ -28,7 +28,7 @@ void Append(Head* head, BYTE tag, const BYTE* data, DWORD n, DWORD reserve) {
     head->fits = false;
     return;
   }
-  PutField(g_packet + head->length, tag, 1, data, n);
+  EncodeField(g_packet + head->length, tag, 1, data, n);
   head->length += kFieldHeaderBytes + n;
 }
 

@@ -25,13 +25,6 @@ BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length) {
   return dst;
 }
 
-BYTE* PutField(BYTE* dst, BYTE tag, BYTE type, const void* data, DWORD length) {
-  dst = PutFieldHead(dst, tag, type, length);
-  const BYTE* src = static_cast<const BYTE*>(data);
-  for (DWORD i = 0; i < length; ++i) *dst++ = src[i];
-  return dst;
-}
-
 bool StreamFileToPort(HANDLE file, DWORD size) {
   DWORD remaining = size;
   while (remaining > 0) {

@@ -15,9 +15,9 @@ bool ReplyAccepted();
 // Sends a request whose reply is read but not looked at.
 void ExchangeUnchecked(Request request, const char* payload);
 
-// Writes a field's head (and its data, when given) at dst; returns the end.
+// Writes only a field's head at dst, for data that follows from the file;
+// returns the end.
 BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length);
-BYTE* PutField(BYTE* dst, BYTE tag, BYTE type, const void* data, DWORD length);
 
 // Copies `size` bytes from the file's current position to the port, in pieces
 // of at most 4096 bytes through the packet buffer. False when the file runs

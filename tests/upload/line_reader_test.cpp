@@ -1,0 +1,120 @@
+#include "upload/line_reader.h"
+
+#include <cstring>
+
+#include "upload_fixture.h"
+
+namespace {
+
+class LineReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetTestProcess();
+    dir_ = MakeTempDir();
+  }
+  void TearDown() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void Open(const std::string& bytes) {
+    const fs::path path = dir_ / "lines.txt";
+    WriteBytes(path, bytes);
+    file_ = CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file_, INVALID_HANDLE_VALUE);
+    ReadLine(nullptr);
+  }
+
+  // The next line up to its LF, or up to the terminating zero when it has none.
+  // "<null>" at the end of the file.
+  std::string Next() {
+    const char* line = ReadLine(file_);
+    if (!line) return "<null>";
+    const char* end = line + std::strlen(line);
+    const char* lf = static_cast<const char*>(std::memchr(line, '\n', end - line));
+    return std::string(line, lf ? lf + 1 : end);
+  }
+
+  fs::path dir_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(LineReaderTest, EmptyFileHasNoLines) {
+  Open("");
+  EXPECT_EQ(Next(), "<null>");
+  EXPECT_EQ(Next(), "<null>");
+}
+
+TEST_F(LineReaderTest, LineEndsStayInTheLine) {
+  Open("a\r\nb\rc\n\nlast");
+  EXPECT_EQ(Next(), "a\r\n");
+  EXPECT_EQ(Next(), "b\rc\n");  // a lone CR does not end a line
+  EXPECT_EQ(Next(), "\n");      // an empty line is a line, not the end
+  EXPECT_EQ(Next(), "last");    // without LF, ended by the zero byte
+  EXPECT_EQ(Next(), "<null>");
+  EXPECT_EQ(Next(), "<null>");
+}
+
+TEST_F(LineReaderTest, FileEndingWithLfAtTheWindowEdge) {
+  std::string bytes;
+  for (int i = 0; i < 64; ++i) bytes += std::string(63, static_cast<char>('A' + i % 26)) + "\n";
+  ASSERT_EQ(bytes.size(), 4096u);
+  Open(bytes);
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(Next(), bytes.substr(i * 64, 64)) << i;
+  EXPECT_EQ(LineReadPosition(), 4096);
+  EXPECT_TRUE(LinesWithinFirstWindow());
+  EXPECT_EQ(Next(), "<null>");  // the refill finds nothing
+}
+
+TEST_F(LineReaderTest, LongLinesComeInWindowSizedPieces) {
+  Open(std::string(5000, 'x') + "\n" + "next\n");
+  EXPECT_EQ(Next(), std::string(4096, 'x'));
+  EXPECT_FALSE(LinesWithinFirstWindow());
+  EXPECT_EQ(Next(), std::string(904, 'x') + "\n");
+  EXPECT_EQ(Next(), "next\n");
+  EXPECT_EQ(Next(), "<null>");
+}
+
+TEST_F(LineReaderTest, WindowSizedLineThenItsLf) {
+  Open(std::string(4096, 'y') + "\n");
+  EXPECT_EQ(Next(), std::string(4096, 'y'));
+  EXPECT_EQ(Next(), "\n");
+  EXPECT_EQ(Next(), "<null>");
+}
+
+TEST_F(LineReaderTest, LinesAcrossAWindowRefill) {
+  // The third line straddles byte 4096: its head moves to the window's front.
+  const std::string a(3000, 'a'), b(1000, 'b'), c(500, 'c');
+  Open(a + "\n" + b + "\n" + c + "\n");
+  EXPECT_EQ(Next(), a + "\n");
+  EXPECT_EQ(Next(), b + "\n");
+  EXPECT_TRUE(LinesWithinFirstWindow());
+  EXPECT_EQ(Next(), c + "\n");
+  EXPECT_FALSE(LinesWithinFirstWindow());
+  EXPECT_EQ(Next(), "<null>");
+}
+
+TEST_F(LineReaderTest, ReadPositionIsTheOffsetAfterShortLines) {
+  Open("one\r\ntwo\nthree\r\nrest of the file");
+  Next();
+  Next();
+  Next();
+  EXPECT_EQ(LineReadPosition(), 16);
+  EXPECT_TRUE(LinesWithinFirstWindow());
+}
+
+TEST_F(LineReaderTest, RewindAndResetStartOver) {
+  Open("first\nsecond\nthird");
+  EXPECT_EQ(Next(), "first\n");
+  EXPECT_EQ(Next(), "second\n");
+  SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
+  ReadLine(nullptr);
+  EXPECT_EQ(Next(), "first\n");
+  EXPECT_EQ(Next(), "second\n");
+  EXPECT_EQ(Next(), "third");
+  EXPECT_EQ(Next(), "<null>");
+}
+
+}  // namespace
