@@ -76,7 +76,7 @@ struct Io {
   virtual ~Io() = default;
   virtual long Read(void* data, std::size_t max, int timeoutMs) = 0;
   virtual bool Write(const void* data, std::size_t n) = 0;
-  virtual void Close() {}  // the port vanishes (fault injection)
+  virtual void Close() {}  // the port vanishes (fault injection); Read then gives -1
 };
 
 // Protocol numbers, as the handset sees them.

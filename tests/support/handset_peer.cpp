@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 
 #include "link/pin_store.h"
 #include "link/state.h"
@@ -9,8 +10,9 @@
 InProcessHandset::InProcessHandset() : InProcessHandset(handset::Content()) {}
 
 InProcessHandset::InProcessHandset(const handset::Content& content) {
+  ok_ = io_.peer->ok();
+  std::wcsncpy(portName_, io_.peer->PortName(), MAX_PATH - 1);
   handset_.SetContent(content);
-  io_.peer = &peer_;
   thread_ = std::thread([this] {
     handset_.Serve(io_);
     finished_ = true;
@@ -28,8 +30,8 @@ void InProcessHandset::Stop() {
   while (!finished_ && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (!finished_) {
-    HANDLE port = CreateFileW(peer_.PortName(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE port =
+        CreateFileW(portName_, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port != INVALID_HANDLE_VALUE) {
       COMMTIMEOUTS t = {MAXDWORD, MAXDWORD, 100, 0, 100};
       SetCommTimeouts(port, &t);

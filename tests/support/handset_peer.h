@@ -13,6 +13,8 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "handset/handset.h"
@@ -26,8 +28,8 @@ class InProcessHandset {
   InProcessHandset(const InProcessHandset&) = delete;
   InProcessHandset& operator=(const InProcessHandset&) = delete;
 
-  bool ok() const { return peer_.ok(); }
-  const WCHAR* PortName() const { return peer_.PortName(); }
+  bool ok() const { return ok_; }
+  const WCHAR* PortName() const { return portName_; }
   handset::Handset* operator->() { return &handset_; }
   handset::Handset& handset() { return handset_; }
 
@@ -37,15 +39,18 @@ class InProcessHandset {
   void Stop();
 
  private:
-  PeerPort peer_;
-  handset::Handset handset_;
+  // The far end, dropped when a fault makes the port vanish.
   struct PeerIo : handset::Io {
-    PeerPort* peer;
+    std::unique_ptr<PeerPort> peer = std::make_unique<PeerPort>();
     long Read(void* data, std::size_t max, int timeoutMs) override {
-      return static_cast<long>(peer->Read(data, max, timeoutMs));
+      return peer ? static_cast<long>(peer->Read(data, max, timeoutMs)) : -1;
     }
-    bool Write(const void* data, std::size_t n) override { return peer->Write(data, n); }
+    bool Write(const void* data, std::size_t n) override { return peer && peer->Write(data, n); }
+    void Close() override { peer.reset(); }
   } io_;
+  bool ok_ = false;
+  WCHAR portName_[MAX_PATH] = {};
+  handset::Handset handset_;
   std::atomic<bool> finished_{false};
   std::thread thread_;
 };
