@@ -242,7 +242,7 @@ int List(const Arguments& a) {
   if (!a.operands.empty()) return UsageError(L"palvo list takes no operands");
   const Message message = GetListingCommand();
   // What arrived before a failure is shown all the same.
-  if (!message || message[0]) PrintListing(a.tsv);
+  if (!message || RowCount() > 0) PrintListing(a.tsv);
   return ExitFor(message);
 }
 
@@ -348,15 +348,8 @@ int Put(const Arguments& a) {
   if (a.operands.size() != 1) return UsageError(L"palvo put takes one FILE");
   const std::wstring& file = a.operands[0];
 
-  // The open dialog's rules: an existing file, its full path.
   const std::wstring path = ProgramPath(file.c_str());
   if (path.empty()) return Failure(L"cannot resolve the path " + file);
-  const PathKind pathKind = KindOfPath(path);
-  if (pathKind == PathKind::Missing) return Failure(L"no such file: " + file);
-  if (pathKind != PathKind::File) return Failure(L"not a file: " + file);
-  if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + path);
-
   const std::size_t slash = path.rfind(L'\\');
   const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
   UploadKind kind = DefaultUploadKind(fileName.c_str());
@@ -370,6 +363,13 @@ int Put(const Arguments& a) {
     if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
       return UsageError(L"--as name too long");
   }
+
+  // The open dialog's rules: an existing file, its full path.
+  const PathKind pathKind = KindOfPath(path);
+  if (pathKind == PathKind::Missing) return Failure(L"no such file: " + file);
+  if (pathKind != PathKind::File) return Failure(L"not a file: " + file);
+  if (path.size() >= static_cast<std::size_t>(kPathUnits))
+    return Failure(L"path too long: " + path);
 
   const Message listing = GetListingCommand();
   if (listing) return kExitFailed;

@@ -1,0 +1,168 @@
+// The download and upload commands' steps around their dialogs: the proposed
+// name, the destination forms and the last path.
+#include "download/command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download/listing.h"
+#include "tests/support/test_frontend.h"
+
+namespace {
+
+struct Row {
+  const WCHAR* text;
+  int icon;
+  bool selected;
+};
+
+HWND MakeListView() {
+#ifdef _WIN32
+  if (!LoadLibraryW(L"comctl32.dll")) return nullptr;
+  return CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+#else
+  return CreateListViewModel();
+#endif
+}
+
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetTestProcess();
+    g_listView = MakeListView();
+    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    g_connected = true;
+  }
+  void TearDown() override {
+#ifdef _WIN32
+    if (g_listView) DestroyWindow(g_listView);
+#else
+    if (g_listView) DestroyListViewModel(g_listView);
+#endif
+    g_listView = nullptr;
+  }
+
+  void Fill(const std::vector<Row>& rows, int mark = -1) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::wstring text = rows[i].text;
+      LVITEMW item = {};
+      item.mask = LVIF_TEXT | LVIF_IMAGE;
+      item.iItem = static_cast<int>(i);
+      item.pszText = text.data();
+      item.iImage = rows[i].icon;
+      SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      if (rows[i].selected) {
+        LVITEMW state = {};
+        state.stateMask = LVIS_SELECTED;
+        state.state = LVIS_SELECTED;
+        SendMessageW(g_listView, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+      }
+    }
+    SendMessageW(g_listView, LVM_SETSELECTIONMARK, 0, mark);
+  }
+
+  // ProposeDownloadName's answer as "name|several", or "none".
+  std::wstring Propose() {
+    WCHAR name[kPathUnits];
+    bool several = false;
+    if (!ProposeDownloadName(name, &several)) return L"none";
+    return std::wstring(name) + (several ? L"|several" : L"|one");
+  }
+};
+
+const std::vector<Row> kListing = {{L"bookmark.txt", kIconBookmarks, false},
+                                   {L"address.txt", kIconAddressBook, false},
+                                   {L"mail???.txt", kIconMail, false},
+                                   {L"a.jpg", 0, false},
+                                   {L"b.mid", 1, false}};
+
+std::vector<Row> Selecting(std::initializer_list<int> rows) {
+  std::vector<Row> listing = kListing;
+  for (int r : rows) listing[static_cast<std::size_t>(r)].selected = true;
+  return listing;
+}
+
+TEST_F(CommandTest, NothingToDoWhenNotConnectedOrNothingSelected) {
+  Fill(Selecting({3}), 3);
+  g_connected = false;
+  EXPECT_EQ(Propose(), L"none");
+  g_connected = true;
+  EXPECT_EQ(Propose(), L"a.jpg|one");
+
+  SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  Fill(kListing);
+  EXPECT_EQ(Propose(), L"none");
+}
+
+TEST_F(CommandTest, OneRowProposesItsNameExceptTheMailRow) {
+  Fill(Selecting({4}), 4);
+  EXPECT_EQ(Propose(), L"b.mid|one");
+}
+
+TEST_F(CommandTest, FixedRowsProposeTheirFileNames) {
+  Fill(Selecting({0}), 0);
+  EXPECT_EQ(Propose(), L"bookmark.txt|one");
+  SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  Fill(Selecting({1}), 1);
+  EXPECT_EQ(Propose(), L"address.txt|one");
+}
+
+TEST_F(CommandTest, MailRowAloneOrSeveralRowsGoToAFolder) {
+  Fill(Selecting({2}), 2);
+  EXPECT_EQ(Propose(), L"(ここに上書き)|several");
+  SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  Fill(Selecting({3, 4}), 4);
+  EXPECT_EQ(Propose(), L"(ここに上書き)|several");
+}
+
+TEST_F(CommandTest, MarkOffTheSelectedRowProposesTheSelectedRow) {
+  // The mark on an unselected row, or on none: the row that will be
+  // downloaded is the one named.
+  Fill(Selecting({3}), 4);
+  EXPECT_EQ(Propose(), L"a.jpg|one");
+  SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  Fill(Selecting({2}), -1);
+  EXPECT_EQ(Propose(), L"(ここに上書き)|several");
+}
+
+TEST_F(CommandTest, DestinationIsWholeForOneRowAndTheFolderForSeveral) {
+  StoreDownloadDestination(L"\\My Documents\\x.jpg", false);
+  EXPECT_EQ(std::wstring(g_lastPath), L"\\My Documents\\x.jpg");
+  StoreDownloadDestination(L"\\My Documents\\(ここに上書き)", true);
+  EXPECT_EQ(std::wstring(g_lastPath), L"\\My Documents\\");
+  // No folder in the choice: no path rather than one file for every row.
+  StoreDownloadDestination(L"whatever", true);
+  EXPECT_EQ(std::wstring(g_lastPath), L"");
+}
+
+TEST_F(CommandTest, LastPathIsCutToItsFolderBeforeEachDialog) {
+  EXPECT_FALSE(CutLastPathToFolder());  // empty at start: no initial folder
+  EXPECT_EQ(std::wstring(g_lastPath), L"");
+  std::wcscpy(g_lastPath, L"\\Data\\pics\\a.jpg");
+  EXPECT_TRUE(CutLastPathToFolder());
+  EXPECT_EQ(std::wstring(g_lastPath), L"\\Data\\pics\\");
+  EXPECT_TRUE(CutLastPathToFolder());  // already a folder: unchanged
+  EXPECT_EQ(std::wstring(g_lastPath), L"\\Data\\pics\\");
+  std::wcscpy(g_lastPath, L"nofolder.txt");
+  EXPECT_FALSE(CutLastPathToFolder());
+  EXPECT_EQ(std::wstring(g_lastPath), L"nofolder.txt");
+}
+
+TEST_F(CommandTest, UploadSourceKeepsThePathAndNamesItsFile) {
+  WCHAR name[kPathUnits];
+  StoreUploadSource(L"\\My Documents\\bookmark.txt", name);
+  EXPECT_EQ(std::wstring(g_lastPath), L"\\My Documents\\bookmark.txt");
+  EXPECT_EQ(std::wstring(name), L"bookmark.txt");
+  StoreUploadSource(L"plain.gif", name);
+  EXPECT_EQ(std::wstring(name), L"plain.gif");
+  // A choice longer than the buffer is cut, never overrun.
+  const std::wstring longPath = L"\\" + std::wstring(400, L'x');
+  StoreUploadSource(longPath.c_str(), name);
+  EXPECT_EQ(std::wstring(g_lastPath).size(), static_cast<std::size_t>(kPathUnits - 1));
+  EXPECT_EQ(std::wstring(name).size(), static_cast<std::size_t>(kPathUnits - 2));
+}
+
+}  // namespace

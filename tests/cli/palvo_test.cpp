@@ -1,0 +1,366 @@
+// The palvo command line end to end: the built program against palvo-handset
+// on a pseudo-terminal, each test with a registry and folders of its own.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kBuild = PALVO_BUILD_DIR;
+const WCHAR kDriverKey[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
+const fs::path kSource = PALVO_SOURCE_DIR;
+
+// Shift-JIS bytes of "写真.jpg" and its UTF-8 form.
+const std::string kPhotoSjis = "\x8E\xCA\x90\x5E.jpg";
+const std::string kPhotoUtf8 = "写真.jpg";
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary);
+  out << bytes;
+}
+
+std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + i / 7) & 0xFF);
+  return s;
+}
+
+// File contents compared without printing them: they may be binary.
+#define EXPECT_SAME_BYTES(a, b) EXPECT_TRUE((a) == (b)) << #a " differs from " #b
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs a program with the given environment additions, working folder and
+// standard input; standard output and error go to files of the test.
+Result RunProgram(const fs::path& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env, const fs::path& cwd,
+                  const std::string& input, const fs::path& scratch, int timeoutSeconds = 60) {
+  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
+  WriteAll(in, input);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    const int fdIn = ::open(in.c_str(), O_RDONLY);
+    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fdIn, 0);
+    ::dup2(fdOut, 1);
+    ::dup2(fdErr, 2);
+    ::setsid();  // no controlling terminal: the PIN comes from standard input
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  Result r;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  int status = 0;
+  for (;;) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << program << " did not finish";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = ReadAll(out);
+  r.err = ReadAll(err);
+  return r;
+}
+
+class PalvoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    root = fs::temp_directory_path() /
+           ("palvo-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+    fs::remove_all(root);
+    fs::create_directories(root / "work");
+    fs::create_directories(root / "scratch");
+    registry = "PALVO_REGISTRY=" + (root / "registry.reg").string();
+    // The handset driver's own key, as the handheld's device manager keeps
+    // it: the stored PIN lives there.
+    ::setenv("PALVO_REGISTRY", (root / "registry.reg").c_str(), 1);
+    HKEY key;
+    DWORD disposition;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, &disposition),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    // The shipped sample plus files of our own with fixed dates.
+    content = root / "content";
+    fs::copy(kSource / "handset" / "sample", content, fs::copy_options::recursive);
+    photo = Pattern(20000);
+    WriteAll(content / "files" / "image" / kPhotoSjis, photo);
+    WriteAll(content / "files" / "music" / "tone.mid", "MThd-tone");
+    std::ofstream dates(content / "dates.txt", std::ios::app | std::ios::binary);
+    dates << "image/" << kPhotoSjis << "\t2010/10/10 10:10\n";
+    dates << "music/tone.mid\t2009/09/09 09:09\n";
+  }
+
+  void TearDown() override {
+    StopHandset();
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+
+  // Starts palvo-handset and waits for its ready line (the pty path).
+  void StartHandset(const std::vector<std::string>& extra = {}) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    std::vector<std::string> args = {(kBuild / "palvo-handset").string(), "--content",
+                                     content.string(), "--log", (root / "handset.log").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    handset = ::fork();
+    if (handset == 0) {
+      ::putenv(const_cast<char*>(registry.c_str()));
+      ::dup2(pipeFds[1], 1);
+      ::close(pipeFds[0]);
+      const int err = ::open((root / "handset.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(err, 2);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string line;
+    char c;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(pipeFds[0]);
+    ASSERT_FALSE(line.empty()) << ReadAll(root / "handset.err");
+  }
+
+  void StopHandset() {
+    if (handset <= 0) return;
+    ::kill(handset, SIGTERM);
+    int status;
+    ::waitpid(handset, &status, 0);
+    handset = -1;
+  }
+
+  Result Palvo(const std::vector<std::string>& args, const std::string& input = "1234\n") {
+    return RunProgram(kBuild / "palvo", args, {registry}, root / "work", input, root / "scratch");
+  }
+
+  fs::path root, content;
+  std::string registry, photo;
+  pid_t handset = -1;
+};
+
+const std::vector<std::string> kSampleTsv = {
+    "5\tbookmark.txt\t\tブックマーク",
+    "6\taddress.txt\t\tアドレス帳",
+    "7\tmail???.txt\t\tメール",
+    "0\t" + std::string("写真.jpg") + "\t20K\t2010/10/10 10:10",
+    "1\ttone.mid\t9\t2009/09/09 09:09",
+    "0\tsky.png\t463\t2006/12/24 18:05",
+    "4\tmemo.txt\t20\t2006/02/28 23:59",
+    "2\tindex.html\t170\t2005/11/03 12:00",
+    "0\tcheck.bmp\t246\t2005/04/01 09:30",
+    "1\tchime.mid\t62\t2004/07/07 07:07",
+    "3\tme.vcf\t117\t2003/01/15 08:45"};
+
+TEST_F(PalvoTest, ListTsvIsTheListingTopRowFirst) {
+  StartHandset();
+  const Result r = Palvo({"list", "--tsv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), kSampleTsv);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("1234"), std::string::npos);
+  // The PIN is kept: the next run asks for nothing.
+  const Result again = Palvo({"list", "--tsv"}, "");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(Lines(again.out), kSampleTsv);
+}
+
+TEST_F(PalvoTest, ListTableAlignsWideNames) {
+  StartHandset();
+  const Result r = Palvo({"list"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), kSampleTsv.size() + 1);
+  // Name columns: bookmark.txt is the widest at 12, 写真.jpg takes 8; the
+  // size column is as wide as its heading サイズ, 6.
+  auto blanks = [](int n) { return std::string(static_cast<std::size_t>(n), ' '); };
+  EXPECT_EQ(lines[0], "名前" + blanks(12 - 4 + 2) + "サイズ  更新日時");
+  EXPECT_EQ(lines[1], "bookmark.txt" + blanks(2 + 6) + "  ブックマーク");
+  EXPECT_EQ(lines[4], "写真.jpg" + blanks(12 - 8 + 2 + 6 - 3) + "20K  2010/10/10 10:10");
+  EXPECT_EQ(lines[5], "tone.mid" + blanks(12 - 8 + 2 + 6 - 1) + "9  2009/09/09 09:09");
+}
+
+TEST_F(PalvoTest, GetOneFileIntoAFolderOrAsAFile) {
+  StartHandset();
+  fs::create_directories(root / "out");
+  Result r = Palvo({"get", "--to", (root / "out").string(), "tone.mid"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(root / "out" / "tone.mid"), "MThd-tone");
+
+  r = Palvo({"get", "--to", (root / "out" / "renamed.bin").string(), kPhotoUtf8});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(root / "out" / "renamed.bin"), photo);
+
+  // No --to: the current folder, under the row's own (converted) name.
+  r = Palvo({"get", kPhotoUtf8});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(root / "work" / kPhotoUtf8), photo);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(PalvoTest, GetSeveralRowsAndTheBookmarkRow) {
+  StartHandset();
+  fs::create_directories(root / "out");
+  const Result r =
+      Palvo({"get", "--to", (root / "out").string() + "/", "tone.mid", "memo.txt", "bookmark.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(root / "out" / "tone.mid"), "MThd-tone");
+  EXPECT_SAME_BYTES(ReadAll(root / "out" / "memo.txt"),
+                    ReadAll(content / "files" / "other" / "memo.txt"));
+  EXPECT_SAME_BYTES(ReadAll(root / "out" / "bookmark.txt"), ReadAll(content / "bookmarks.txt"));
+}
+
+TEST_F(PalvoTest, GetAllBacksUpEveryRowIntoOneFolder) {
+  StartHandset();
+  const Result r = Palvo({"get", "--all", "--to", (root / "backup").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const fs::path backup = root / "backup";
+  EXPECT_SAME_BYTES(ReadAll(backup / "bookmark.txt"), ReadAll(content / "bookmarks.txt"));
+  EXPECT_TRUE(fs::exists(backup / "address.txt"));
+  EXPECT_TRUE(fs::exists(backup / "mail000.txt"));
+  EXPECT_SAME_BYTES(ReadAll(backup / kPhotoUtf8), photo);
+  for (const char* file : {"sky.png", "check.bmp"})
+    EXPECT_EQ(ReadAll(backup / file), ReadAll(content / "files" / "image" / file)) << file;
+  EXPECT_SAME_BYTES(ReadAll(backup / "me.vcf"), ReadAll(content / "files" / "card" / "me.vcf"));
+  EXPECT_SAME_BYTES(ReadAll(backup / "index.html"),
+                    ReadAll(content / "files" / "net" / "index.html"));
+}
+
+TEST_F(PalvoTest, UsageErrorsExitTwoWithAUsageLine) {
+  const std::vector<std::vector<std::string>> cases = {{},
+                                                       {"frob"},
+                                                       {"list", "extra"},
+                                                       {"list", "--to", "x"},
+                                                       {"list", "--bogus"},
+                                                       {"get"},
+                                                       {"get", "--all", "a.jpg"},
+                                                       {"get", "--to"},
+                                                       {"put"},
+                                                       {"put", "a", "b"},
+                                                       {"put", "x.txt", "--kind", "photo"},
+                                                       {"get", "--tsv", "a.jpg"}};
+  for (const auto& args : cases) {
+    const Result r = Palvo(args, "");
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_NE(r.err.find("usage: palvo"), std::string::npos) << shown;
+    EXPECT_EQ(r.out, "") << shown;
+  }
+}
+
+TEST_F(PalvoTest, UnknownNameIsAUsageErrorAndNothingIsDownloaded) {
+  StartHandset();
+  const Result r = Palvo({"get", "tone.mid", "nosuch.jpg"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("nosuch.jpg"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(root / "work"));
+  // Only the listing was asked for: no file request reached the handset.
+  EXPECT_SAME_BYTES(ReadAll(root / "handset.log").find("6/2"), std::string::npos);
+}
+
+TEST_F(PalvoTest, HelpExplainsEveryCommand) {
+  const Result r = Palvo({"--help"}, "");
+  EXPECT_EQ(r.status, 0);
+  for (const char* word : {"palvo list", "--tsv", "palvo get", "--all", "--to", "palvo put",
+                           "--kind", "--as", "Exit status"})
+    EXPECT_NE(r.out.find(word), std::string::npos) << word;
+}
+
+TEST_F(PalvoTest, WrongPinFailsWithTheMessageAndNeverShowsThePin) {
+  StartHandset({"--pin", "4321"});
+  const Result r = Palvo({"list", "--tsv"}, "9876\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: 暗証番号が誤りです\n");
+  EXPECT_EQ(r.out.find("9876"), std::string::npos);
+  // Ended input at the PIN: a silent failure.
+  const Result cancelled = Palvo({"list"}, "");
+  EXPECT_EQ(cancelled.status, 1);
+  EXPECT_EQ(cancelled.err, "");
+  EXPECT_EQ(cancelled.out, "");
+}
+
+TEST_F(PalvoTest, NoHandsetIsAFailure) {
+  const Result r = Palvo({"list"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: Veltaが見つかりません\n");
+}
+
+TEST_F(PalvoTest, PutStoresTheFileAndListsAgain) {
+  StartHandset();
+  WriteAll(root / "work" / "new.gif", "GIF89a-data");
+  Result r = Palvo({"put", "new.gif"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(content / "files" / "image" / "new.gif"), "GIF89a-data");
+
+  // Under another name, and then seen in the listing.
+  r = Palvo({"put", (root / "work" / "new.gif").string(), "--as", "page.htm"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(ReadAll(content / "files" / "net" / "page.htm"), "GIF89a-data");
+  r = Palvo({"list", "--tsv"});
+  EXPECT_NE(r.out.find("\tpage.htm\t11\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\tnew.gif\t11\t"), std::string::npos) << r.out;
+
+  // --as belongs to ordinary files; a missing file fails before connecting.
+  WriteAll(root / "work" / "bookmark.txt", "x");
+  r = Palvo({"put", "bookmark.txt", "--as", "x.txt"});
+  EXPECT_EQ(r.status, 2);
+  r = Palvo({"put", "missing.gif"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing.gif"), std::string::npos);
+}
+
+}  // namespace
+
+#endif  // _WIN32
