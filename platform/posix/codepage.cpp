@@ -20,7 +20,6 @@
 #define CP_OEMCP_ 1u
 #define CP_THREAD_ACP_ 3u
 #define CP_SHIFT_JIS_ 932u
-#define CP_UTF8_ 65001u
 #define WC_ERR_INVALID_CHARS_ 0x80u
 
 namespace {
@@ -39,7 +38,7 @@ thread_local Converters t_converters;
 // The converter for a code page and direction, reset to its initial state;
 // kNoConverter with ERROR_INVALID_PARAMETER for a code page we do not have.
 iconv_t Converter(UINT codePage, bool toMulti, bool* utf8) {
-  *utf8 = codePage == CP_UTF8_;
+  *utf8 = codePage == CP_UTF8;
   if (!*utf8 && codePage != CP_ACP && codePage != CP_OEMCP_ && codePage != CP_THREAD_ACP_ &&
       codePage != CP_SHIFT_JIS_) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -118,16 +117,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
     if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) {
       if (out.Drain()) continue;
-      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
     // A character the code page lacks (or a value that is no character).
     if (utf8 && (flags & WC_ERR_INVALID_CHARS_)) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION_);
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }
     if (!out.Put(fallback, fallbackBytes)) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
     if (usedDefault && !utf8) *usedDefault = TRUE;
@@ -136,7 +135,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
   }
   const std::size_t total = out.Total(multi);
   if (total > 0x7FFFFFFF) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   return static_cast<int>(total);
@@ -161,12 +160,12 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
     if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) {
       if (out.Drain()) continue;
-      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
     // EILSEQ, or EINVAL for a lead byte cut off at the end of the input.
     if (flags & MB_ERR_INVALID_CHARS) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION_);
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }
     const unsigned char b = static_cast<unsigned char>(*in);
@@ -177,7 +176,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
       if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;  // unassigned pair
     }
     if (!out.Put(&replacement, sizeof replacement)) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
     in += skip;
@@ -185,7 +184,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
   }
   const std::size_t total = out.Total(wide) / sizeof(WCHAR);
   if (total > 0x7FFFFFFF) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   return static_cast<int>(total);

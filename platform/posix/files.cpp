@@ -26,7 +26,7 @@ static void SetNotFoundError(const char* path) {
   if (slash && slash != parent) {
     *slash = 0;
     if (::stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)) {
-      SetLastError(ERROR_PATH_NOT_FOUND_);
+      SetLastError(ERROR_PATH_NOT_FOUND);
       return;
     }
   }
@@ -83,7 +83,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   struct stat st;
   if (::stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
     if (disposition == CREATE_NEW) {
-      SetLastError(ERROR_FILE_EXISTS_);
+      SetLastError(ERROR_FILE_EXISTS);
       return INVALID_HANDLE_VALUE;
     }
     const int fd = ::open(path, mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -135,7 +135,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   p->fd = fd;
   // Windows reports an existing file that CREATE_ALWAYS or OPEN_ALWAYS opened.
   const bool always = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-  SetLastError(existed && always ? ERROR_ALREADY_EXISTS_ : ERROR_SUCCESS);
+  SetLastError(existed && always ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return p;
 }
 
@@ -246,7 +246,7 @@ DWORD SetFilePointer(HANDLE h, LONG distance, LONG* distanceHigh, DWORD method) 
   }
   const std::int64_t target = origin + move;
   if (target < 0) {
-    SetLastError(ERROR_NEGATIVE_SEEK_);
+    SetLastError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
   }
   if (!distanceHigh && target > 0xFFFFFFFELL) {  // would not fit the one word
@@ -314,9 +314,9 @@ BOOL CreateDirectoryW(LPCWSTR name, void*) {
   if (!WideToPosixPath(name, path, sizeof path)) return FALSE;
   if (::mkdir(path, 0777) != 0) {
     if (errno == EEXIST)
-      SetLastError(ERROR_ALREADY_EXISTS_);
+      SetLastError(ERROR_ALREADY_EXISTS);
     else if (errno == ENOENT)
-      SetLastError(ERROR_PATH_NOT_FOUND_);
+      SetLastError(ERROR_PATH_NOT_FOUND);
     else
       SetLastErrorFromErrno();
     return FALSE;

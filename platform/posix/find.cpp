@@ -74,7 +74,7 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     return INVALID_HANDLE_VALUE;
   }
   if (lastUnits >= MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE_);
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
   PosixHandle* p = AllocHandle(HandleKind::Find);
@@ -89,7 +89,7 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   }
   p->dir = ::opendir(p->dirPath);
   if (!p->dir) {
-    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND_
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
                                                      : Win32ErrorFromErrno(errno));
     FreeHandle(p);
     return INVALID_HANDLE_VALUE;
@@ -112,7 +112,7 @@ BOOL FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data) {
     return FALSE;
   }
   if (!NextMatch(p, data)) {
-    SetLastError(ERROR_NO_MORE_FILES_);
+    SetLastError(ERROR_NO_MORE_FILES);
     return FALSE;
   }
   return TRUE;

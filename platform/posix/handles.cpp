@@ -26,7 +26,7 @@ PosixHandle* AllocHandle(HandleKind kind) {
     h.pattern[0] = 0;
     return &h;
   }
-  SetLastError(ERROR_TOO_MANY_OPEN_FILES_);
+  SetLastError(ERROR_TOO_MANY_OPEN_FILES);
   return nullptr;
 }
 
@@ -62,7 +62,7 @@ DWORD Win32ErrorFromErrno(int error) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND_;
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EISDIR:
@@ -70,7 +70,7 @@ DWORD Win32ErrorFromErrno(int error) {
     case ENOTEMPTY:
       return ERROR_ACCESS_DENIED;
     case EEXIST:
-      return ERROR_FILE_EXISTS_;
+      return ERROR_FILE_EXISTS;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
@@ -79,18 +79,18 @@ DWORD Win32ErrorFromErrno(int error) {
     case EWOULDBLOCK:
       return ERROR_SHARING_VIOLATION;
     case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE_;
+      return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE:
     case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES_;
+      return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY_;
+      return ERROR_NOT_ENOUGH_MEMORY;
     case EBADF:
       return ERROR_INVALID_HANDLE;
     case EINVAL:
       return ERROR_INVALID_PARAMETER;
     default:
-      return ERROR_GEN_FAILURE_;  // EIO and the like: "device not functioning"
+      return ERROR_GEN_FAILURE;  // EIO and the like: "device not functioning"
   }
 }
 

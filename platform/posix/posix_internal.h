@@ -9,20 +9,6 @@
 
 #include "platform/posix/win32_posix.h"
 
-// Win32 error codes the stand-in reports beyond those the core names.
-#define ERROR_PATH_NOT_FOUND_ 3L
-#define ERROR_TOO_MANY_OPEN_FILES_ 4L
-#define ERROR_NOT_ENOUGH_MEMORY_ 8L
-#define ERROR_NO_MORE_FILES_ 18L
-#define ERROR_GEN_FAILURE_ 31L
-#define ERROR_FILE_EXISTS_ 80L
-#define ERROR_INSUFFICIENT_BUFFER_ 122L
-#define ERROR_NEGATIVE_SEEK_ 131L
-#define ERROR_ALREADY_EXISTS_ 183L
-#define ERROR_FILENAME_EXCED_RANGE_ 206L
-#define ERROR_KEY_DELETED_ 1018L
-#define ERROR_NO_UNICODE_TRANSLATION_ 1113L
-
 constexpr std::size_t kPosixPathBytes = 4096;  // PATH_MAX
 
 enum class HandleKind : int { Free, File, Serial, Find };

@@ -47,18 +47,18 @@ DWORD GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
   path[n] = 0;
   WCHAR wide[kPosixPathBytes];
   if (!Utf8ToWide(path, static_cast<std::size_t>(n), wide, kPosixPathBytes, true)) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE_);
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
   if (size == 0 || !name) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   DWORD i = 0;
   for (; wide[i] && i + 1 < size; ++i) name[i] = wide[i] == L'/' ? L'\\' : wide[i];
   name[i] = 0;
   if (wide[i]) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER_);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
   }
   SetLastError(ERROR_SUCCESS);
@@ -69,7 +69,7 @@ HLOCAL LocalAlloc(UINT flags, std::size_t bytes) {
   if (bytes == 0) bytes = 1;        // Windows hands out a block for 0 bytes too
   constexpr UINT kZeroInit = 0x40;  // LMEM_ZEROINIT, the part of LPTR that matters
   void* p = (flags & kZeroInit) ? std::calloc(1, bytes) : std::malloc(bytes);
-  if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY_);
+  if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return p;
 }
 

@@ -151,7 +151,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   if (LSTATUS status = LoadRegistry(&s, false); status != ERROR_SUCCESS) return status;
   if (!Exists(s, path)) return ERROR_FILE_NOT_FOUND;
   HKEY k = NewKey(Canonical(s, path));
-  if (!k) return ERROR_NOT_ENOUGH_MEMORY_;
+  if (!k) return ERROR_NOT_ENOUGH_MEMORY;
   *result = k;
   return ERROR_SUCCESS;
 }
@@ -172,7 +172,7 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, 
     if (LSTATUS status = SaveRegistry(s); status != ERROR_SUCCESS) return status;
   }
   HKEY k = NewKey(Canonical(s, path));
-  if (!k) return ERROR_NOT_ENOUGH_MEMORY_;
+  if (!k) return ERROR_NOT_ENOUGH_MEMORY;
   *result = k;
   if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   return ERROR_SUCCESS;
@@ -186,7 +186,7 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
   if (!KeyPath(key, &path)) return ERROR_INVALID_HANDLE;
   RegistrySnapshot s;
   if (LSTATUS status = LoadRegistry(&s, false); status != ERROR_SUCCESS) return status;
-  if (!Exists(s, path)) return ERROR_KEY_DELETED_;
+  if (!Exists(s, path)) return ERROR_KEY_DELETED;
   std::vector<std::wstring> children;
   ForEachKey(s, [&](const RegKey& k) {
     if (!IsBelow(k.path, path)) return;
@@ -214,7 +214,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE d
   if (!KeyPath(key, &path)) return ERROR_INVALID_HANDLE;
   RegistrySnapshot s;
   if (LSTATUS status = LoadRegistry(&s, false); status != ERROR_SUCCESS) return status;
-  if (!Exists(s, path)) return ERROR_KEY_DELETED_;
+  if (!Exists(s, path)) return ERROR_KEY_DELETED;
   const RegValue* v = FindValue(ValuesOf(s, path), name);
   if (!v) return ERROR_FILE_NOT_FOUND;
   const BYTE* bytes = v->bytes.data();
@@ -259,7 +259,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* da
   if (LSTATUS status = LoadRegistry(&s, true); status != ERROR_SUCCESS) return status;
   if (!Exists(s, path)) {
     ReleaseRegistry();
-    return ERROR_KEY_DELETED_;
+    return ERROR_KEY_DELETED;
   }
   const RegKey* current = ValuesOf(s, path);
   if (current && current->readOnly) {
@@ -286,7 +286,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
   LSTATUS status = ERROR_FILE_NOT_FOUND;
   const RegKey* current = ValuesOf(s, path);
   if (!Exists(s, path)) {
-    status = ERROR_KEY_DELETED_;
+    status = ERROR_KEY_DELETED;
   } else if (current && current->readOnly && FindValue(current, name)) {
     status = ERROR_ACCESS_DENIED;
   } else if (RegKey* k = FileKey(&s, path)) {

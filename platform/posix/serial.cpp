@@ -62,7 +62,7 @@ short Wait(int fd, short events, long long timeoutMs) {
 
 BOOL HungUp(DWORD* count, DWORD done) {
   *count = done;
-  SetLastError(ERROR_GEN_FAILURE_);
+  SetLastError(ERROR_GEN_FAILURE);
   return FALSE;
 }
 

@@ -100,13 +100,13 @@ bool Utf8ToWide(const char* text, std::size_t bytes, WCHAR* out, std::size_t cap
 
 bool WideToPosixPath(LPCWSTR wide, char* out, std::size_t cap) {
   if (!wide || !*wide) {
-    SetLastError(ERROR_PATH_NOT_FOUND_);
+    SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
   std::size_t units = 0;
   while (wide[units]) ++units;
   if (!WideToUtf8(wide, units, out, cap)) {
-    SetLastError(units >= cap ? ERROR_FILENAME_EXCED_RANGE_ : ERROR_INVALID_PARAMETER);
+    SetLastError(units >= cap ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER);
     return false;
   }
   for (char* p = out; *p; ++p)
