@@ -291,8 +291,9 @@ BOOL GetFileTime(HANDLE h, FILETIME* creation, FILETIME* access, FILETIME* write
     SetLastError(p->fd < 0 ? ERROR_INVALID_HANDLE : Win32ErrorFromErrno(errno));
     return FALSE;
   }
-  // File systems without a birth time: the last change is the best stand-in.
-  const statx_timestamp born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime;
+  // File systems without a birth time: the last write, which (unlike the
+  // inode change time) a rename or chmod leaves alone.
+  const statx_timestamp born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
   if (creation) *creation = ToFileTime(born.tv_sec, born.tv_nsec);
   if (access) *access = ToFileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
   if (write) *write = ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);

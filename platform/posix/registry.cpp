@@ -60,6 +60,8 @@ bool JoinPath(const std::wstring& base, LPCWSTR subKey, std::wstring* path) {
     while (*end && *end != L'\\') ++end;
     if (end > c) {
       if (static_cast<std::size_t>(end - c) > kMaxNameUnits) return false;
+      for (const WCHAR* k = c; k < end; ++k)
+        if (*k < 0x20) return false;  // would break the file's lines
       if (!path->empty()) *path += L'\\';
       path->append(c, end);
     }
@@ -243,6 +245,8 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* da
   if (!KeyPath(key, &path)) return ERROR_INVALID_HANDLE;
   RegValue value;
   value.name = name ? name : L"";
+  for (WCHAR c : value.name)
+    if (c < 0x20) return ERROR_INVALID_PARAMETER;  // would break the file's lines
   value.type = type;
   if (type == REG_SZ) {
     // Up to the terminator, or all the units given when there is none.

@@ -129,13 +129,14 @@ BOOL ReadSerial(PosixHandle* p, void* buffer, DWORD toRead, DWORD* read) {
   // come within the constant.
   if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
       t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD) {
-    if (done == 0) {
-      const short ev = Wait(p->fd, POLLIN, t.ReadTotalTimeoutConstant);
-      if (ev != 0) {
-        got = ReadSome(p->fd, dst, toRead);
-        if (got < 0 || (got == 0 && (ev & (POLLHUP | POLLERR)))) return HungUp(read, 0);
-        done = static_cast<DWORD>(got);
-      }
+    const long long deadline = MonotonicMs() + t.ReadTotalTimeoutConstant;
+    for (long long left = t.ReadTotalTimeoutConstant; done == 0 && left > 0;
+         left = deadline - MonotonicMs()) {
+      const short ev = Wait(p->fd, POLLIN, left);
+      if (ev == 0) break;
+      got = ReadSome(p->fd, dst, toRead);
+      if (got < 0 || (got == 0 && (ev & (POLLHUP | POLLERR)))) return HungUp(read, 0);
+      done = static_cast<DWORD>(got);
     }
     *read = done;
     return TRUE;

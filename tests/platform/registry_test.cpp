@@ -229,6 +229,7 @@ TEST_F(RegistryTest, LetterCaseEnumerationAndDeletion) {
   EXPECT_EQ(SetText(key, L"v", L"1"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueW(key, L"V"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueW(key, L"v"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(SetText(key, L"two\nlines", L"1"), ERROR_INVALID_PARAMETER);  // no name breaks a line
   HKEY drivers = Open(L"Drivers");
   EXPECT_EQ(RegDeleteKeyW(drivers, L"X"), ERROR_SUCCESS);
   RegCloseKey(drivers);
