@@ -309,3 +309,93 @@ TEST(HandsetServe, VanishingPortEndsServing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HandsetProtocol, LargeFramesBothWays) {
+  Content c = SampleContent();
+  std::string big(10000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  c.files.push_back({"big.bin", "other", big, "2006/01/01 00:00"});
+  hs_->SetContent(c);
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(3, 6, 2, "big.bin\tother\t"), "big.bin\tother\t" + big);
+
+  // An upload of 100000 bytes written in odd pieces.
+  std::string payload = "up.bin\tother\t" + std::string(100000, 'u');
+  client_.SendRaw(RawClient::Request(3, 6, 3, "", payload.size() + 4));
+  for (std::size_t pos = 0; pos < payload.size(); pos += 3001)
+    client_.SendRaw(payload.substr(pos, 3001));
+  EXPECT_EQ(client_.Receive().payload, "0");
+  EXPECT_EQ(hs_->GetContent().files.back().data.size(), 100000u);
+
+  // A mail item of 10000 bytes goes out whole.
+  std::vector<Frame> mails = hs_->Items(5);
+  mails[0].payload += std::string(10000, 'm');
+  hs_->OverrideItems(5, mails);
+  EXPECT_EQ(client_.Ask(2, 5, 1), "1");
+  client_.Send(3, 5, 2);
+  RawClient::Response r = client_.Receive();
+  EXPECT_EQ(r.length, mails[0].payload.size() + 4);
+  client_.Send(16, 9, 16, "0");
+  Goodbye();
+  EXPECT_TRUE(hs_->Violations().empty());
+}
+
+TEST_F(HandsetProtocol, BrokenRequestsAreReportedAndSurvived) {
+  hs_->SetStallMs(200);
+  client_.SendRaw(RawClient::Request(0, 1, 1, "", 10) + "1");  // announces 6 payload bytes
+  EXPECT_EQ(client_.Drain(500), "");
+  ASSERT_EQ(hs_->Violations().size(), 1u);
+  EXPECT_NE(hs_->Violations()[0].find("cut short"), std::string::npos);
+  std::string hello = RawClient::Request(0, 1, 1, "1");
+  hello[8] = 1;
+  client_.SendRaw(hello);
+  EXPECT_EQ(client_.Receive().payload, "OK");
+  EXPECT_EQ(hs_->Violations().size(), 2u);
+  client_.SendRaw(RawClient::Request(0, 1, 1, "", 2));  // length below 4
+  client_.LogIn();
+  EXPECT_EQ(hs_->Violations().size(), 3u);
+  // Requests the handset does not know get no answer.
+  client_.Send(3, 6, 9);
+  client_.Send(3, 8, 3, "x");  // a record outside a bulk upload
+  EXPECT_EQ(client_.Receive().payload, "1");
+  EXPECT_EQ(hs_->Violations().size(), 5u);
+}
+
+TEST_F(HandsetProtocol, SilenceEndsTheSession) {
+  hs_->SetIdleResetMs(200);
+  client_.LogIn();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  client_.Send(2, 6, 1);
+  EXPECT_EQ(client_.Drain(300), "");
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 6, 1), "2");
+}
+
+TEST_F(HandsetProtocol, ThrottleSlowsTheWrites) {
+  Content c = SampleContent();
+  c.files.push_back({"big.bin", "other", std::string(8000, 'b'), "2006/01/01 00:00"});
+  hs_->SetContent(c);
+  client_.LogIn();
+  hs_->SetThrottle(16000);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client_.Ask(3, 6, 2, "big.bin\tother\t").size(), 8014u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+}
+
+TEST(HandsetServe, StopsWhileNobodyReads) {
+  Content c;
+  c.files.push_back({"big.bin", "other", std::string(1 << 20, 'b'), "2006/01/01 00:00"});
+  auto start = std::chrono::steady_clock::now();
+  {
+    InProcessHandset hs(c);
+    RawClient client(hs.PortName());
+    client.LogIn();
+    client.Send(3, 6, 2, "big.bin\tother\t");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }  // the client is gone first, then the handset must still stop
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+}  // namespace
