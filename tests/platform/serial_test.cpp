@@ -67,7 +67,7 @@ TEST_F(SerialTest, ReadReturnsWaitingBytesAtOnceElseWaitsASecondForTheFirst) {
   const long long waited = NowMs() - start;
   EXPECT_EQ(n, 0u);
   EXPECT_GE(waited, 950);
-  EXPECT_LT(waited, 1500);
+  EXPECT_LT(waited, 2500);
 
   // A byte that comes during the wait ends it.
   std::thread late([&] {
@@ -79,7 +79,7 @@ TEST_F(SerialTest, ReadReturnsWaitingBytesAtOnceElseWaitsASecondForTheFirst) {
   late.join();
   EXPECT_EQ(std::string(buf, n), "z");
   EXPECT_GE(NowMs() - start, 250);
-  EXPECT_LT(NowMs() - start, 900);
+  EXPECT_LT(NowMs() - start, 950);  // well before the time-out
 }
 
 TEST_F(SerialTest, RawBytesBothWaysAndPurgeDropsOldInput) {
@@ -121,7 +121,7 @@ TEST_F(SerialTest, WriteGivesUpAfterItsTimeOutWhenNobodyReads) {
   EXPECT_GT(n, 0u);
   EXPECT_LT(n, sizeof block);  // short: the far end stopped taking bytes
   EXPECT_GE(took, 950);
-  EXPECT_LT(took, 2000);
+  EXPECT_LT(took, 3000);
 }
 
 TEST(SerialHangUpTest, AVanishedDeviceFailsReadAndWrite) {
