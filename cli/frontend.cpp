@@ -102,9 +102,32 @@ void FormatBytes(char* out, std::size_t cap, double bytes) {
   }
 }
 
+// The PIN typed in this run. A command that connects twice (listing, then
+// download or upload) gets there only after the handset accepted the first
+// connection's PIN, so the second asks no more, even where it cannot be stored.
+bool g_pinTyped = false;
+DWORD g_typedPin = 0;
+
+int AskPinOnce();
+
 }  // namespace
 
 int AskPin(HWND) {
+  if (g_pinTyped) {
+    g_currentPin = g_typedPin;
+    return 1;
+  }
+  const int confirmed = AskPinOnce();
+  if (confirmed) {
+    g_pinTyped = true;
+    g_typedPin = g_currentPin;
+  }
+  return confirmed;
+}
+
+namespace {
+
+int AskPinOnce() {
   EndProgressLine();
   if (StdinIsTerminal()) {
 #ifdef _WIN32
@@ -149,6 +172,8 @@ int AskPin(HWND) {
   std::memset(line, 0, sizeof line);
   return 1;
 }
+
+}  // namespace
 
 void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the
