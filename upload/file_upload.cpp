@@ -38,8 +38,8 @@ int CategoryOfName(const WCHAR* name) {
 }
 
 // The handset file name in the ANSI code page, TAB, wire name, TAB. Names that
-// do not fit or hold characters the code page lacks are refused: the handset
-// would store a name other than the one the user gave.
+// do not fit, hold characters the code page lacks or control characters are
+// refused: the handset would store a name other than the one the user gave.
 static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* header,
                                DWORD* length) {
   BOOL lossy = FALSE;
@@ -52,6 +52,9 @@ static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* he
                                       nullptr, &lossy);
   if (got <= 0 || lossy) return MSG_CHECK_NAME_CHARS;
   DWORD p = static_cast<DWORD>(got - 1);
+  // A TAB or other control byte would end the name early on the handset.
+  for (DWORD i = 0; i < p; ++i)
+    if (static_cast<BYTE>(header[i]) < 32) return MSG_CHECK_NAME_CHARS;
   header[p++] = '\t';
   for (const char* w = wireName; *w; ++w) header[p++] = *w;
   header[p++] = '\t';

@@ -115,6 +115,11 @@ TEST_F(FileUploadTest, NamesTheHandsetCannotTakeAreRefusedBeforeSending) {
   EXPECT_EQ(Text(result), Text(MSG_CHECK_NAME_CHARS));
   EXPECT_TRUE(requests.empty());
 
+  // A TAB would end the name early on the handset.
+  requests = Run([&] { return UploadFile(path.c_str(), L"a\tb.jpg"); }, &result);
+  EXPECT_EQ(Text(result), Text(MSG_CHECK_NAME_CHARS));
+  EXPECT_TRUE(requests.empty());
+
   requests = Run([&] { return UploadFile(path.c_str(), fits.c_str()); }, &result);
   EXPECT_EQ(Text(result), Text(nullptr));
   ASSERT_EQ(requests.size(), 1u);
