@@ -108,5 +108,5 @@ if [ $window = 1 ] && [ -f ui/CMakeLists.txt ]; then
 fi
 
 say "done"
-echo "Files: $demo (backup/, content/, handset.log${window:+, window.png})"
+echo "Files: $demo (backup/, content/, handset.log, window.png when the window ran)"
 [ $failures = 0 ]
