@@ -43,7 +43,8 @@ static void SetOpenError(const char* path) {
 // Opens, creating when the disposition says so; *existed tells whether the
 // file was there before. Never truncates: that waits until the share check.
 static int OpenWithDisposition(const char* path, int mode, DWORD disposition, bool* existed) {
-  const int base = mode | O_CLOEXEC | O_NOCTTY;
+  // Non-blocking so that a FIFO cannot hang the open; refused below anyway.
+  const int base = mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   *existed = true;
   switch (disposition) {
     case CREATE_NEW:
@@ -109,11 +110,13 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
     SetOpenError(path);
     return INVALID_HANDLE_VALUE;
   }
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  // A folder, FIFO or socket is no file the program can read or write.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Sharing: an exclusive open conflicts with every other open of the file,
   // in this process too (each open has its own lock).
   if (::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {

@@ -1,8 +1,8 @@
 // FindFirstFileW / FindNextFileW / FindClose as Windows CE has them: '*' and
 // '?' in the last component of the pattern, names matched without regard to
 // letter case, "*.*" meaning every name, and no "." or ".." entries. Names
-// that are not valid UTF-8 or do not fit MAX_PATH cannot be named by the
-// program and are left out.
+// that are not valid UTF-8, do not fit MAX_PATH or hold a backslash (which
+// the program would take for a folder) cannot be named by it and are left out.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +39,7 @@ static bool NextMatch(PosixHandle* p, LPWIN32_FIND_DATAW data) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     WCHAR name[MAX_PATH];
     if (!Utf8ToWide(e->d_name, std::strlen(e->d_name), name, MAX_PATH)) continue;
-    if (!Matches(p->pattern, name)) continue;
+    if (std::wcschr(name, L'\\') || !Matches(p->pattern, name)) continue;
     struct stat st;
     if (::fstatat(::dirfd(p->dir), e->d_name, &st, 0) != 0) continue;  // gone meanwhile
     std::memset(data, 0, sizeof *data);

@@ -1,6 +1,6 @@
 // Linux stand-in for the Windows CE core services that link/, download/ and
 // upload/ call: types, constants and the functions below, with the semantics
-// the core relies on (see each service's own header for the details).
+// the core relies on (each service's own file here says which).
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,10 +83,15 @@ TEST_F(FilesTest, DispositionsCreateOpenAndTruncate) {
                         0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), 3u);  // ERROR_PATH_NOT_FOUND
-  // A folder is not a file.
+  // A folder or a FIFO is no file (and opening a FIFO must not hang).
   EXPECT_EQ(CreateFileW(Win("").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                         nullptr),
             INVALID_HANDLE_VALUE);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(CreateFileW(Win("fifo").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(FilesTest, ShareModeZeroIsExclusiveAndKeepsTheContentOnRefusal) {
