@@ -240,7 +240,6 @@ void ParseRegistryText(const std::string& text, std::vector<RegKey>* keys) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
-    // hex data may go on over lines that end in a backslash
     auto trim = [](std::string* s) {
       while (!s->empty() && (s->back() == '\r' || s->back() == ' ' || s->back() == '\t'))
         s->pop_back();
@@ -249,7 +248,8 @@ void ParseRegistryText(const std::string& text, std::vector<RegKey>* keys) {
       s->erase(0, lead);
     };
     trim(&line);
-    while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos &&
+    // hex data may go on over lines that end in a backslash
+    while (!line.empty() && (line[0] == '"' || line[0] == '@') && line.back() == '\\' &&
            pos < text.size()) {
       end = text.find('\n', pos);
       if (end == std::string::npos) end = text.size();
@@ -309,7 +309,7 @@ std::string FormatRegistryText(const std::vector<RegKey>& keys) {
       } else if (v.type == REG_SZ) {
         out += "hex(1):";
         PutUtf16Le(&out, v.text);
-      } else if (v.type == REG_DWORD) {
+      } else if (v.type == REG_DWORD && v.bytes.empty()) {
         std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.number));
         out += buf;
       } else {

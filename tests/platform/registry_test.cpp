@@ -134,6 +134,13 @@ TEST_F(RegistryTest, ValuesRoundTripThroughTheFileText) {
   EXPECT_EQ(bytes, 3u);
   EXPECT_EQ(got[1], 0xFE);
   EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, &type, got, &bytes), ERROR_FILE_NOT_FOUND);
+  // A DWORD of another size than 4 bytes is kept as given, not cut.
+  const BYTE wide[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_EQ(RegSetValueExW(key, L"Odd", 0, REG_DWORD, wide, 8), ERROR_SUCCESS);
+  bytes = sizeof got;
+  EXPECT_EQ(RegQueryValueExW(key, L"Odd", nullptr, &type, got, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, 8u);
+  EXPECT_EQ(got[7], 8);
   RegCloseKey(key);
   EXPECT_EQ(GetText(L"Drivers\\Active\\01", L"Key"), L"Drivers\\USB\\\"q\" 暗証");
   EXPECT_EQ(GetText(L"Drivers\\Active\\01", L"Lines"), L"a\r\nb");
