@@ -142,6 +142,14 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   return p;
 }
 
+// EBADF on an open handle means it was not opened for that direction.
+static void SetIoError() {
+  if (errno == EBADF)
+    SetLastError(ERROR_ACCESS_DENIED);
+  else
+    SetLastErrorFromErrno();
+}
+
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
   if (read) *read = 0;
   PosixHandle* p = LookupAnyHandle(h);
@@ -164,7 +172,7 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *read = done;
-      SetLastErrorFromErrno();
+      SetIoError();
       return FALSE;
     }
     if (n == 0) break;  // end of file: success with what was there
@@ -198,7 +206,7 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, void*) 
       // A full disk: what made it to the file counts, and the call fails.
       *written = done;
       if (n == 0) errno = ENOSPC;
-      SetLastErrorFromErrno();
+      SetIoError();
       return FALSE;
     }
     done += static_cast<DWORD>(n);

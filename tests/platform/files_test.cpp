@@ -56,6 +56,9 @@ TEST_F(FilesTest, DispositionsCreateOpenAndTruncate) {
   DWORD n = 0;
   EXPECT_TRUE(WriteFile(h, "hello", 5, &n, nullptr));
   EXPECT_EQ(n, 5u);
+  char one;
+  EXPECT_FALSE(ReadFile(h, &one, 1, &n, nullptr));  // opened for writing only
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(Get("a.txt"), "hello");
 
