@@ -185,5 +185,17 @@ TEST_F(HandsetProgram, ControlOptionsAndScript) {
   EXPECT_NE(text.find("fault ACTION"), std::string::npos);
 }
 
+TEST_F(HandsetProgram, VanishingPortUnplugsTheHandset) {
+  Program p({"--registry", registry_, "--fault", "vanish-download"});
+  std::string pty = p.FirstLine();
+  EXPECT_EQ(Registered(L"01"), Wide(pty));
+  RawClient client(Wide(pty).c_str());
+  client.LogIn();
+  client.Send(3, 6, 2, "chime.mid\tmusic\t");
+  EXPECT_LE(client.Drain(500).size(), 20u);  // a hang-up may drop what was unread
+  EXPECT_EQ(p.Wait(), 0);                    // gone by itself, like a handset pulled out
+  EXPECT_EQ(Registered(L"01"), L"");
+}
+
 }  // namespace
 #endif
