@@ -35,6 +35,8 @@ void ResetTestProcess() {
            ".reg";
     ::setenv("PALVO_REGISTRY", file.c_str(), 1);
   }
+  // A USB serial device on the test machine must not join the handset search.
+  if (!std::getenv("PALVO_SYSFS_ROOT")) ::setenv("PALVO_SYSFS_ROOT", "/nonexistent", 1);
   std::remove(file.c_str());
 #endif
   ClearDrivers();
