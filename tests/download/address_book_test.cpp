@@ -93,9 +93,18 @@ TEST_F(AddressBookTest, LocalFileProblems) {
   EXPECT_EQ(fs::file_size(folder / "address.txt"), 0u);
 #ifndef _WIN32
   peer.Purge();
-  PeerScript script([&] { Serve({VCard("x")}); });
-  EXPECT_EQ(W(DownloadAddressBook(L"\\dev\\full")), W(MSG_CANNOT_WRITE));
-  script.Join();
+  // A full disk, in the part of an entry that came with its frame and in the
+  // part that followed from the port.
+  for (rlim_t room : {100u, 5000u}) {
+    PeerScript script([&] { Serve({VCard(Pattern(9000))}); });
+    {
+      FileSizeLimit limit(room);
+      EXPECT_EQ(W(DownloadAddressBook(target.c_str())), W(MSG_CANNOT_WRITE));
+    }
+    script.Join();
+    EXPECT_EQ(Log().back(), kAck);
+    log.clear();
+  }
 #endif
 }
 

@@ -123,10 +123,25 @@ TEST_F(BookmarkTest, LocalFileProblems) {
   const std::wstring missing = FolderPath(folder / "missing") + L"bookmark.txt";
   EXPECT_EQ(W(DownloadBookmarks(missing.c_str())), W(MSG_CANNOT_WRITE));
   EXPECT_TRUE(Quiet());  // nothing sent
-#ifndef _WIN32
-  EXPECT_EQ(W(DownloadBookmarks(L"\\dev\\full")), W(MSG_CANNOT_WRITE));
-#endif
 }
+
+#ifndef _WIN32
+TEST_F(BookmarkTest, FullDiskIsReported) {
+  {
+    // Not even the comment line fits: nothing is asked of the handset.
+    FileSizeLimit limit(10);
+    EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_CANNOT_WRITE));
+  }
+  EXPECT_TRUE(Quiet());
+  PeerScript script([&] { Serve({Bookmark("t", std::string(200, 'u'), "1", "1")}); });
+  {
+    FileSizeLimit limit(60);
+    EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_CANNOT_WRITE));
+  }
+  script.Join();
+  EXPECT_EQ(fs::file_size(folder / "bookmark.txt"), 60u);
+}
+#endif
 
 TEST_F(BookmarkTest, SilentHandsetAtTheCountOrAnItem) {
   EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_COMM_BOOKMARK_COUNT));

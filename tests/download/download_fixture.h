@@ -22,6 +22,12 @@
 #include "tests/support/peer.h"
 #include "tests/support/test_frontend.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 namespace fs = std::filesystem;
 
 inline void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -132,6 +138,28 @@ class DownloadTest : public ::testing::Test {
   std::mutex logMutex;
   std::vector<ReceivedRequest> log;
 };
+
+#ifndef _WIN32
+// While it lives, no file of this process grows past `bytes`: the kernel stops
+// a write part-way, as a full disk does. Only the native build has it.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  struct rlimit saved_ = {};
+  void (*oldHandler_)(int) = nullptr;
+};
+#endif
 
 inline std::wstring W(const WCHAR* message) { return message ? message : L"(success)"; }
 

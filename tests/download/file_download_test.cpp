@@ -315,7 +315,11 @@ TEST_F(FileDownloadTest, FullDiskIsReportedAndTheLinkStaysInStep) {
     Serve("a.jpg\timage\t", Pattern(9000));
     Serve("b.jpg\timage\t", "next");
   });
-  EXPECT_EQ(W(DownloadFile(L"\\dev\\full", 0, L"a.jpg")), W(MSG_CANNOT_WRITE));
+  {
+    FileSizeLimit limit(4096);
+    EXPECT_EQ(W(DownloadFile(FilePath("a.jpg").c_str(), 0, L"a.jpg")), W(MSG_CANNOT_WRITE));
+  }
+  EXPECT_EQ(fs::file_size(folder / "a.jpg"), 4096u);
   EXPECT_EQ(W(DownloadFile(FilePath("b.jpg").c_str(), 0, L"b.jpg")), W(nullptr));
   script.Join();
 }

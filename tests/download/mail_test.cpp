@@ -270,6 +270,41 @@ TEST_F(MailTest, SilenceWhileTheRestOfAMailIsOnThePort) {
   EXPECT_TRUE(Quiet());
 }
 
+#ifndef _WIN32
+TEST_F(MailTest, FullDiskIsReportedAndTheMailIsNotAcknowledged) {
+  PeerScript mail([&] {
+    ServePhase(4, {});
+    Next();
+    Send(2, 5, 1, "2");
+    Next();
+    Send(3, 5, 2, Mail(Pattern(9000)));
+  });
+  {
+    FileSizeLimit limit(4096);
+    EXPECT_EQ(W(DownloadMail(path)), W(MSG_CANNOT_WRITE));
+  }
+  mail.Join();
+  EXPECT_TRUE(Quiet());
+  EXPECT_EQ(fs::file_size(folder / "mail000.txt"), 4096u);
+
+  PeerScript light([&] {
+    Next();
+    Send(2, 4, 1, "2");
+    Next();
+    Send(3, 4, 2, LightMail());
+    Next();
+  });
+  {
+    FileSizeLimit limit(20);
+    EXPECT_EQ(W(DownloadMail(path)), W(MSG_CANNOT_WRITE));
+  }
+  light.Join();
+  EXPECT_EQ(Log().back(), kAck) << testing::PrintToString(Log());
+  EXPECT_TRUE(Quiet());  // nothing after the first light mail's acknowledgement
+  EXPECT_EQ(Files(), (std::set<std::string>{"mail000.txt"}));
+}
+#endif
+
 TEST_F(MailTest, FoldersThatCannotHoldAMailName) {
   SetPath(L"mail???.txt");  // no folder at all
   EXPECT_EQ(W(DownloadMail(path)), W(MSG_CANNOT_WRITE));
