@@ -1,11 +1,10 @@
-// What the command line needs of its host system: a list view for the core to
-// fill, and local paths turned into the program's form.
+// Local paths in the program's form, and (natively) the list view the core
+// fills; the Windows one is list_model_win32.cpp.
 #include <cwchar>
 
 #include "cli/cli.h"
 
-#ifdef _WIN32
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,34 +12,6 @@
 #endif
 
 #ifdef _WIN32
-HWND CreateListingView() {
-  // The real list view, in a message-only window: no desktop needed and
-  // nothing shown. Loading the common controls registers its class.
-  HMODULE controls = LoadLibraryW(L"comctl32.dll");
-  if (!controls) return nullptr;
-  typedef BOOL(WINAPI * InitFn)(const INITCOMMONCONTROLSEX*);
-  InitFn init = reinterpret_cast<InitFn>(
-      reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")));
-  if (init) {
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
-    init(&icc);
-  }
-  HWND view = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (!view) return nullptr;
-  // Sub-item texts live in columns: the three of the window's listing.
-  static const WCHAR* const kHeaders[] = {L"名前", L"サイズ", L"更新日時"};
-  for (int i = 0; i < 3; ++i) {
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.cx = 100;
-    column.pszText = const_cast<LPWSTR>(kHeaders[i]);
-    column.iSubItem = i;
-    SendMessageW(view, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-  }
-  return view;
-}
-
 std::wstring ProgramPath(const WCHAR* argument) {
   WCHAR full[4 * MAX_PATH];
   const DWORD n = GetFullPathNameW(argument, 4 * MAX_PATH, full, nullptr);

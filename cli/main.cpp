@@ -169,10 +169,11 @@ std::wstring RowText(int row, int column, int* icon = nullptr) {
   item.iSubItem = column;
   item.pszText = text;
   item.cchTextMax = kPathUnits;
-  if (!SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) text[0] = 0;
+  SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   text[kPathUnits - 1] = 0;
   if (icon) *icon = item.iImage;
-  return text;
+  // The control may answer with a pointer to its own copy of the text.
+  return item.pszText ? item.pszText : text;
 }
 
 void SelectRow(int row) {

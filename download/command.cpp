@@ -69,7 +69,9 @@ bool ProposeDownloadName(WCHAR name[kPathUnits], bool* several) {
     item.iItem = row;
     item.pszText = name;
     item.cchTextMax = kPathUnits;
-    if (!SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) name[0] = 0;
+    SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    // The control may answer with a pointer to its own copy of the text.
+    if (item.pszText && item.pszText != name) CopyPath(name, item.pszText);
     name[kPathUnits - 1] = 0;
     // Mail goes into numbered files of its own: a folder is asked for.
     if (item.iImage == kIconMail) *several = true;
