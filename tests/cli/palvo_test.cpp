@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -329,6 +331,57 @@ TEST_F(PalvoTest, WrongPinFailsWithTheMessageAndNeverShowsThePin) {
   EXPECT_EQ(cancelled.status, 1);
   EXPECT_EQ(cancelled.err, "");
   EXPECT_EQ(cancelled.out, "");
+}
+
+TEST_F(PalvoTest, ListingFailureStillPrintsTheRowsThatArrived) {
+  StartHandset({"--set", "item 6 2 group=5"});
+  const Result r = Palvo({"list", "--tsv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: 通信エラー(ファイル名)\n");
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  EXPECT_EQ(lines[0], kSampleTsv[0]);
+  EXPECT_EQ(lines[2], kSampleTsv[2]);
+}
+
+// On a terminal: the PIN prompt without echo, and progress of a long transfer.
+TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
+  WriteAll(content / "files" / "other" / "big.bin", Pattern(300000));
+  StartHandset({"--throttle", "200000"});
+  const std::string program = (kBuild / "palvo").string();
+  const std::string to = (root / "big.out").string();
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::putenv(const_cast<char*>(registry.c_str()));
+    ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
+    ::_exit(127);
+  }
+  std::string seen;
+  bool typed = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p = {master, POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;  // the program ended and closed the terminal
+    seen.append(buf, static_cast<std::size_t>(n));
+    if (!typed && seen.find("暗証番号: ") != std::string::npos) {
+      ASSERT_EQ(::write(master, "1234\n", 5), 5);
+      typed = true;
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_TRUE(typed) << seen;
+  EXPECT_EQ(seen.find("1234"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("293.0 KiB / 293.0 KiB"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("KiB/s"), std::string::npos) << seen;
+  EXPECT_SAME_BYTES(ReadAll(root / "big.out"), Pattern(300000));
 }
 
 TEST_F(PalvoTest, NoHandsetIsAFailure) {
