@@ -11,16 +11,33 @@
 // Request payload: name (at most 259 bytes), TAB, wire name (at most 5), TAB.
 constexpr int kFileRequestBytes = MAX_PATH + 1 + 5 + 1 + 1;
 
+// Names that Windows opens as devices in any folder ("NUL", "com1.txt").
+static bool IsDeviceName(const WCHAR* name) {
+  static const WCHAR* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+  static const WCHAR* const kNumbered[] = {L"COM", L"LPT"};
+  std::size_t base = 0;
+  while (name[base] && name[base] != L'.') ++base;
+  for (const WCHAR* device : kDevices) {
+    if (base == 3 && _wcsnicmp(name, device, 3) == 0) return true;
+  }
+  for (const WCHAR* device : kNumbered) {
+    if (base == 4 && _wcsnicmp(name, device, 3) == 0 && name[3] >= L'1' && name[3] <= L'9')
+      return true;
+  }
+  return false;
+}
+
 // A handset name is written into the chosen folder only when it names a plain
-// file there: nothing that climbs out of the folder or that the file system
-// refuses.
+// file there: nothing that climbs out of the folder, names a device, or that
+// the file system refuses.
 static bool IsPlainFileName(const WCHAR* name) {
-  if (name[0] == 0) return false;
-  if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) return false;
+  bool onlyDots = true;
   for (const WCHAR* p = name; *p; ++p) {
     if (*p < 0x20 || std::wcschr(L"\\/:*?\"<>|", *p)) return false;
+    if (*p != L'.' && *p != L' ') onlyDots = false;
   }
-  return true;
+  // Empty, ".", ".." and the like name the folder or its parent.
+  return !onlyDots && !IsDeviceName(name);
 }
 
 // Puts the row text after the folder part of path. The mail row's text is a

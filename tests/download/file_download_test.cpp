@@ -127,8 +127,9 @@ TEST_F(FileDownloadTest, FixedRowsGoToTheirOwnDownloads) {
 }
 
 TEST_F(FileDownloadTest, UnsafeRowNamesNeverLeaveTheFolder) {
-  for (const WCHAR* name : {L"..", L".", L"", L"..\\evil.jpg", L"sub/evil.jpg", L"c:evil.jpg",
-                            L"a?b.jpg", L"tab\tname.jpg"}) {
+  for (const WCHAR* name :
+       {L"..", L".", L"", L"..\\evil.jpg", L"sub/evil.jpg", L"c:evil.jpg", L"a?b.jpg",
+        L"tab\tname.jpg", L"...", L" . ", L"NUL", L"con.txt", L"Com1.jpg", L"lpt9"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
     REQUIRE_LISTING((std::vector<Row>{{name, 0, true}}));
     EXPECT_EQ(W(DownloadSelection(path)), W(MSG_CANNOT_WRITE));
@@ -136,6 +137,22 @@ TEST_F(FileDownloadTest, UnsafeRowNamesNeverLeaveTheFolder) {
   }
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_FALSE(fs::exists(folder.parent_path() / "evil.jpg"));
+}
+
+TEST_F(FileDownloadTest, NamesNearTheRefusedOnesAreFine) {
+  REQUIRE_LISTING((std::vector<Row>{{L".profile", 4, true},
+                                    {L"console.txt", 4, true},
+                                    {L"com10.txt", 4, true},
+                                    {L"a b.c.d", 4, true}}));
+  PeerScript script([&] {
+    Serve(".profile\tother\t", "1");
+    Serve("console.txt\tother\t", "2");
+    Serve("com10.txt\tother\t", "3");
+    Serve("a b.c.d\tother\t", "4");
+  });
+  EXPECT_EQ(W(DownloadSelection(path)), W(nullptr));
+  script.Join();
+  EXPECT_EQ(ReadLocal(folder / "a b.c.d"), "4");
 }
 
 TEST_F(FileDownloadTest, RowsAfterAGoodOneAreRefusedWhenTheirNameIsUnsafe) {
