@@ -13,6 +13,11 @@
 #include "link/pin_store.h"
 #include "upload/upload.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -419,6 +424,9 @@ int Run(const std::vector<std::wstring>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+  // The same bytes as natively: lines end in LF, also in a pipe or a file.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::wstring> args(argv, argv + argc);
   return Run(args);
 }

@@ -33,7 +33,7 @@ const FixedRow kFixedRows[] = {
 constexpr int kFixedRowCount = 3;
 constexpr int kOtherCategory = 4;
 
-// A decimal number as the handset's C runtime reads one: leading blanks, an
+// A decimal number as atoi reads one on the handheld: leading blanks, an
 // optional sign, digits up to the first non-digit; no digits give 0. Held to
 // the int range so that a long digit run cannot overflow.
 int ReadNumber(const char* p) {
