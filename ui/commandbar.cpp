@@ -62,6 +62,12 @@ LRESULT CALLBACK BarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!(button.fsStyle & BTNS_SEP)) button.fsStyle |= BTNS_AUTOSIZE;
     return CallWindowProcW(g_toolbarProc, bar, message, wParam, reinterpret_cast<LPARAM>(&button));
   }
+  if (message == WM_NCDESTROY) {
+    // The host and the menu go with the bar.
+    if (HWND host = static_cast<HWND>(RemovePropW(bar, kHostProperty))) DestroyWindow(host);
+    if (HMENU menu = static_cast<HMENU>(RemovePropW(bar, kMenuProperty))) DestroyMenu(menu);
+    RemovePropW(bar, kMenuIdProperty);
+  }
   return CallWindowProcW(g_toolbarProc, bar, message, wParam, lParam);
 }
 
