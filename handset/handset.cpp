@@ -101,6 +101,7 @@ struct Handset::Impl {
   };
   std::vector<ActiveFault> faults;
   std::vector<LoggedRequest> log;
+  std::size_t handled = 0;  // requests of the log fully dispatched
   std::vector<std::string> violations;
 
   // The serving thread's own.
@@ -111,7 +112,8 @@ struct Handset::Impl {
   int connection = 0;
   std::map<std::uint32_t, int> occurrences;
   std::map<unsigned, std::vector<Frame>> snapshots;  // items fixed by the count query
-  std::deque<Frame> pending;                         // items of the running transfer
+  std::map<unsigned, bool> overriddenAtCount;
+  std::deque<Frame> pending;  // items of the running transfer
   bool awaitingAck = false;
   std::uint32_t transferKey = 0;
   int transferNth = 0;
@@ -122,6 +124,8 @@ struct Handset::Impl {
   std::vector<int> bulkNumbers;  // memory numbers of this bookmark upload
   std::mt19937 rng{1};
   bool vanished = false;
+  bool lastFrameBent = false;  // the last frame was overridden or hit by a fault
+  bool transferBent = false;   // the running transfer's items are overridden
   Clock::time_point throttleStart;
   long long throttled = 0;
 
@@ -308,6 +312,7 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
       apply.push_back(f);
     }
   }
+  lastFrameBent = !apply.empty();
   std::string bytes = EncodeFrame(frame);
   std::size_t cut = bytes.size();
   bool vanish = false, silence = false;
@@ -416,6 +421,10 @@ void Handset::Impl::Count(const LoggedRequest& r, int nth) {
   }
   std::string count = std::to_string(items.size());
   snapshots[r.group] = std::move(items);
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    overriddenAtCount[r.group] = itemOverrides.count(r.group) > 0;
+  }
   Reply(r, count, nth);
 }
 
@@ -431,6 +440,7 @@ void Handset::Impl::Transfer(const LoggedRequest& r, int nth) {
   if (it->second.empty()) Violation("transfer request after a count of 0");
   pending.assign(it->second.begin(), it->second.end());
   snapshots.erase(it);
+  transferBent = overriddenAtCount[r.group];
   transferKey = Key(r.code, r.group, r.operation);
   transferNth = nth;
   nextItem = 0;
@@ -607,9 +617,13 @@ void Handset::Impl::Dispatch(const LoggedRequest& r, int nth) {
       SendNextItem();
       return;
     }
-    Violation("expected the next-item acknowledgement of item " + std::to_string(nextItem - 1) +
-              ", got " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
-              std::to_string(r.operation));
+    // A program that refuses a bent item rightly ends with goodbye instead.
+    if (!(r.Is(255, kGroupConnection, 2) && (transferBent || lastFrameBent)))
+      Violation("expected the next-item acknowledgement of item " + std::to_string(nextItem - 1) +
+                ", got " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+                std::to_string(r.operation));
+    else
+      Trace("goodbye instead of the acknowledgement of a bent item");
     pending.clear();
     awaitingAck = false;
   } else if (ack) {
@@ -770,6 +784,11 @@ void Handset::Serve(Io& io) {
             std::to_string(r.operation) + " " + Show(r.payload, 60));
     if (!headerOk) m.Violation("request header with non-zero bytes 8 or 10");
     m.Dispatch(r, nth);
+    {
+      std::lock_guard<std::mutex> lock(m.mu);
+      m.handled = m.log.size();
+    }
+    m.changed.notify_all();
   }
   m.EndSession("port closed");
   m.io = nullptr;
@@ -827,14 +846,17 @@ std::vector<std::string> Handset::Violations() const {
 void Handset::ClearLog() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->log.clear();
+  impl_->handled = 0;
   impl_->violations.clear();
 }
 
 bool Handset::WaitFor(const std::function<bool(const std::vector<LoggedRequest>&)>& pred,
                       int timeoutMs) const {
   std::unique_lock<std::mutex> lock(impl_->mu);
-  return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [&] { return pred(impl_->log); });
+  // Only once the request has been dealt with, so its deviations are in too.
+  return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return impl_->handled == impl_->log.size() && pred(impl_->log);
+  });
 }
 
 bool Handset::WaitForRequest(unsigned code, unsigned group, unsigned operation, int count,

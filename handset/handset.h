@@ -49,7 +49,8 @@
 //   Violations()   protocol deviations seen (empty when the program behaved)
 //   WaitFor(pred, ms), WaitForRequest(c, g, o, count, ms)
 //                  the program does not wait for a reply to goodbye; wait here
-//                  before looking at the log
+//                  before looking at the log (true once the requests are also
+//                  handled, so their deviations are recorded)
 //   GetContent()   what the handset holds now (uploads included)
 //
 // The same control is available to palvo-handset through --set LINE, --script

@@ -51,8 +51,9 @@ class HandsetProtocol : public ::testing::Test {
   }
   void Goodbye() {
     client_.Send(255, 1, 2);
-    ASSERT_TRUE(hs_.WaitForGoodbye());
+    ASSERT_TRUE(hs_.WaitForGoodbye(++goodbyes_));
   }
+  int goodbyes_ = 0;
   InProcessHandset hs_;
   RawClient client_;
 };
@@ -396,6 +397,30 @@ TEST(HandsetServe, StopsWhileNobodyReads) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }  // the client is gone first, then the handset must still stop
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HandsetProtocol, GoodbyeInsteadOfAckingABentItemIsFine) {
+  std::vector<Frame> items = hs_->Items(8);
+  items[0].code = 4;
+  hs_->OverrideItems(8, items);
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 8, 1), "2");
+  client_.Send(3, 8, 2);
+  EXPECT_EQ(client_.Receive().code, 4u);
+  Goodbye();  // the program refuses the item without acknowledging it
+  EXPECT_TRUE(hs_->Violations().empty());
+
+  hs_->ClearControl();  // with the natural items, the acknowledgement is owed
+  client_.LogIn();
+  EXPECT_EQ(client_.Ask(2, 8, 1), "2");
+  client_.Send(3, 8, 2);
+  EXPECT_EQ(client_.Receive().code, 3u);
+  Goodbye();
+  EXPECT_EQ(hs_->Violations().size(), 1u);
 }
 
 }  // namespace
