@@ -101,7 +101,8 @@ fi
 
 if [ $window = 1 ] && [ -f ui/CMakeLists.txt ]; then
   say "the window (palvo.exe under Wine)"
-  if ! scripts/demo-window.sh "$demo"; then
+  timeout 1800 scripts/setup.sh wine || exit 1
+  if ! timeout 1800 scripts/demo-window.sh "$demo"; then
     echo "demo: the window part did not complete (see above)"
     failures=$((failures + 1))
   fi
