@@ -21,9 +21,10 @@ fi
 timeout 1800 scripts/setup.sh native tools || exit 1
 
 out=$root/build/fuzz
+mkdir -p "$out"
 timeout 600 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DPALVO_FUZZ=ON -DPALVO_SANITIZE=ON -DPALVO_TESTS=OFF \
-  >"$out-configure.log" 2>&1 || { cat "$out-configure.log"; exit 1; }
+  >"$out/configure.log" 2>&1 || { cat "$out/configure.log"; exit 1; }
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
