@@ -168,7 +168,9 @@ fs::path DefaultContent(const char* argv0) {
 #ifdef PALVO_SOURCE_DIR
   return fs::path(PALVO_SOURCE_DIR) / "handset" / "sample";
 #else
-  return {};
+  // A build tree outside the sources: the sample beside this very file.
+  fs::path here = fs::path(__FILE__).parent_path() / "sample";
+  return fs::is_directory(here, ec) ? here : fs::path();
 #endif
 }
 
