@@ -141,6 +141,13 @@ TEST_F(BookmarkTest, FullDiskIsReported) {
   script.Join();
   EXPECT_EQ(fs::file_size(folder / "bookmark.txt"), 60u);
 }
+#else
+TEST_F(BookmarkTest, FullDiskIsReported) {
+  if (!HaveFullDevice()) GTEST_SKIP() << "no full device";
+  // Not even the comment line fits: nothing is asked of the handset.
+  EXPECT_EQ(W(DownloadBookmarks(kFullDevice)), W(MSG_CANNOT_WRITE));
+  EXPECT_TRUE(Quiet());
+}
 #endif
 
 TEST_F(BookmarkTest, SilentHandsetAtTheCountOrAnItem) {

@@ -188,6 +188,18 @@ class FileSizeLimit {
 };
 #endif
 
+#ifdef _WIN32
+// Under Wine drive Z: is the Linux root, and its full device refuses every
+// write as a full disk does.
+constexpr const WCHAR* kFullDevice = L"Z:\\dev\\full";
+inline bool HaveFullDevice() {
+  HANDLE h = CreateFileW(kFullDevice, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+#endif
+
 inline std::wstring W(const WCHAR* message) { return message ? message : L"(success)"; }
 
 constexpr const char* kAck = "16/9/16:0";

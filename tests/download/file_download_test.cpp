@@ -313,6 +313,17 @@ TEST_F(FileDownloadTest, FullDiskIsReportedAndTheLinkStaysInStep) {
   EXPECT_EQ(W(DownloadFile(FilePath("b.jpg").c_str(), 0, L"b.jpg")), W(nullptr));
   script.Join();
 }
+#else
+TEST_F(FileDownloadTest, FullDiskIsReportedAndTheLinkStaysInStep) {
+  if (!HaveFullDevice()) GTEST_SKIP() << "no full device";
+  PeerScript script([&] {
+    Serve("a.jpg\timage\t", Pattern(9000));
+    Serve("b.jpg\timage\t", "next");
+  });
+  EXPECT_EQ(W(DownloadFile(kFullDevice, 0, L"a.jpg")), W(MSG_CANNOT_WRITE));
+  EXPECT_EQ(W(DownloadFile(FilePath("b.jpg").c_str(), 0, L"b.jpg")), W(nullptr));
+  script.Join();
+}
 #endif
 
 }  // namespace
