@@ -129,6 +129,13 @@ std::wstring Widen(const std::string& s) {
 
 // HKLM\Drivers\Active\NN for the first free NN; empty on failure.
 std::wstring RegisterInstance(const std::string& portName) {
+  // The driver's own key, as the device manager keeps it: the program stores
+  // the handset's PIN there. It stays when we stop, like the stored PIN.
+  HKEY driver;
+  DWORD created = 0;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &driver, &created) == ERROR_SUCCESS)
+    RegCloseKey(driver);
   for (int i = 1; i < 100; ++i) {
     WCHAR sub[8];
     std::swprintf(sub, 8, L"%02d", i);

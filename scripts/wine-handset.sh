@@ -81,6 +81,8 @@ if [ -z "$pty" ] || [ ! -e "$pty" ]; then
 fi
 
 palvo_wine_map_com "$com" "$pty"
+# The driver's own key holds the stored PIN, as on the handheld.
+timeout 30 wine reg add "HKLM\\$driverkey" /f </dev/null >/dev/null 2>&1
 timeout 30 wine reg add "$regkey" /v Key /t REG_SZ /d "$driverkey" /f </dev/null >/dev/null 2>&1 &&
   timeout 30 wine reg add "$regkey" /v Name /t REG_SZ /d "COM$com:" /f </dev/null >/dev/null 2>&1 || {
   echo "wine-handset: could not register the driver instance $regkey" >&2
