@@ -51,6 +51,10 @@ void RegisterDriver(const WCHAR* sub, const WCHAR* driverKey, const WCHAR* port)
   std::wstring path = std::wstring(kActive) + L"\\" + sub;
   HKEY key;
   DWORD disposition;
+  // The driver's own key exists while its driver is loaded; the PIN lives there.
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, driverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      &disposition) == ERROR_SUCCESS)
+    RegCloseKey(key);
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       &key, &disposition) != ERROR_SUCCESS)
     return;
