@@ -5,14 +5,16 @@
 
 static int s_readPos = kLineWindow;  // first byte no line has covered yet
 static int s_fill = kLineWindow;     // file bytes in the window
-static int s_fills = 0;              // fills since the reset
-static bool s_cut = false;           // a line was handed out cut at the window's end
+// File offset of the window's first byte, from where the file stood at the
+// reset; the reset acts as a used-up window just before that place.
+static long long s_windowOffset = -kLineWindow;
+static bool s_lastFilledWindow = false;  // the last line had no LF in a full window
 
 static void ResetReader() {
   s_readPos = kLineWindow;
   s_fill = kLineWindow;
-  s_fills = 0;
-  s_cut = false;
+  s_windowOffset = -kLineWindow;
+  s_lastFilledWindow = false;
   g_lineBuffer[kLineWindow] = 0;
 }
 
@@ -28,6 +30,7 @@ char* ReadLine(HANDLE file) {
   }
   BYTE* const buf = g_lineBuffer;
   const int start = s_readPos;
+  s_lastFilledWindow = false;
   SkipToLineFeed();
   if (s_readPos < s_fill) {
     ++s_readPos;
@@ -42,21 +45,23 @@ char* ReadLine(HANDLE file) {
   const int tail = kLineWindow - start;
   std::memmove(buf, buf + start, static_cast<std::size_t>(tail));
   s_readPos = tail;
+  s_windowOffset += start;
   DWORD got = 0;
   ReadFile(file, buf + tail, static_cast<DWORD>(kLineWindow - tail), &got, nullptr);
   if (got > static_cast<DWORD>(kLineWindow - tail)) got = static_cast<DWORD>(kLineWindow - tail);
   s_fill = tail + static_cast<int>(got);
   buf[s_fill] = 0;
-  ++s_fills;
   SkipToLineFeed();
   if (s_readPos < s_fill) {
     ++s_readPos;
   } else if (s_fill == kLineWindow && s_readPos > 0) {
-    s_cut = true;  // no LF in a full window: this piece goes on in the next one
+    s_lastFilledWindow = true;  // no LF in a full window: the line may go on
   }
   return s_readPos == 0 ? nullptr : reinterpret_cast<char*>(buf);
 }
 
 int LineReadPosition() { return s_readPos; }
 
-bool LinesWithinFirstWindow() { return s_fills <= 1 && !s_cut; }
+long long LineFileOffset() { return s_windowOffset + s_readPos; }
+
+bool LastLineFilledWindow() { return s_lastFilledWindow; }

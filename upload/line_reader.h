@@ -9,7 +9,10 @@ constexpr int kLineWindow = 4096;
 char* ReadLine(HANDLE file);
 int LineReadPosition();  // index of the first unread byte in the window
 
-// True while every line handed out since the reset ended inside the file's
-// first window: no second fill and no line cut at the window's end. Only then
-// is LineReadPosition() the file offset of the next unread byte.
-bool LinesWithinFirstWindow();
+// The file offset of the first unread byte, counted from where the file stood
+// at the reset. Unlike LineReadPosition() it stays exact across refills.
+long long LineFileOffset();
+
+// The last line came out as a whole window without LF: the file may hold more
+// of it.
+bool LastLineFilledWindow();

@@ -92,9 +92,7 @@ int ReadHeader(HANDLE file, Head* head) {
              static_cast<DWORD>((7 - tag) * kFieldHeaderBytes));
     }
   }
-  // The body's offset is known only while the header stayed in the first
-  // window; a header line cut at the window's end would be misread too.
-  if (!head->fits || !LinesWithinFirstWindow()) return 0;
+  if (!head->fits) return 0;
   return group;
 }
 
@@ -110,12 +108,23 @@ Message UploadMail(const WCHAR* path) {
     return MSG_CHECK_FORMAT;
   }
 
-  const DWORD bodyStart = static_cast<DWORD>(LineReadPosition());
+  const long long offset = LineFileOffset();
   DWORD high = 0;
   SetLastError(ERROR_SUCCESS);
   const DWORD size = GetFileSize(file, &high);
-  if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) ||
-      SetFilePointer(file, static_cast<LONG>(bodyStart), nullptr, FILE_BEGIN) != bodyStart) {
+  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    CloseHandle(file);
+    return MSG_FILE_OPEN_ERROR;
+  }
+  // The header must end inside the file's first window. A last header line
+  // that filled the window whole is complete only when the file ends there;
+  // otherwise it was cut and would be misread.
+  if (offset > kLineWindow || (LastLineFilledWindow() && (high != 0 || size != offset))) {
+    CloseHandle(file);
+    return MSG_CHECK_FORMAT;
+  }
+  const DWORD bodyStart = static_cast<DWORD>(offset);
+  if (SetFilePointer(file, static_cast<LONG>(bodyStart), nullptr, FILE_BEGIN) != bodyStart) {
     CloseHandle(file);
     return MSG_FILE_OPEN_ERROR;
   }

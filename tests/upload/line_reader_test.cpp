@@ -64,15 +64,18 @@ TEST_F(LineReaderTest, FileEndingWithLfAtTheWindowEdge) {
   Open(bytes);
   for (int i = 0; i < 64; ++i) ASSERT_EQ(Next(), bytes.substr(i * 64, 64)) << i;
   EXPECT_EQ(LineReadPosition(), 4096);
-  EXPECT_TRUE(LinesWithinFirstWindow());
+  EXPECT_FALSE(LastLineFilledWindow());
   EXPECT_EQ(Next(), "<null>");  // the refill finds nothing
+  EXPECT_EQ(LineFileOffset(), 4096);
 }
 
 TEST_F(LineReaderTest, LongLinesComeInWindowSizedPieces) {
   Open(std::string(5000, 'x') + "\n" + "next\n");
   EXPECT_EQ(Next(), std::string(4096, 'x'));
-  EXPECT_FALSE(LinesWithinFirstWindow());
+  EXPECT_TRUE(LastLineFilledWindow());
   EXPECT_EQ(Next(), std::string(904, 'x') + "\n");
+  EXPECT_FALSE(LastLineFilledWindow());
+  EXPECT_EQ(LineFileOffset(), 5001);
   EXPECT_EQ(Next(), "next\n");
   EXPECT_EQ(Next(), "<null>");
 }
@@ -90,9 +93,10 @@ TEST_F(LineReaderTest, LinesAcrossAWindowRefill) {
   Open(a + "\n" + b + "\n" + c + "\n");
   EXPECT_EQ(Next(), a + "\n");
   EXPECT_EQ(Next(), b + "\n");
-  EXPECT_TRUE(LinesWithinFirstWindow());
+  EXPECT_EQ(LineFileOffset(), 4002);
   EXPECT_EQ(Next(), c + "\n");
-  EXPECT_FALSE(LinesWithinFirstWindow());
+  EXPECT_EQ(LineReadPosition(), 501);  // an index in the moved window...
+  EXPECT_EQ(LineFileOffset(), 4503);   // ...the offset stays exact
   EXPECT_EQ(Next(), "<null>");
 }
 
@@ -102,7 +106,7 @@ TEST_F(LineReaderTest, ReadPositionIsTheOffsetAfterShortLines) {
   Next();
   Next();
   EXPECT_EQ(LineReadPosition(), 16);
-  EXPECT_TRUE(LinesWithinFirstWindow());
+  EXPECT_EQ(LineFileOffset(), 16);
 }
 
 TEST_F(LineReaderTest, RewindAndResetStartOver) {

@@ -111,6 +111,16 @@ TEST_F(MailUploadTest, HeaderLinesMustLieInTheFirstWindow) {
   const std::string full = "X-PORIKA-MAIL:" + std::string(4073, ' ') + "a,b,c,d\r\n";
   ASSERT_EQ(full.size(), 4096u);
   EXPECT_EQ(Sent(full + "body", 5), Mail("a", "b", "c", "d", "body"));
+  // A last header line without LF that ends the file at byte 4096 is whole:
+  // the body is empty, whether the line filled the first window or needed a
+  // second fill to end.
+  const std::string whole = "X-PORIKA-MAIL:" + std::string(4075, ' ') + "a,b,c,d";
+  ASSERT_EQ(whole.size(), 4096u);
+  EXPECT_EQ(Sent(whole, 5), Mail("a", "b", "c", "d", ""));
+  const std::string light =
+      "X-PORIKA-LIGHT:" + std::string(3967, ' ') + "a,b,c,d\r\n\r\nx\r\n" + std::string(100, 'y');
+  ASSERT_EQ(light.size(), 4096u);
+  EXPECT_EQ(Sent(light, 4), Light("a", "b", "c", "d", "x", std::string(100, 'y'), ""));
 }
 
 TEST_F(MailUploadTest, RecordHeadMustFitThePacketBuffer) {
