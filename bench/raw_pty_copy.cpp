@@ -1,0 +1,133 @@
+// The ceiling for a transfer: the same bytes copied from a file to a file
+// through a pseudo-terminal pair, in 4096-byte pieces, with nothing on top (no
+// frames, no requests). The writer works like palvo-handset's port (optionally
+// throttled the same way); the reader like palvo's (raw mode on the slave).
+//
+//   raw_pty_copy SOURCE DEST [down|up] [--throttle BYTES_PER_SEC]
+//
+// down: master writes, slave reads (a download); up: the reverse (an upload).
+// Prints the seconds the copy took.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kPiece = 4096;
+
+void MakeRaw(int fd) {
+  struct termios t;
+  if (::tcgetattr(fd, &t) != 0) return;
+  ::cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(fd, TCSANOW, &t);
+}
+
+bool WriteAll(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w > 0) {
+      p += w;
+      n -= static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
+    struct pollfd q = {fd, POLLOUT, 0};
+    ::poll(&q, 1, 100);
+  }
+  return true;
+}
+
+// The writer: the source file in pieces; throttled in slices of rate/50 bytes
+// with a sleep until each slice is due, as the simulated handset does.
+bool Send(int src, int port, long rate) {
+  char buf[kPiece];
+  const std::size_t slice = rate > 0 ? static_cast<std::size_t>(std::max(1L, rate / 50)) : kPiece;
+  const Clock::time_point start = Clock::now();
+  long long sent = 0;
+  for (;;) {
+    const ssize_t n = ::read(src, buf, sizeof buf);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (std::size_t pos = 0; pos < static_cast<std::size_t>(n);) {
+      const std::size_t k = std::min(slice, static_cast<std::size_t>(n) - pos);
+      if (!WriteAll(port, buf + pos, k)) return false;
+      pos += k;
+      sent += static_cast<long long>(k);
+      if (rate > 0)
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(sent * 1000 / rate));
+    }
+  }
+}
+
+bool Receive(int port, int dst, long long total) {
+  char buf[kPiece];
+  while (total > 0) {
+    struct pollfd q = {port, POLLIN, 0};
+    if (::poll(&q, 1, 5000) <= 0) return false;
+    const ssize_t n =
+        ::read(port, buf, static_cast<std::size_t>(std::min<long long>(total, kPiece)));
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    if (!WriteAll(dst, buf, static_cast<std::size_t>(n))) return false;
+    total -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: raw_pty_copy SOURCE DEST [down|up] [--throttle BYTES_PER_SEC]\n");
+    return 2;
+  }
+  bool up = false;
+  long rate = 0;
+  for (int i = 3; i < argc; ++i) {
+    if (std::strcmp(argv[i], "up") == 0)
+      up = true;
+    else if (std::strcmp(argv[i], "--throttle") == 0 && i + 1 < argc)
+      rate = std::atol(argv[++i]);
+  }
+  const int src = ::open(argv[1], O_RDONLY);
+  const int dst = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (src < 0 || dst < 0) {
+    std::perror("raw_pty_copy");
+    return 1;
+  }
+  const long long total = ::lseek(src, 0, SEEK_END);
+  ::lseek(src, 0, SEEK_SET);
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return 1;
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  if (slave < 0) return 1;
+  MakeRaw(master);
+  MakeRaw(slave);
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
+  const int writer = up ? slave : master, reader = up ? master : slave;
+
+  const Clock::time_point start = Clock::now();
+  bool sent = false;
+  std::thread t([&] { sent = Send(src, writer, rate); });
+  const bool received = Receive(reader, dst, total);
+  t.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!sent || !received) {
+    std::fprintf(stderr, "raw_pty_copy: the copy failed\n");
+    return 1;
+  }
+  std::printf("%.6f\n", seconds);
+  return 0;
+}

@@ -1,0 +1,263 @@
+#!/bin/bash
+# Benchmarks of palvo against palvo-handset, each figure a ratio measured in
+# this same run against a floor or ceiling (never an absolute time):
+#   1. transfer rate vs a raw copy of the same bytes through a pseudo-terminal
+#      (native, under Wine, and with the handset throttled);
+#   2. heap allocations and peak resident memory vs the size of the work;
+#   3. time per listing row / mail vs the handset's own time per exchange.
+#
+#   scripts/bench.sh [--no-wine] [--quick]
+#
+# Builds a Release tree in build/bench, leaves its data there and prints tables.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root" || exit 1
+wine=1
+quick=0
+for a in "$@"; do
+  case "$a" in
+    --no-wine) wine=0 ;;
+    --quick) quick=1 ;;
+    *) echo "usage: scripts/bench.sh [--no-wine] [--quick]" >&2; exit 2 ;;
+  esac
+done
+
+out=$root/build/bench
+tools=$out/tools
+data=$out/data
+pin=1234
+runs=3 # each time is the best of this many runs, on both sides of a ratio
+[ $quick = 1 ] && runs=1
+
+say() { printf '\n== %s\n' "$*"; }
+die() { echo "bench: $*" >&2; exit 1; }
+now() { echo "$EPOCHREALTIME"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }'; }
+min() { printf '%s\n' "$@" | sort -g | head -n 1; }
+
+say "build (Release, build/bench)"
+timeout 1800 scripts/setup.sh native >/dev/null || die "setup.sh native failed"
+if [ ! -f "$out/CMakeCache.txt" ]; then
+  cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DPALVO_TESTS=OFF >"$out.configure.log" 2>&1 ||
+    { cat "$out.configure.log"; die "cmake could not configure"; }
+fi
+cmake --build "$out" -j "$(nproc)" --target palvo palvo-handset >"$out/build.log" 2>&1 ||
+  { tail -30 "$out/build.log"; die "the build failed"; }
+mkdir -p "$tools"
+flags=(-std=c++20 -O2 -Wall -Wextra -Werror)
+for t in raw_pty_copy raw_exchange; do
+  g++ "${flags[@]}" -pthread -o "$tools/$t" "bench/$t.cpp" || die "cannot build bench/$t.cpp"
+done
+g++ "${flags[@]}" -fPIC -shared -o "$tools/alloc_count.so" bench/alloc_count.cpp ||
+  die "cannot build bench/alloc_count.cpp"
+
+say "data (build/bench/data)"
+make_listing() { # folder, number of files
+  [ -f "$1/.done" ] && return
+  rm -rf "$1" && mkdir -p "$1/files/other"
+  (cd "$1/files/other" && seq -f 'n%05g.txt' "$2" | xargs touch) && touch "$1/.done"
+}
+make_mails() { # folder, number of mails
+  [ -f "$1/.done" ] && return
+  rm -rf "$1" && mkdir -p "$1/mail"
+  local i
+  for i in $(seq -f '%04g' 0 $(($2 - 1))); do
+    printf 'X-PORIKA-MAIL: 2026/12/08 12:00,from@example.jp,to@example.jp,subject %s\r\nbody of mail %s\r\n' \
+      "$i" "$i" >"$1/mail/m$i.txt"
+  done
+  touch "$1/.done"
+}
+mkdir -p "$data/files/files/other" "$data/local" "$data/dl"
+sizes=(1 16 64)
+for s in "${sizes[@]}" 0.25; do
+  bytes=$(awk -v s="$s" 'BEGIN { printf "%d", s * 1048576 }')
+  f=$data/files/files/other/f$s.bin
+  [ "$(stat -c %s "$f" 2>/dev/null)" = "$bytes" ] || head -c "$bytes" /dev/urandom >"$f"
+  cp "$f" "$data/local/u$s.bin"
+done
+for n in 0 10 100 1000 10000; do make_listing "$data/list$n" "$n"; done
+make_mails "$data/mail1000" 1000
+
+# ---- the handset, one at a time, with a registry of the bench's own
+
+export PALVO_REGISTRY=$data/registry
+handset_pid=
+pty=
+start_handset() { # handset arguments...
+  stop_handset
+  "$out/palvo-handset" --pin "$pin" --registry "$PALVO_REGISTRY" "$@" \
+    </dev/null >"$data/handset.out" 2>"$data/handset.err" &
+  handset_pid=$!
+  local i
+  for i in $(seq 200); do
+    [ -s "$data/handset.out" ] && break
+    kill -0 "$handset_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  pty=$(head -n 1 "$data/handset.out")
+  [ -n "$pty" ] || { cat "$data/handset.err"; die "palvo-handset did not start"; }
+}
+stop_handset() {
+  [ -n "$handset_pid" ] || return 0
+  kill "$handset_pid" 2>/dev/null && wait "$handset_pid" 2>/dev/null
+  handset_pid=
+}
+trap stop_handset EXIT
+
+# Seconds one palvo command takes (the PIN goes in on standard input).
+palvo_time() {
+  local t0 t1
+  t0=$(now)
+  echo "$pin" | timeout 300 "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err" ||
+    { cat "$data/palvo.err" >&2; echo "bench: palvo $* failed" >&2; echo 0; return 1; }
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }'
+}
+best_palvo() { local i t=(); for i in $(seq $runs); do t+=("$(palvo_time "$@")"); done; min "${t[@]}"; }
+best_raw() { local i t=(); for i in $(seq $runs); do t+=("$("$tools/raw_pty_copy" "$@")"); done; min "${t[@]}"; }
+
+table=$out/results.txt
+: >"$table"
+row() { printf '%-44s %12s %12s %8s\n' "$@" | tee -a "$table"; }
+
+# ---- 1. transfer rate vs the raw link
+
+say "1. transfer rate vs a raw copy through a pseudo-terminal (best of $runs)"
+row "transfer" "palvo s" "raw s" "ratio"
+start_handset --content "$data/files"
+for s in "${sizes[@]}"; do
+  p=$(best_palvo get --to "$data/dl/" "f$s.bin")
+  cmp -s "$data/dl/f$s.bin" "$data/files/files/other/f$s.bin" || die "f$s.bin came back different"
+  r=$(best_raw "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down)
+  row "get $s MiB (native)" "$p" "$r" "$(ratio "$r" "$p")"
+done
+rm -rf "$data/up" && mkdir -p "$data/up"
+start_handset --content "$data/up"
+for s in "${sizes[@]}"; do
+  p=$(best_palvo put "$data/local/u$s.bin")
+  cmp -s "$data/up/files/other/u$s.bin" "$data/local/u$s.bin" || die "u$s.bin arrived different"
+  r=$(best_raw "$data/local/u$s.bin" "$data/dl/raw.bin" up)
+  row "put $s MiB (native)" "$p" "$r" "$(ratio "$r" "$p")"
+done
+for rate in 1000000 11520; do
+  s=1
+  [ $rate = 11520 ] && s=0.25
+  start_handset --content "$data/files" --throttle $rate
+  p=$(palvo_time get --to "$data/dl/" "f$s.bin")
+  r=$("$tools/raw_pty_copy" "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down --throttle $rate)
+  row "get $s MiB at $rate B/s (native)" "$p" "$r" "$(ratio "$r" "$p")"
+done
+
+# ---- 2. memory vs work
+
+say "2. heap allocations and peak resident memory of palvo vs the work"
+printf '%-44s %12s %12s\n' "work" "allocations" "peak RSS KiB" | tee -a "$table"
+measure() { # label, palvo arguments...
+  local label=$1
+  shift
+  rm -f "$data/alloc.txt"
+  echo "$pin" | BENCH_ALLOC_OUT=$data/alloc.txt LD_PRELOAD=$tools/alloc_count.so \
+    timeout 300 "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err" || { cat "$data/palvo.err"; die "palvo $* failed"; }
+  read -r allocs rss <"$data/alloc.txt"
+  printf '%-44s %12s %12s\n' "$label" "$allocs" "$rss" | tee -a "$table"
+}
+start_handset --content "$data/files"
+measure "get 1 MiB" get --to "$data/dl/" f1.bin
+measure "get 64 MiB" get --to "$data/dl/" f64.bin
+start_handset --content "$data/up"
+measure "put 1 MiB" put "$data/local/u1.bin"
+measure "put 64 MiB" put "$data/local/u64.bin"
+for n in 10 1000 10000; do
+  start_handset --content "$data/list$n"
+  measure "list $n files" list
+done
+
+# ---- 3. cost per item vs the handset's own exchange
+
+say "3. time per item vs the handset's time per exchange (best of $runs)"
+row "work" "palvo us/item" "raw us/item" "ratio"
+per_item() { awk -v t="$1" -v n="$2" 'BEGIN { printf "%.1f", t * 1e6 / n }'; }
+best_exchange() { # pty, mode, n -> "<seconds> <exchanges>" of the fastest run
+  local i best= line
+  for i in $(seq $runs); do
+    line=$("$tools/raw_exchange" "$pty" "$pin" "$@") || die "raw_exchange $* failed"
+    [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }' && best=$line
+  done
+  echo "$best"
+}
+start_handset --content "$data/list10"
+rt=$(best_exchange count 1000)
+row "one request/response round trip" "-" "$(per_item "${rt%% *}" 1000)" "-"
+# palvo's cost per item: its time less that of the same command with no items
+# (start, log-in, the fixed rows, goodbye), over the items.
+start_handset --content "$data/list0"
+base_list=$(best_palvo list)
+base_mail=$(best_palvo get --to "$data/dl/" 'mail???.txt')
+marginal() { awk -v t="$1" -v b="$2" -v n="$3" 'BEGIN { printf "%.1f", (t - b) * 1e6 / n }'; }
+for n in 100 1000 10000; do
+  start_handset --content "$data/list$n"
+  p=$(marginal "$(best_palvo list)" "$base_list" "$n")
+  x=$(best_exchange items 6)
+  r=$(per_item "${x%% *}" "$n")
+  row "list $n files" "$p" "$r" "$(ratio "$r" "$p")"
+done
+start_handset --content "$data/mail1000"
+p=$(marginal "$(best_palvo get --to "$data/dl/" 'mail???.txt')" "$base_mail" 1000)
+x=$(best_exchange items 5)
+r=$(per_item "${x%% *}" 1000)
+row "get 1000 mails" "$p" "$r" "$(ratio "$r" "$p")"
+stop_handset
+
+# ---- 1b. under Wine
+
+if [ $wine = 1 ]; then
+  say "1b. transfer rate of palvo-cli.exe under Wine vs the raw copy"
+  timeout 1800 scripts/setup.sh wine >/dev/null || die "setup.sh wine failed"
+  win=$out-mingw
+  if [ ! -f "$win/CMakeCache.txt" ]; then
+    cmake -S . -B "$win" -DCMAKE_BUILD_TYPE=Release -DPALVO_TESTS=OFF \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >"$win.configure.log" 2>&1 ||
+      { cat "$win.configure.log"; die "cmake could not configure the Windows tree"; }
+  fi
+  cmake --build "$win" -j "$(nproc)" --target palvo-cli >"$win.build.log" 2>&1 ||
+    { tail -30 "$win.build.log"; die "the Windows build failed"; }
+  export PALVO_WINE_DIR=$out/wine
+  # shellcheck source=scripts/wine-env.sh
+  source scripts/wine-env.sh
+  palvo_wine_up || die "Wine did not start"
+  trap 'stop_handset; scripts/wine-handset.sh stop >/dev/null 2>&1' EXIT
+  cli=$win/palvo-cli.exe
+  wine_time() {
+    local t0 t1
+    t0=$(now)
+    echo "$pin" | timeout 300 wine "$cli" "$@" >/dev/null 2>"$data/wine.err" ||
+      { cat "$data/wine.err" >&2; echo 0; return 1; }
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }'
+  }
+  best_wine() { local i t=(); for i in $(seq $runs); do t+=("$(wine_time "$@")"); done; min "${t[@]}"; }
+  dl=$(winepath -w "$data/dl/" 2>/dev/null)
+  scripts/wine-handset.sh start --handset "$out/palvo-handset" -- --pin $pin \
+    --content "$data/files" >/dev/null || die "wine-handset.sh start failed"
+  wine_time list >/dev/null # the PIN goes into the prefix's registry once
+  for s in "${sizes[@]}"; do
+    p=$(best_wine get --to "$dl" "f$s.bin")
+    cmp -s "$data/dl/f$s.bin" "$data/files/files/other/f$s.bin" || die "f$s.bin came back different under Wine"
+    r=$(best_raw "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down)
+    row "get $s MiB (Wine)" "$p" "$r" "$(ratio "$r" "$p")"
+  done
+  scripts/wine-handset.sh start --handset "$out/palvo-handset" -- --pin $pin \
+    --content "$data/up" >/dev/null || die "wine-handset.sh start failed"
+  for s in "${sizes[@]}"; do
+    p=$(best_wine put "$(winepath -w "$data/local/u$s.bin")")
+    r=$(best_raw "$data/local/u$s.bin" "$data/dl/raw.bin" up)
+    row "put $s MiB (Wine)" "$p" "$r" "$(ratio "$r" "$p")"
+  done
+  scripts/wine-handset.sh stop >/dev/null 2>&1
+fi
+
+say "summary (build/bench/results.txt)"
+echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)," \
+  "$(free -g | awk '/^Mem:/ { print $2 }') GiB memory" | tee -a "$table"
+cat "$table"
