@@ -486,6 +486,9 @@ TEST_P(FaultMatrixTest, EndsWithItsMessageAndTheNextConnectionWorks) {
     ++goodbyes;
     EXPECT_TRUE(H().WaitForRequest(255, 1, 2, goodbyes, 5000));
   }
+  // The program kept to the protocol throughout, faults or not.
+  const auto violations = H().Violations();
+  EXPECT_TRUE(violations.empty()) << violations.front();
   if (IsUpload(cell.op) && !cell.expect) {
     const bool stored =
         cell.op == Op::kPutFile
