@@ -1,0 +1,261 @@
+#include "fuzz/harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "download/field_record.h"
+#include "link/frame.h"
+#include "link/frontend.h"
+
+// The front end: no PIN, no status box.
+int AskPin(HWND) { return 0; }
+void ShowStatus(const WCHAR*, int) {}
+void ShowProgress(std::uint64_t, std::uint64_t) {}
+
+namespace {
+
+std::string g_scratch;
+std::wstring g_scratchPath;
+
+// The port: a handle no file has, reads served from the fuzzer's bytes as a
+// regular file serves them (what is there, then 0 bytes at once), writes
+// kept up to a bound.
+int g_fakePortTag;
+HANDLE const kFakePort = &g_fakePortTag;
+const std::uint8_t* g_portData = nullptr;
+std::size_t g_portSize = 0;
+std::size_t g_portPos = 0;
+std::string g_portSent;
+constexpr std::size_t kMaxSent = 16u << 20;
+
+void RemoveScratch() {
+  ClearScratch();
+  ::rmdir(g_scratch.c_str());
+}
+
+}  // namespace
+
+// ReadFile and WriteFile of the platform layer, wrapped at link time
+// (--wrap): the port is answered here, every other handle by the real ones.
+extern "C" BOOL __real__Z8ReadFilePvS_jPjS_(HANDLE, LPVOID, DWORD, LPDWORD, void*);
+extern "C" BOOL __real__Z9WriteFilePvPKvjPjS_(HANDLE, LPCVOID, DWORD, LPDWORD, void*);
+
+extern "C" BOOL __wrap__Z8ReadFilePvS_jPjS_(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read,
+                                            void* overlapped) {
+  if (h != kFakePort) return __real__Z8ReadFilePvS_jPjS_(h, buffer, toRead, read, overlapped);
+  const std::size_t left = g_portSize - g_portPos;
+  const DWORD n = left < toRead ? static_cast<DWORD>(left) : toRead;
+  if (n > 0) std::memcpy(buffer, g_portData + g_portPos, n);
+  g_portPos += n;
+  if (read) *read = n;
+  return TRUE;
+}
+
+extern "C" BOOL __wrap__Z9WriteFilePvPKvjPjS_(HANDLE h, LPCVOID buffer, DWORD toWrite,
+                                              LPDWORD written, void* overlapped) {
+  if (h != kFakePort) return __real__Z9WriteFilePvPKvjPjS_(h, buffer, toWrite, written, overlapped);
+  // A handset that stops taking bytes: the write times out having taken none.
+  if (g_portSent.size() + toWrite > kMaxSent) {
+    if (written) *written = 0;
+    return TRUE;
+  }
+  g_portSent.append(static_cast<const char*>(buffer), toWrite);
+  if (written) *written = toWrite;
+  return TRUE;
+}
+
+void FuzzFail(const char* file, int line, const char* what) {
+  std::fprintf(stderr, "%s:%d: expectation failed: %s\n", file, line, what);
+  std::abort();
+}
+
+void FuzzInit() {
+  static bool once = false;
+  if (!once) {
+    once = true;
+    InitProcessState();
+    g_scratch = "/dev/shm/palvo-fuzz-" + std::to_string(::getpid()) + "/";
+    ::mkdir(g_scratch.c_str(), 0700);
+    for (char c : g_scratch) g_scratchPath += c == '/' ? L'\\' : static_cast<WCHAR>(c);
+    std::atexit(RemoveScratch);
+  }
+  InitProcessState();
+  g_silenceLimitMs = 0;
+}
+
+void OpenPort(const std::uint8_t* data, std::size_t n) {
+  g_portData = data;
+  g_portSize = n;
+  g_portPos = 0;
+  g_portSent.clear();
+  g_port = kFakePort;
+}
+
+void OpenPort(const std::string& bytes) {
+  OpenPort(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string ClosePort() {
+  g_port = INVALID_HANDLE_VALUE;
+  g_portData = nullptr;
+  g_portSize = 0;
+  return g_portSent;
+}
+
+const std::string& ScratchDir() { return g_scratch; }
+const std::wstring& ScratchPath() { return g_scratchPath; }
+
+void ClearScratch() {
+  DIR* dir = ::opendir(g_scratch.c_str());
+  if (!dir) return;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    ::unlink((g_scratch + e->d_name).c_str());
+  }
+  ::closedir(dir);
+}
+
+std::string ReadScratchFile(const char* name) {
+  std::string out;
+  const int fd = ::open((g_scratch + name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  char buf[65536];
+  for (;;) {
+    const ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r <= 0) break;
+    out.append(buf, static_cast<std::size_t>(r));
+  }
+  ::close(fd);
+  return out;
+}
+
+void WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t n) {
+  const int fd = ::open((g_scratch + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) FuzzFail(__FILE__, __LINE__, "scratch file");
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, data + done, n - done);
+    if (w <= 0) FuzzFail(__FILE__, __LINE__, "writing a scratch file");
+    done += static_cast<std::size_t>(w);
+  }
+  ::close(fd);
+}
+
+int CountScratchFiles() {
+  int n = 0;
+  DIR* dir = ::opendir(g_scratch.c_str());
+  if (!dir) return 0;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
+  }
+  ::closedir(dir);
+  return n;
+}
+
+int FrameModel::Receive(int mode) {
+  std::size_t i = pos;
+  while (i + 1 < size && !(data[i] == kMarker && data[i + 1] == kDirResponse)) ++i;
+  if (i + kHeaderBytes > size) {
+    pos = size + 1;
+    return -1;
+  }
+  start = i;
+  const std::uint8_t* h = data + i;
+  const std::int32_t length = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(h[4]) | (static_cast<std::uint32_t>(h[5]) << 8) |
+      (static_cast<std::uint32_t>(h[6]) << 16) | (static_cast<std::uint32_t>(h[7]) << 24));
+  const std::int64_t total64 = static_cast<std::int64_t>(length) + 8;
+  const int total = total64 > INT32_MAX ? INT32_MAX : static_cast<int>(total64);
+  pos = i + kHeaderBytes;
+  if (mode == kHeaderOnlyMode) return total;
+  if (total < kHeaderBytes) return -1;
+  const std::size_t end = static_cast<std::size_t>(total < kMaxFrame ? total : kMaxFrame);
+  if (i + end > size) {
+    pos = size + 1;
+    return -1;
+  }
+  pos = i + end;
+  return total;
+}
+
+bool FrameModel::Skip(std::uint64_t n) {
+  if (pos > size || n > size - pos) {
+    pos = size + 1;
+    return false;
+  }
+  pos += static_cast<std::size_t>(n);
+  return true;
+}
+
+int FrameModel::PayloadNumber(int total) const {
+  const std::size_t end = static_cast<std::size_t>(total < kMaxFrame ? total : kMaxFrame);
+  std::string payload(reinterpret_cast<const char*>(data + start + kHeaderBytes),
+                      end - kHeaderBytes);
+  return ReadDecimal(payload.c_str());
+}
+
+bool RecordTiles(const std::uint8_t* data, std::size_t n, int* fields) {
+  *fields = 0;
+  if (n < 1 || data[0] != kRecordStart) return false;
+  std::size_t p = 1;
+  while (p < n) {
+    if (n - p < static_cast<std::size_t>(kFieldHeaderBytes) || data[p] != kFieldStart) return false;
+    const std::uint64_t length = static_cast<std::uint64_t>(data[p + 3]) |
+                                 (static_cast<std::uint64_t>(data[p + 4]) << 8) |
+                                 (static_cast<std::uint64_t>(data[p + 5]) << 16) |
+                                 (static_cast<std::uint64_t>(data[p + 6]) << 24);
+    p += kFieldHeaderBytes;
+    if (length > n - p) return false;
+    p += static_cast<std::size_t>(length);
+    ++*fields;
+  }
+  return true;
+}
+
+bool ParseSent(const std::string& sent, std::vector<SentFrame>* frames) {
+  frames->clear();
+  const auto* d = reinterpret_cast<const std::uint8_t*>(sent.data());
+  std::size_t p = 0;
+  while (p < sent.size()) {
+    if (sent.size() - p < static_cast<std::size_t>(kHeaderBytes)) return false;
+    const std::uint8_t* h = d + p;
+    if (h[0] != kMarker || h[1] != kDirRequest || h[8] != 0 || h[10] != 0) return false;
+    const std::uint32_t length =
+        static_cast<std::uint32_t>(h[4]) | (static_cast<std::uint32_t>(h[5]) << 8) |
+        (static_cast<std::uint32_t>(h[6]) << 16) | (static_cast<std::uint32_t>(h[7]) << 24);
+    if (length < 4) return false;
+    p += kHeaderBytes;
+    const std::uint64_t payload = length - 4;
+    if (payload > sent.size() - p) return false;
+    SentFrame f;
+    f.code = (static_cast<unsigned>(h[2]) << 8) | h[3];
+    f.selector = (static_cast<unsigned>(h[9]) << 8) | h[11];
+    f.payload.assign(sent, p, static_cast<std::size_t>(payload));
+    frames->push_back(std::move(f));
+    p += static_cast<std::size_t>(payload);
+  }
+  return true;
+}
+
+std::string ResponseFrame(unsigned code, unsigned selector, const std::string& payload) {
+  const std::uint32_t length = static_cast<std::uint32_t>(payload.size()) + 4;
+  std::string f = {static_cast<char>(kMarker),
+                   static_cast<char>(kDirResponse),
+                   static_cast<char>(code >> 8),
+                   static_cast<char>(code),
+                   static_cast<char>(length),
+                   static_cast<char>(length >> 8),
+                   static_cast<char>(length >> 16),
+                   static_cast<char>(length >> 24),
+                   0,
+                   static_cast<char>(selector >> 8),
+                   0,
+                   static_cast<char>(selector)};
+  return f + payload;
+}

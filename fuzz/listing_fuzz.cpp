@@ -1,0 +1,25 @@
+// The listing on whatever the handset sends: the count, then one item per
+// row (name, TAB, category, TAB, size, TAB, date), any bytes in any field.
+#include "download/listing.h"
+#include "fuzz/harness.h"
+#include "link/frame.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzInit();
+  static HWND view = CreateListViewModel();
+  g_listView = view;
+  OpenPort(data, size);
+  const Message m = FetchListing();
+  ClosePort();
+  if (m) return 0;
+  // A listing reported whole: the count and every row it announced arrived.
+  FrameModel model(data, size);
+  const int total = model.Receive(kWholeFrame);
+  FUZZ_CHECK(total >= kHeaderBytes);
+  const int count = model.PayloadNumber(total);
+  for (int i = 0; i < count; ++i) FUZZ_CHECK(model.Receive(kWholeFrame) >= kHeaderBytes);
+  const int rows = static_cast<int>(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
+  FUZZ_CHECK(rows == 3 + (count > 0 ? count : 0));
+  FUZZ_CHECK(g_connected);
+  return 0;
+}
