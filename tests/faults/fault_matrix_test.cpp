@@ -437,10 +437,6 @@ class FaultMatrixTest : public HandsetFixture, public ::testing::WithParamInterf
 
 TEST_P(FaultMatrixTest, EndsWithItsMessageAndTheNextConnectionWorks) {
   const Cell cell = GetParam();
-#ifdef _WIN32
-  if (cell.hit == Hit::kVanishItem || cell.hit == Hit::kVanishContent)
-    GTEST_SKIP() << "a COM pair end that closes is not seen by the other end under Wine";
-#endif
   Prepare(cell.op);
   if (HasFatalFailure()) return;
   const handset::Content before = H().GetContent();
