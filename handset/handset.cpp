@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::size_t kMaxRequestPayload = 64u << 20;  // more is refused, not stored
+// A 64 MiB file with its name header; more is refused, not stored.
+constexpr std::size_t kMaxRequestPayload = (64u << 20) + 4096;
 
 std::uint32_t Key(unsigned code, unsigned group, unsigned operation) {
   return (code << 16) | ((group & 0xFF) << 8) | (operation & 0xFF);
@@ -235,11 +236,20 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
           r->code = (h[2] << 8) | h[3];
           r->group = h[9];
           r->operation = h[11];
-          r->payload = rx.substr(12, payload);
           *headerOk = h[8] == 0 && h[10] == 0;
-          rx.erase(0, 12 + payload);
+          if (rx.size() == 12 + payload && payload > sizeof buf) {
+            // A large upload: hand its bytes over rather than copy them.
+            rx.erase(0, 12);
+            r->payload = std::move(rx);
+            rx.clear();
+          } else {
+            r->payload = rx.substr(12, payload);
+            rx.erase(0, 12 + payload);
+          }
           return kGot;
         }
+        // Room for the whole request at once, not doubling on the way.
+        if (rx.capacity() < 12 + payload) rx.reserve(12 + payload);
       }
     }
     long n = io->Read(buf, sizeof buf, 100);
@@ -347,7 +357,12 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
         std::to_string(frame.operation) + " item " + std::to_string(item) + " " +
         Show(frame.payload, 60));
   if (!before.empty() && !WriteRaw(before.data(), before.size())) return false;
-  std::string body = bytes.substr(0, cut) + ((silence || vanish) ? std::string() : after);
+  std::string body;
+  if (cut == bytes.size() && (after.empty() || silence || vanish)) {
+    body = std::move(bytes);  // the usual case: no copy of a large frame
+  } else {
+    body = bytes.substr(0, cut) + ((silence || vanish) ? std::string() : after);
+  }
   if (maxPiece > 0) {
     std::size_t pos = 0;
     while (pos < body.size()) {
@@ -382,7 +397,7 @@ void Handset::Impl::Reply(const LoggedRequest& r, std::string payload, int nth) 
       break;
     }
   }
-  Send({r.code, r.group, r.operation, payload}, key, nth, -1);
+  Send({r.code, r.group, r.operation, std::move(payload)}, key, nth, -1);
 }
 
 // ---- the session
@@ -462,7 +477,11 @@ void Handset::Impl::FileDownload(const LoggedRequest& r, int nth) {
   {
     std::lock_guard<std::mutex> lock(mu);
     for (const StoredFile& f : content.files)
-      if (f.name == name && f.wire == wire) answer = r.payload + f.data;
+      if (f.name == name && f.wire == wire) {
+        answer.reserve(r.payload.size() + f.data.size());
+        answer = r.payload;
+        answer += f.data;
+      }
   }
   Reply(r, std::move(answer), nth);
 }
@@ -511,15 +530,21 @@ void Handset::Impl::UploadItem(const LoggedRequest& r, int nth) {
         why = "file upload of " + Show(f.name) + " as " + f.wire + ", its extension says " +
               kWireNames[CategoryOfName(f.name)];
       } else {
-        std::lock_guard<std::mutex> lock(mu);
-        bool replaced = false;
-        for (StoredFile& old : content.files)
-          if (old.name == f.name && old.wire == f.wire) {
-            old = f;
-            replaced = true;
-          }
-        if (!replaced) content.files.push_back(f);
-        if (hasFolder && !SaveStoredFile(folder, f)) Trace("cannot store " + Show(f.name));
+        const std::string name = f.name;
+        bool stored = true;
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          stored = !hasFolder || SaveStoredFile(folder, f);
+          StoredFile* slot = nullptr;
+          for (StoredFile& old : content.files)
+            if (old.name == f.name && old.wire == f.wire) slot = &old;
+          if (slot)
+            *slot = std::move(f);
+          else
+            content.files.push_back(std::move(f));
+        }
+        // Trace takes the lock itself.
+        if (!stored) Trace("cannot store " + Show(name));
         ok = true;
       }
     }
