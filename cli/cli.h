@@ -17,6 +17,8 @@ constexpr int kExitUsage = 2;
 // control characters become '?': handset text must not drive the terminal
 // nor break a line-oriented output.
 std::string ToUtf8(const WCHAR* text, bool sanitize = false);
+// The same, appended to out (a line buffer reused without new allocations).
+void AppendText(std::string& out, const WCHAR* text, bool sanitize = false);
 // Wide text of UTF-8 bytes; malformed sequences become U+FFFD.
 std::wstring FromUtf8(const char* text);
 // Columns the text takes on a terminal (East Asian wide characters take two).

@@ -166,8 +166,9 @@ bool Only(const Arguments& a, bool tsv, bool all, bool to, bool kind, bool as,
 
 int RowCount() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }
 
-std::wstring RowText(int row, int column, int* icon = nullptr) {
-  WCHAR text[kPathUnits] = {};
+// The text of a cell, in text or in the control's own copy; no allocation.
+const WCHAR* CellText(int row, int column, WCHAR (&text)[kPathUnits], int* icon = nullptr) {
+  text[0] = 0;
   LVITEMW item = {};
   item.mask = LVIF_TEXT | (icon ? LVIF_IMAGE : 0u);
   item.iItem = row;
@@ -181,6 +182,11 @@ std::wstring RowText(int row, int column, int* icon = nullptr) {
   return item.pszText ? item.pszText : text;
 }
 
+std::wstring RowText(int row, int column) {
+  WCHAR text[kPathUnits];
+  return CellText(row, column, text);
+}
+
 void SelectRow(int row) {
   LVITEMW item = {};
   item.stateMask = LVIS_SELECTED;
@@ -189,46 +195,52 @@ void SelectRow(int row) {
                reinterpret_cast<LPARAM>(&item));
 }
 
+// Row by row, straight from the list view: a listing of any length costs no
+// memory of its own beyond one line.
 void PrintListing(bool tsv) {
-  struct Row {
-    int icon;
-    std::wstring name, size, date;
-  };
-  std::vector<Row> rows;
-  for (int i = 0, n = RowCount(); i < n; ++i) {
-    Row row;
-    row.name = RowText(i, 0, &row.icon);
-    row.size = RowText(i, 1);
-    row.date = RowText(i, 2);
-    rows.push_back(row);
-  }
-  std::string out;
+  const int rows = RowCount();
+  WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits];
+  std::string line;
   if (tsv) {
-    for (const Row& row : rows) {
-      out += std::to_string(row.icon) + "\t" + ToUtf8(row.name.c_str(), true) + "\t" +
-             ToUtf8(row.size.c_str(), true) + "\t" + ToUtf8(row.date.c_str(), true) + "\n";
+    for (int i = 0; i < rows; ++i) {
+      int icon = 0;
+      const WCHAR* n = CellText(i, 0, name, &icon);
+      line.clear();
+      line += std::to_string(icon);
+      line += '\t';
+      AppendText(line, n, true);
+      line += '\t';
+      AppendText(line, CellText(i, 1, size), true);
+      line += '\t';
+      AppendText(line, CellText(i, 2, date), true);
+      line += '\n';
+      WriteText(stdout, line);
     }
-    WriteText(stdout, out);
     return;
   }
-  const std::wstring header[3] = {L"名前", L"サイズ", L"更新日時"};
-  int nameWidth = DisplayWidth(header[0].c_str()), sizeWidth = DisplayWidth(header[1].c_str());
-  for (const Row& row : rows) {
-    nameWidth = std::max(nameWidth, DisplayWidth(row.name.c_str()));
-    sizeWidth = std::max(sizeWidth, DisplayWidth(row.size.c_str()));
+  const WCHAR* const header[3] = {L"名前", L"サイズ", L"更新日時"};
+  int nameWidth = DisplayWidth(header[0]), sizeWidth = DisplayWidth(header[1]);
+  for (int i = 0; i < rows; ++i) {
+    nameWidth = std::max(nameWidth, DisplayWidth(CellText(i, 0, name)));
+    sizeWidth = std::max(sizeWidth, DisplayWidth(CellText(i, 1, size)));
   }
   // Name left, size right-aligned, date left; columns two blanks apart.
-  auto line = [&](const std::wstring& name, const std::wstring& size, const std::wstring& date) {
-    out += ToUtf8(name.c_str(), true);
-    out.append(static_cast<std::size_t>(nameWidth - DisplayWidth(name.c_str()) + 2), ' ');
-    out.append(static_cast<std::size_t>(sizeWidth - DisplayWidth(size.c_str())), ' ');
-    out += ToUtf8(size.c_str(), true);
-    if (!date.empty()) out += "  " + ToUtf8(date.c_str(), true);
-    out += "\n";
+  auto print = [&](const WCHAR* n, const WCHAR* s, const WCHAR* d) {
+    line.clear();
+    AppendText(line, n, true);
+    line.append(static_cast<std::size_t>(nameWidth - DisplayWidth(n) + 2), ' ');
+    line.append(static_cast<std::size_t>(sizeWidth - DisplayWidth(s)), ' ');
+    AppendText(line, s, true);
+    if (*d) {
+      line += "  ";
+      AppendText(line, d, true);
+    }
+    line += '\n';
+    WriteText(stdout, line);
   };
-  line(header[0], header[1], header[2]);
-  for (const Row& row : rows) line(row.name, row.size, row.date);
-  WriteText(stdout, out);
+  print(header[0], header[1], header[2]);
+  for (int i = 0; i < rows; ++i)
+    print(CellText(i, 0, name), CellText(i, 1, size), CellText(i, 2, date));
 }
 
 // --- commands ---
@@ -296,7 +308,8 @@ int Get(const Arguments& a) {
     for (const std::wstring& name : a.operands) {
       bool found = false;
       for (int i = 0; i < rows; ++i) {
-        if (RowText(i, 0) == name) found = chosen[static_cast<std::size_t>(i)] = true;
+        WCHAR text[kPathUnits];
+        if (name == CellText(i, 0, text)) found = chosen[static_cast<std::size_t>(i)] = true;
       }
       if (!found) unmatched += (unmatched.empty() ? L"" : L", ") + name;
     }

@@ -91,13 +91,17 @@ int CodePointWidth(char32_t c) {
 
 }  // namespace
 
-std::string ToUtf8(const WCHAR* text, bool sanitize) {
-  std::string out;
-  if (!text) return out;
+void AppendText(std::string& out, const WCHAR* text, bool sanitize) {
+  if (!text) return;
   for (const WCHAR* p = text; *p;) {
     const char32_t c = NextCodePoint(p);
     AppendUtf8(out, sanitize && IsControl(c) ? U'?' : c);
   }
+}
+
+std::string ToUtf8(const WCHAR* text, bool sanitize) {
+  std::string out;
+  AppendText(out, text, sanitize);
   return out;
 }
 
