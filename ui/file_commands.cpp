@@ -40,6 +40,7 @@ void UploadCommand() {
   if (!GetOpenFileNameW(&dialog)) return;
   StoreUploadSource(name, name);
   const int kind = RunDestinationDialog(name);
-  if (kind == kUploadCancel) return;
+  // Only the four kinds upload; a dialog that could not run (-1) is no choice.
+  if (kind < kUploadFile || kind > kUploadMail) return;
   RunUpload(static_cast<UploadKind>(kind), name);
 }

@@ -18,12 +18,28 @@ constexpr const WCHAR kDestinationTitle[] = L"PHSファイル名";
 constexpr const WCHAR kOverwriteHere[] = L"(ここに上書き)";
 
 // What the save dialog proposed, then the path typed into it (or cancel).
+std::wstring DescribeWindow(HWND window) {
+  std::wstring out;
+  WCHAR text[128], name[64];
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    GetClassNameW(child, name, 64);
+    GetWindowTextW(child, text, 128);
+    out += std::wstring(name) + L"#" + std::to_wstring(GetDlgCtrlID(child)) + L"=" + text +
+           (IsWindowVisible(child) ? L" " : L"(hidden) ");
+  }
+  return out;
+}
+
 struct SaveAnswer {
-  std::wstring proposed;
+  std::wstring proposed, diagnosis;
   std::unique_ptr<DialogPlayer> player;
   explicit SaveAnswer(std::wstring path, const WCHAR* title = kSaveTitle) {
-    player = std::make_unique<DialogPlayer>(title, [this, path](HWND dialog) {
+    player = std::make_unique<DialogPlayer>(title, [this, path, title](HWND dialog) {
+      // The save dialog always proposes a name: wait for it to be filled in.
+      for (int i = 0; i < 500 && title == kSaveTitle && FileDialogName(dialog).empty(); ++i)
+        Sleep(30);
       proposed = FileDialogName(dialog);
+      if (proposed.empty()) diagnosis = DescribeWindow(dialog);
       if (path.empty())
         CancelDialog(dialog);
       else
@@ -74,6 +90,9 @@ class FileCommandTest : public UiTest {
     StartWindow();
     hs_ = std::make_unique<InProcessHandset>(SampleContent());
     FetchWithStoredPin(*hs_);
+    // File dialogs open in a small folder of their own, not wherever the
+    // test runs from.
+    std::wcscpy(g_lastPath, (FreshFolder("start") + L"start.txt").c_str());
   }
   void TearDown() override {
     hs_.reset();
@@ -86,6 +105,7 @@ class FileCommandTest : public UiTest {
     SaveAnswer answer(path);
     SendMessageW(g_mainWindow, WM_COMMAND, IDC_DOWNLOAD, 0);
     EXPECT_TRUE(answer.found());
+    EXPECT_EQ(answer.diagnosis, L"");
     if (!path.empty()) {
       EXPECT_TRUE(hs_->WaitForGoodbye(goodbyes + 1));
     }
@@ -363,4 +383,30 @@ TEST_F(UiTest, DestinationLabelFollowsTheNameAndTheKind) {
   // OK with another kind still copies the edit into the name buffer.
   EXPECT_EQ(result, 4);
   EXPECT_STREQ(name, L"kept.txt");
+}
+
+namespace {
+LRESULT CALLBACK RefuseDestination(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    const WCHAR* title = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->lpszName;
+    if (title && !IS_INTRESOURCE(title) && std::wcscmp(title, kDestinationTitle) == 0) return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+}  // namespace
+
+// A destination dialog that cannot even be created gives -1: no kind, no upload.
+TEST_F(FileCommandTest, DestinationDialogThatCannotRunUploadsNothing) {
+  const std::wstring dir = FreshFolder("no-destination");
+  WriteBytes(dir + L"note.txt", "x");
+  (*hs_)->ClearLog();
+  HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseDestination, nullptr, GetCurrentThreadId());
+  SaveAnswer open(dir + L"note.txt", kOpenTitle);
+  SendMessageW(g_mainWindow, WM_COMMAND, IDC_UPLOAD, 0);
+  UnhookWindowsHookEx(hook);
+  EXPECT_TRUE(open.found());
+  Sleep(300);
+  EXPECT_TRUE((*hs_)->Log().empty());
+  EXPECT_TRUE(g_connected);
+  EXPECT_FALSE(FindFile((*hs_)->GetContent(), "note.txt"));
 }

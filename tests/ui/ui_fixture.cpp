@@ -101,14 +101,14 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM context) {
 }
 
 HWND FileNameEdit(HWND dialog) {
-  // The explorer-style dialog's name box: a combo box with an edit inside on
-  // some systems, a plain edit on others.
-  HWND combo = GetDlgItem(dialog, cmb13);
-  if (combo) {
-    HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
-    return edit ? edit : combo;
-  }
-  return GetDlgItem(dialog, edt1);
+  // The explorer-style dialog's name box: an extended combo box (its edit is
+  // inside an inner combo box), a plain combo box, or an edit.
+  HWND combo = GetDlgItem(dialog, 0x47c);        // cmb13
+  if (!combo) return GetDlgItem(dialog, 0x480);  // edt1
+  HWND edit = reinterpret_cast<HWND>(SendMessageW(combo, CBEM_GETEDITCONTROL, 0, 0));
+  if (edit && IsWindow(edit)) return edit;
+  edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+  return edit ? edit : combo;
 }
 
 BOOL CALLBACK CollectBoxes(HWND window, LPARAM context) {
@@ -137,7 +137,11 @@ DialogPlayer::DialogPlayer(const WCHAR* title, std::function<void(HWND)> action,
           dialog = WaitForWindow(title, 50);
         if (!dialog) return;
         found_ = true;
-        Sleep(100);  // let it finish its initialisation
+        // A dialog may show before its initialisation is over (the file
+        // dialogs do): wait until it answers, then a moment more.
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+        Sleep(300);
         action(dialog);
       }) {}
 
@@ -148,7 +152,12 @@ std::wstring FileDialogName(HWND dialog) {
 }
 
 void AcceptFileDialog(HWND dialog, const std::wstring& path) {
-  SetWindowTextW(FileNameEdit(dialog), path.c_str());
+  // The dialog may still be filling in its own name: type until it sticks.
+  for (int i = 0; i < 50; ++i) {
+    SetWindowTextW(FileNameEdit(dialog), path.c_str());
+    Sleep(200);
+    if (FileDialogName(dialog) == path) break;
+  }
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
 }

@@ -9,8 +9,10 @@
 //     pin NNNN             type the PIN into its dialog and confirm
 //     accept TITLE PATH    type PATH into the file dialog TITLE and press OK
 //     ok TITLE / cancel TITLE
+//     kind TITLE N         choose kind N in the upload destination dialog
 //     wait TITLE           until a window with that title shows
 //     rows                 log the listing's row count
+//     wait-rows N          until the listing has at least N rows
 //     shot NAME            log "shot NAME", wait until NAME.png exists beside FILE
 //     sleep MS
 // Each step is logged; the last line is "done" or "failed: <step>".
@@ -63,12 +65,14 @@ HWND WaitFor(const WCHAR* title, int timeoutMs = 20000) {
 HWND MainWindow() { return FindWindowW(L"Palvo", L"Palvo"); }
 
 HWND FileNameEdit(HWND dialog) {
-  HWND combo = GetDlgItem(dialog, 0x47c);  // cmb13
-  if (combo) {
-    HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
-    return edit ? edit : combo;
-  }
-  return GetDlgItem(dialog, 0x480);  // edt1
+  // The explorer-style dialog's name box: an extended combo box (its edit is
+  // inside an inner combo box), a plain combo box, or an edit.
+  HWND combo = GetDlgItem(dialog, 0x47c);        // cmb13
+  if (!combo) return GetDlgItem(dialog, 0x480);  // edt1
+  HWND edit = reinterpret_cast<HWND>(SendMessageW(combo, CBEM_GETEDITCONTROL, 0, 0));
+  if (edit && IsWindow(edit)) return edit;
+  edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+  return edit ? edit : combo;
 }
 
 bool Step(int argc, wchar_t** argv, int* i) {
@@ -105,11 +109,30 @@ bool Step(int argc, wchar_t** argv, int* i) {
     HWND dialog = WaitFor(next());
     return dialog && PostMessageW(dialog, WM_COMMAND, step == L"ok" ? IDOK : IDCANCEL, 0);
   }
+  if (step == L"kind") {
+    HWND dialog = WaitFor(next());
+    const WPARAM index = std::wcstoul(next(), nullptr, 10);
+    if (!dialog) return false;
+    SendDlgItemMessageW(dialog, 1002, CB_SETCURSEL, index, 0);
+    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE),
+                        reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1002)));
+  }
   if (step == L"wait") return WaitFor(next()) != nullptr;
   if (step == L"rows") {
     const LRESULT rows = SendMessageW(GetDlgItem(MainWindow(), 1111), LVM_GETITEMCOUNT, 0, 0);
     Log(L"rows " + std::to_wstring(rows));
     return true;
+  }
+  if (step == L"wait-rows") {
+    const LRESULT want = std::wcstoul(next(), nullptr, 10);
+    for (int waited = 0; waited < 30000; waited += 50) {
+      if (SendMessageW(GetDlgItem(MainWindow(), 1111), LVM_GETITEMCOUNT, 0, 0) >= want) {
+        Sleep(300);
+        return true;
+      }
+      Sleep(50);
+    }
+    return false;
   }
   if (step == L"shot") {
     const std::wstring name = next();
