@@ -8,12 +8,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInit();
-  const std::wstring path = ScratchPath() + L"address.txt";
+  const std::wstring path = MemPath() + L"address.txt";
   OpenPort(data, size);
   const Message m = DownloadAddressBook(path.c_str());
   ClosePort();
-  const std::string file = ReadScratchFile("address.txt");
-  ClearScratch();
+  const std::string& file = MemFile();
   if (m) return 0;
   // Reported whole: the file is every announced entry, byte for byte.
   FrameModel model(data, size);

@@ -8,12 +8,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInit();
-  const std::wstring path = ScratchPath() + L"bookmark.txt";
+  const std::wstring path = MemPath() + L"bookmark.txt";
   OpenPort(data, size);
   const Message m = DownloadBookmarks(path.c_str());
   ClosePort();
-  const std::string file = ReadScratchFile("bookmark.txt");
-  ClearScratch();
+  const std::string& file = MemFile();
   if (m) return 0;
   // Reported whole: every announced item arrived and became a line.
   FrameModel model(data, size);

@@ -15,12 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   data += 1;
   size -= 1;
   static const char* const kWire[] = {"image", "music", "net", "card", "other", "other", "other"};
-  const std::wstring path = ScratchPath() + L"got.bin";
+  const std::wstring path = MemPath() + L"got.bin";
   OpenPort(data, size);
   const Message m = DownloadFile(path.c_str(), category, L"pic.jpg");
-  const std::string sent = ClosePort();
-  const std::string file = ReadScratchFile("got.bin");
-  ClearScratch();
+  const std::string& sent = ClosePort();
+  const std::string& file = MemFile();
   const std::string request = std::string("pic.jpg\t") + kWire[category] + "\t";
   std::vector<SentFrame> frames;
   FUZZ_CHECK(ParseSent(sent, &frames) && frames.size() == 1 && frames[0].payload == request);

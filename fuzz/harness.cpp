@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "download/field_record.h"
 #include "link/frame.h"
@@ -39,7 +40,71 @@ void RemoveScratch() {
   ::rmdir(g_scratch.c_str());
 }
 
+// The one file in memory and its handles (a download writes it, an upload
+// reads it; the mail download's folder stays on disk).
+const std::wstring kMemPath = L"\\palvo-fuzz-memory\\";
+std::string g_memFile;
+struct MemHandle {
+  bool open;
+  std::size_t pos;
+};
+MemHandle g_memHandles[4];
+
+MemHandle* MemHandleOf(HANDLE h) {
+  for (MemHandle& m : g_memHandles) {
+    if (h == &m && m.open) return &m;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+extern "C" HANDLE __real__Z11CreateFileWPKwjjPvjjS1_(LPCWSTR, DWORD, DWORD, void*, DWORD, DWORD,
+                                                     HANDLE);
+extern "C" BOOL __real__Z11CloseHandlePv(HANDLE);
+extern "C" DWORD __real__Z14SetFilePointerPviPij(HANDLE, LONG, LONG*, DWORD);
+extern "C" DWORD __real__Z11GetFileSizePvPj(HANDLE, LPDWORD);
+
+extern "C" HANDLE __wrap__Z11CreateFileWPKwjjPvjjS1_(LPCWSTR name, DWORD access, DWORD share,
+                                                     void* security, DWORD disposition, DWORD flags,
+                                                     HANDLE model) {
+  if (!name || std::wcsncmp(name, kMemPath.c_str(), kMemPath.size()) != 0)
+    return __real__Z11CreateFileWPKwjjPvjjS1_(name, access, share, security, disposition, flags,
+                                              model);
+  for (MemHandle& m : g_memHandles) {
+    if (m.open) continue;
+    if (disposition == CREATE_ALWAYS) g_memFile.clear();
+    m.open = true;
+    m.pos = 0;
+    SetLastError(ERROR_SUCCESS);
+    return &m;
+  }
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return INVALID_HANDLE_VALUE;
+}
+
+extern "C" BOOL __wrap__Z11CloseHandlePv(HANDLE h) {
+  MemHandle* m = MemHandleOf(h);
+  if (!m) return __real__Z11CloseHandlePv(h);
+  m->open = false;
+  return TRUE;
+}
+
+extern "C" DWORD __wrap__Z14SetFilePointerPviPij(HANDLE h, LONG distance, LONG* high,
+                                                 DWORD method) {
+  MemHandle* m = MemHandleOf(h);
+  if (!m) return __real__Z14SetFilePointerPviPij(h, distance, high, method);
+  if (method != FILE_BEGIN || distance < 0 || (high && *high != 0))
+    FuzzFail(__FILE__, __LINE__, "a file position the memory file does not serve");
+  m->pos = static_cast<std::size_t>(distance);
+  return static_cast<DWORD>(distance);
+}
+
+extern "C" DWORD __wrap__Z11GetFileSizePvPj(HANDLE h, LPDWORD high) {
+  if (!MemHandleOf(h)) return __real__Z11GetFileSizePvPj(h, high);
+  if (high) *high = 0;
+  return static_cast<DWORD>(g_memFile.size());
+}
 
 // ReadFile and WriteFile of the platform layer, wrapped at link time
 // (--wrap): the port is answered here, every other handle by the real ones.
@@ -48,6 +113,14 @@ extern "C" BOOL __real__Z9WriteFilePvPKvjPjS_(HANDLE, LPCVOID, DWORD, LPDWORD, v
 
 extern "C" BOOL __wrap__Z8ReadFilePvS_jPjS_(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read,
                                             void* overlapped) {
+  if (MemHandle* m = MemHandleOf(h)) {
+    const std::size_t left = m->pos < g_memFile.size() ? g_memFile.size() - m->pos : 0;
+    const DWORD n = left < toRead ? static_cast<DWORD>(left) : toRead;
+    if (n > 0) std::memcpy(buffer, g_memFile.data() + m->pos, n);
+    m->pos += n;
+    if (read) *read = n;
+    return TRUE;
+  }
   if (h != kFakePort) return __real__Z8ReadFilePvS_jPjS_(h, buffer, toRead, read, overlapped);
   const std::size_t left = g_portSize - g_portPos;
   const DWORD n = left < toRead ? static_cast<DWORD>(left) : toRead;
@@ -59,6 +132,13 @@ extern "C" BOOL __wrap__Z8ReadFilePvS_jPjS_(HANDLE h, LPVOID buffer, DWORD toRea
 
 extern "C" BOOL __wrap__Z9WriteFilePvPKvjPjS_(HANDLE h, LPCVOID buffer, DWORD toWrite,
                                               LPDWORD written, void* overlapped) {
+  if (MemHandle* m = MemHandleOf(h)) {
+    if (m->pos > g_memFile.size()) g_memFile.resize(m->pos);
+    g_memFile.replace(m->pos, toWrite, static_cast<const char*>(buffer), toWrite);
+    m->pos += toWrite;
+    if (written) *written = toWrite;
+    return TRUE;
+  }
   if (h != kFakePort) return __real__Z9WriteFilePvPKvjPjS_(h, buffer, toWrite, written, overlapped);
   // A handset that stops taking bytes: the write times out having taken none.
   if (g_portSent.size() + toWrite > kMaxSent) {
@@ -101,12 +181,20 @@ void OpenPort(const std::string& bytes) {
   OpenPort(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-std::string ClosePort() {
+const std::string& ClosePort() {
   g_port = INVALID_HANDLE_VALUE;
   g_portData = nullptr;
   g_portSize = 0;
   return g_portSent;
 }
+
+const std::wstring& MemPath() { return kMemPath; }
+
+void SetMemFile(const std::uint8_t* data, std::size_t n) {
+  g_memFile.assign(reinterpret_cast<const char*>(data), n);
+}
+
+const std::string& MemFile() { return g_memFile; }
 
 const std::string& ScratchDir() { return g_scratch; }
 const std::wstring& ScratchPath() { return g_scratchPath; }
@@ -120,6 +208,8 @@ void ClearScratch() {
   }
   ::closedir(dir);
 }
+
+void RemoveScratchFile(const char* name) { ::unlink((g_scratch + name).c_str()); }
 
 std::string ReadScratchFile(const char* name) {
   std::string out;

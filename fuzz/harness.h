@@ -22,14 +22,22 @@ void FuzzInit();
 void OpenPort(const std::uint8_t* data, std::size_t n);
 void OpenPort(const std::string& bytes);
 // Closes g_port; returns every byte the program wrote to it.
-std::string ClosePort();
+const std::string& ClosePort();
+
+// Files in memory: a path under MemPath() never reaches the disk. Reads serve
+// the bytes set here, writes replace them (CREATE_ALWAYS) and are read back
+// with MemFile. Every other path goes to the platform layer's own files.
+const std::wstring& MemPath();
+void SetMemFile(const std::uint8_t* data, std::size_t n);
+const std::string& MemFile();
 
 // The scratch folder ("/dev/shm/palvo-fuzz-<pid>/") and its program path with
 // backslashes, ending in one.
 const std::string& ScratchDir();
 const std::wstring& ScratchPath();
-// Removes every file of the scratch folder.
+// Removes every file of the scratch folder, or the one named.
 void ClearScratch();
+void RemoveScratchFile(const char* name);
 std::string ReadScratchFile(const char* name);
 void WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t n);
 int CountScratchFiles();

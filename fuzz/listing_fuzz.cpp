@@ -6,11 +6,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInit();
-  static HWND view = CreateListViewModel();
+  // A fresh list each run: one grown by a long listing would make every
+  // later run sort its full capacity.
+  HWND view = CreateListViewModel();
   g_listView = view;
   OpenPort(data, size);
   const Message m = FetchListing();
   ClosePort();
+  const int rows = static_cast<int>(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
+  DestroyListViewModel(view);
+  g_listView = nullptr;
   if (m) return 0;
   // A listing reported whole: the count and every row it announced arrived.
   FrameModel model(data, size);
@@ -18,7 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(total >= kHeaderBytes);
   const int count = model.PayloadNumber(total);
   for (int i = 0; i < count; ++i) FUZZ_CHECK(model.Receive(kWholeFrame) >= kHeaderBytes);
-  const int rows = static_cast<int>(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
   FUZZ_CHECK(rows == 3 + (count > 0 ? count : 0));
   FUZZ_CHECK(g_connected);
   return 0;

@@ -38,10 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OpenPort(data, size);
   const Message m = DownloadMail(path);
   ClosePort();
+  if (m) {
+    ClearScratch();
+    return 0;
+  }
   const int files = CountScratchFiles();
   const std::string first = ReadScratchFile("mail000.txt");
   ClearScratch();
-  if (m) return 0;
   // Reported whole: every announced item arrived and has its file.
   FrameModel model(data, size);
   int light = 0, mail = 0;
