@@ -63,9 +63,19 @@ count_ctest() {  # log [xmldir]
   done < <(grep -E 'Test +#[0-9]+: ' "$log")
 }
 
+# The whole run stays within PALVO_TEST_BUDGET seconds (default 80 min): each
+# step gets at most what is left.
+budget=${PALVO_TEST_BUDGET:-4800}
+
 step() {  # name seconds command... : runs it bounded, output to the log and the terminal
-  local name=$1 secs=$2
+  local name=$1 secs=$2 left
   shift 2
+  left=$((start + budget - $(date +%s)))
+  if [ "$left" -le 10 ]; then
+    echo "test.sh: no time left for $name" | tee "$logs/$name.log" >&2
+    return 124
+  fi
+  [ "$secs" -gt "$left" ] && secs=$left
   timeout --kill-after=30 "$secs" "$@" 2>&1 | tee "$logs/$name.log"
   local rc=${PIPESTATUS[0]}
   [ "$rc" = 124 ] && echo "test.sh: $name did not finish within $secs s" >&2
