@@ -89,8 +89,8 @@ palvo get --all --to "$demo/backup"
 run ls -l "$demo/backup"
 
 say "upload a file, then the listing again"
-printf 'Palvo demo upload\r\n' >"$demo/memo.txt"
-palvo put "$demo/memo.txt"
+printf 'Palvo demo upload\r\n' >"$demo/demo.txt"
+palvo put "$demo/demo.txt"
 palvo list
 
 stop_handset
