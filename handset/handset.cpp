@@ -688,7 +688,8 @@ void Handset::Impl::Dispatch(const LoggedRequest& r, int nth) {
     }
     bool digits = r.payload.size() == 4 && std::all_of(r.payload.begin(), r.payload.end(),
                                                        [](char c) { return c >= '0' && c <= '9'; });
-    if (!digits) Violation("PIN payload is not four digits: " + Show(r.payload));
+    if (!digits)
+      Violation("PIN payload is not four digits (" + std::to_string(r.payload.size()) + " bytes)");
     std::string answer = r.payload == pinNow ? "OK" : "NG";
     {
       std::lock_guard<std::mutex> lock(mu);
@@ -805,8 +806,12 @@ void Handset::Serve(Io& io) {
       nth = ++m.occurrences[Key(r.code, r.group, r.operation)];
     }
     m.changed.notify_all();
-    m.Trace("request " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
-            std::to_string(r.operation) + " " + Show(r.payload, 60));
+    // The PIN stays out of the log: only its length shows.
+    const bool secret = r.Is(1, kGroupPin, 1);
+    m.Trace(
+        "request " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
+        std::to_string(r.operation) + " " +
+        (secret ? "(PIN, " + std::to_string(r.payload.size()) + " bytes)" : Show(r.payload, 60)));
     if (!headerOk) m.Violation("request header with non-zero bytes 8 or 10");
     m.Dispatch(r, nth);
     {

@@ -1,0 +1,253 @@
+// What the handset sends must not reach outside the folder the user chose, and
+// the PIN never shows in plain text: not in the registry, not on the terminal,
+// not in a log.
+#include <algorithm>
+#include <cstring>
+
+#include "link/pin_store.h"
+#include "tests/faults/fault_fixture.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+#endif
+
+namespace {
+
+// Every file and folder under dir, as paths relative to it.
+std::vector<std::string> Tree(const fs::path& dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec))
+    out.push_back(fs::relative(it->path(), dir).generic_string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+const char* const kHostileNames[] = {"..\\x", "../x", "a/b", "C:x",          "",
+                                     "..",    "\\x",  "/x",  "x\\..\\..\\y", "sub\\x"};
+
+class HostileNameTest : public HandsetFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(HostileNameTest, NeverLeavesTheChosenFolder) {
+  const std::string hostile = GetParam();
+  handset::Content c;
+  c.files.push_back({hostile, "other", "escaped", "2026/12/09 10:00"});  // newest: first
+  c.files.push_back({"ok.txt", "other", "fine", "2026/12/01 10:00"});
+  H().SetContent(c);
+  const fs::path chosen = folder / "chosen";
+  fs::create_directory(chosen);
+  const fs::path cwd = fs::current_path();
+  const auto cwdBefore = Tree(cwd);
+
+  ASSERT_EQ(Shown(GetListingCommand()), Shown(nullptr));
+  ASSERT_EQ(RowCount(), 5);
+  for (int row = 0; row < RowCount(); ++row) {
+    LVITEMW state = {};
+    state.stateMask = LVIS_SELECTED;
+    state.state = RowIcon(row) == 4 ? LVIS_SELECTED : 0;
+    SendMessageW(g_listView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&state));
+  }
+  WCHAR name[kPathUnits];
+  bool several = false;
+  ASSERT_TRUE(ProposeDownloadName(name, &several));
+  ASSERT_TRUE(several);
+  StoreDownloadDestination((ProgramPath(chosen) + L"\\" + name).c_str(), several);
+  EXPECT_EQ(Shown(RunDownload()), Shown(MSG_CANNOT_WRITE));
+
+  // Nothing beside the chosen folder, nothing but plain files in it.
+  const auto tree = Tree(folder);
+  for (const std::string& entry : tree) {
+    EXPECT_TRUE(entry == "chosen" || entry == "chosen/ok.txt") << "written: " << entry;
+  }
+  EXPECT_EQ(Tree(cwd), cwdBefore) << "something was written into the working folder";
+  EXPECT_FALSE(fs::exists(folder.parent_path() / "x"));
+  EXPECT_FALSE(fs::exists(fs::path("/x")));
+
+  // The next connection works as ever.
+  EXPECT_EQ(Shown(GetListingCommand()), Shown(nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HostileNameTest, ::testing::ValuesIn(kHostileNames),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return "Name" + std::to_string(info.index);
+                         });
+
+constexpr DWORD kSecretPin = 7391;
+const char kSecretText[] = "7391";
+
+// Forms in which a stored number could be read back as plain text.
+bool ShowsPin(const std::string& bytes) {
+  static const std::string forms[] = {
+      kSecretText,
+      "00001ce3",
+      "00001CE3",
+      "1ce3",
+      "1CE3",
+      std::string("7\0"
+                  "3\0"
+                  "9\0"
+                  "1\0",
+                  8),                      // UTF-16
+      std::string("\xE3\x1C\x00\x00", 4),  // the number itself, as stored
+  };
+  for (const std::string& f : forms)
+    if (bytes.find(f) != std::string::npos) return true;
+  return false;
+}
+
+class PinSecrecyTest : public HandsetFixture {
+ protected:
+  void SetUp() override {
+    HandsetFixture::SetUp();
+    H().SetPin(kSecretText);
+    RegisterHandset(*hs, /*storePin=*/false);
+    g_testFrontend.pinToEnter = kSecretPin;
+  }
+};
+
+TEST_F(PinSecrecyTest, TheStoredPinIsScrambledAndTheHandsetLogShowsNoPin) {
+  std::vector<std::string> trace;
+  std::mutex traceMu;
+  H().SetTrace([&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(traceMu);
+    trace.push_back(line);
+  });
+  ASSERT_EQ(Shown(GetListingCommand()), Shown(nullptr));
+  EXPECT_EQ(g_testFrontend.askPinCalls, 1);
+  ASSERT_TRUE(H().WaitForRequest(255, 1, 2, 1, 5000));
+
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestDriverKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+  BYTE value[64] = {};
+  DWORD type = 0, bytes = sizeof value;
+  ASSERT_EQ(RegQueryValueExW(key, L"PalvoPass", nullptr, &type, value, &bytes), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_FALSE(ShowsPin(std::string(reinterpret_cast<char*>(value), bytes)));
+#ifndef _WIN32
+  const char* file = std::getenv("PALVO_REGISTRY");
+  ASSERT_NE(file, nullptr);
+  const std::string text = ReadAll(file);
+  ASSERT_NE(text.find("PalvoPass"), std::string::npos);
+  EXPECT_FALSE(ShowsPin(text)) << text;
+#endif
+  // The second connection reads it back: the scrambling is undone inside.
+  g_testFrontend.Reset();
+  ASSERT_EQ(Shown(GetListingCommand()), Shown(nullptr));
+  EXPECT_EQ(g_testFrontend.askPinCalls, 0);
+  ASSERT_TRUE(H().WaitForRequest(255, 1, 2, 2, 5000));
+
+  // palvo-handset --log writes these lines.
+  std::lock_guard<std::mutex> lock(traceMu);
+  for (const std::string& line : trace)
+    EXPECT_EQ(line.find(kSecretText), std::string::npos) << line;
+}
+
+#ifndef _WIN32
+struct Output {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs palvo on this process's registry (the in-process handset registered in
+// it) with stdin as the PIN entry.
+Output RunPalvo(const fs::path& scratch, const std::vector<std::string>& args,
+                const std::string& input) {
+  const fs::path program = fs::path(PALVO_BUILD_DIR) / "palvo";
+  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
+  WriteAll(in, input);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fdIn = ::open(in.c_str(), O_RDONLY);
+    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fdIn, 0);
+    ::dup2(fdOut, 1);
+    ::dup2(fdErr, 2);
+    ::setsid();  // no terminal: the PIN comes from stdin
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  Output r;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (::waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "palvo did not finish";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = ReadAll(out);
+  r.err = ReadAll(err);
+  return r;
+}
+
+TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
+  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo")) GTEST_SKIP() << "palvo is not built";
+  const fs::path scratch = folder / "scratch";
+  fs::create_directory(scratch);
+  WriteAll(folder / "up.txt", "up");
+  const std::string dir = (folder / "backup").string();
+  fs::create_directory(dir);
+  const std::vector<std::vector<std::string>> commands = {
+      {"list"},
+      {"list", "--tsv"},
+      {"get", "--all", "--to", dir + "/"},
+      {"put", (folder / "up.txt").string()},
+  };
+  for (const auto& args : commands) {
+    // Each with the PIN typed afresh: no stored PIN.
+    DeleteStoredPin();
+    const Output r = RunPalvo(scratch, args, std::string(kSecretText) + "\n");
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    EXPECT_EQ(r.out.find(kSecretText), std::string::npos) << args[0] << ": " << r.out;
+    EXPECT_EQ(r.err.find(kSecretText), std::string::npos) << args[0] << ": " << r.err;
+  }
+  // A wrong PIN is not repeated back either.
+  DeleteStoredPin();
+  const Output wrong = RunPalvo(scratch, {"list"}, "7390\n");
+  EXPECT_NE(wrong.status, 0);
+  EXPECT_EQ((wrong.out + wrong.err).find("7390"), std::string::npos) << wrong.err;
+  const std::string registry = ReadAll(std::getenv("PALVO_REGISTRY"));
+  EXPECT_FALSE(ShowsPin(registry)) << registry;
+}
+
+// The full backup writes every handset name into the folder given: hostile
+// names stay out of everything around it.
+TEST_F(HandsetFixture, ABackupWithHostileNamesStaysInItsFolder) {
+  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo")) GTEST_SKIP() << "palvo is not built";
+  handset::Content c = Content();
+  for (const char* name : kHostileNames)
+    c.files.push_back({name, "other", "escaped", "2026/12/09 10:00"});
+  H().SetContent(c);
+  const fs::path scratch = folder / "scratch";
+  fs::create_directory(scratch);
+  const fs::path dir = folder / "backup";
+  fs::create_directory(dir);
+  const Output r = RunPalvo(scratch, {"get", "--all", "--to", dir.string() + "/"}, "1234\n");
+  EXPECT_NE(r.status, 0);  // the hostile rows are refused
+  for (const std::string& entry : Tree(folder)) {
+    const bool inside =
+        entry == "backup" || entry.rfind("backup/", 0) == 0 || entry.rfind("scratch", 0) == 0;
+    EXPECT_TRUE(inside) << "written outside: " << entry;
+    if (entry.rfind("backup/", 0) == 0) {
+      EXPECT_EQ(entry.find('/', 7), std::string::npos) << "a folder made inside: " << entry;
+    }
+  }
+}
+#endif
+
+}  // namespace
