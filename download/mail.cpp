@@ -159,9 +159,9 @@ static Saved SaveMail(const MailFolder& folder, int number, int total) {
 
   int pos = kFirstField;
   const char* values[4];
-  bool complete = DecodeHeaderValues(&pos, end, values);
-  const int bodyStart = pos + kFieldHeaderBytes;
-  if (bodyStart > total) complete = false;  // no body field at all
+  const bool complete = DecodeHeaderValues(&pos, end, values);
+  // Tags 1 to 4 make a mail; a record that stops after them has an empty body.
+  const int bodyStart = pos + kFieldHeaderBytes < total ? pos + kFieldHeaderBytes : total;
 
   HANDLE file = complete ? CreateMailFile(folder, number) : INVALID_HANDLE_VALUE;
   if (file == INVALID_HANDLE_VALUE) {

@@ -74,14 +74,20 @@ TEST_F(MailTest, TwoLightMailsAndThreeMailsAreNumberedInOneRun) {
 TEST_F(MailTest, MissingTagLeavesAGapAndIsReportedAtTheEnd) {
   const std::string noTag3 = Record({Field(1, "t1"), Field(2, "t2"), Field(4, "t4"), Field(5, "x"),
                                      Field(6, "y"), Field(7, "z")});
+  // Tags 1 to 4 alone still make a mail, with an empty body.
+  const std::string noBody = Record(
+      {Field(1, "from@example"), Field(2, "2026/12/08 10:00"), Field(3, "subject"), Field(4, "4")});
   PeerScript script([&] {
     ServePhase(4, {LightMail(), noTag3});
-    ServePhase(5, {Mail("m")});
+    ServePhase(5, {Mail("m"), noBody, noBody + "\x1E\x05"});
   });
   EXPECT_EQ(W(DownloadMail(path)), W(MSG_BAD_DATA));
   script.Join();
-  EXPECT_EQ(Files(), (std::set<std::string>{"mail000.txt", "mail002.txt"}));
+  EXPECT_EQ(Files(),
+            (std::set<std::string>{"mail000.txt", "mail002.txt", "mail003.txt", "mail004.txt"}));
   EXPECT_EQ(ReadLocal(folder / "mail002.txt"), MailFile("m"));
+  EXPECT_EQ(ReadLocal(folder / "mail003.txt"), MailFile(""));
+  EXPECT_EQ(ReadLocal(folder / "mail004.txt"), MailFile(""));
 }
 
 TEST_F(MailTest, OldMailFilesGoBeforeAnyRequest) {
