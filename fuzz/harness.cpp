@@ -188,6 +188,56 @@ const std::string& ClosePort() {
   return g_portSent;
 }
 
+namespace {
+
+int g_fakeListTag;
+HWND const kFakeList = reinterpret_cast<HWND>(&g_fakeListTag);
+int g_fakeRows = 0;
+
+bool TerminatedText(const WCHAR* text) { return text && std::wcslen(text) < kPathUnits; }
+
+}  // namespace
+
+HWND FakeListView() {
+  g_fakeRows = 0;
+  return kFakeList;
+}
+
+int FakeListRows() { return g_fakeRows; }
+
+extern "C" LRESULT __real__Z12SendMessageWP11PosixWindowjml(HWND, UINT, WPARAM, LPARAM);
+
+extern "C" LRESULT __wrap__Z12SendMessageWP11PosixWindowjml(HWND window, UINT message,
+                                                            WPARAM wParam, LPARAM lParam) {
+  if (window != kFakeList)
+    return __real__Z12SendMessageWP11PosixWindowjml(window, message, wParam, lParam);
+  const LVITEMW* item = reinterpret_cast<const LVITEMW*>(lParam);
+  switch (message) {
+    case LVM_DELETEALLITEMS:
+      g_fakeRows = 0;
+      return TRUE;
+    case LVM_GETITEMCOUNT:
+      return g_fakeRows;
+    case LVM_INSERTITEMW:
+      FUZZ_CHECK(item && item->iSubItem == 0 && item->iItem == g_fakeRows);
+      FUZZ_CHECK(TerminatedText(item->pszText));
+      FUZZ_CHECK(item->iImage >= 0 && item->iImage <= 7);
+      return g_fakeRows++;
+    case LVM_SETITEMW:
+      FUZZ_CHECK(item && item->iItem >= 0 && item->iItem < g_fakeRows);
+      FUZZ_CHECK(item->iSubItem >= 1 && item->iSubItem <= 2);
+      FUZZ_CHECK(TerminatedText(item->pszText));
+      return TRUE;
+    case LVM_SORTITEMS: {
+      const auto compare = reinterpret_cast<PFNLVCOMPARE>(lParam);
+      FUZZ_CHECK(compare && compare(1, 2, 0) > 0 && compare(2, 1, 0) < 0 && compare(3, 3, 0) == 0);
+      return TRUE;
+    }
+    default:
+      FuzzFail(__FILE__, __LINE__, "a list message the listing does not send");
+  }
+}
+
 const std::wstring& MemPath() { return kMemPath; }
 
 void SetMemFile(const std::uint8_t* data, std::size_t n) {

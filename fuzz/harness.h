@@ -31,6 +31,12 @@ const std::wstring& MemPath();
 void SetMemFile(const std::uint8_t* data, std::size_t n);
 const std::string& MemFile();
 
+// A list view that keeps only the row count and checks what the listing
+// hands it: texts terminated within 260 units, icons of the table, columns
+// of existing rows. FakeListView() empties it.
+HWND FakeListView();
+int FakeListRows();
+
 // The scratch folder ("/dev/shm/palvo-fuzz-<pid>/") and its program path with
 // backslashes, ending in one.
 const std::string& ScratchDir();

@@ -5,7 +5,8 @@
 #
 #   scripts/fuzz.sh [short|long|SECONDS] [TARGET...]
 #     short    60 s per target (the default)
-#     long     10^7 executions per target (FUZZ_RUNS overrides the count)
+#     long     10^7 executions per target (FUZZ_RUNS overrides the count;
+#              FUZZ_SECONDS, when set, also stops each target after that long)
 #     SECONDS  that many seconds per target
 #
 # Corpora grow in build/fuzz/corpus/<target> (seeded from fuzz/corpus/<target>,
@@ -21,7 +22,14 @@ shift || true
 limit=()
 case $plan in
   short) limit=(-max_total_time=60); wall=$((60 + 120)) ;;
-  long) limit=(-runs="${FUZZ_RUNS:-10000000}"); wall=$((6 * 3600)) ;;
+  long)
+    limit=(-runs="${FUZZ_RUNS:-10000000}")
+    wall=$((6 * 3600))
+    if [ -n "${FUZZ_SECONDS:-}" ]; then
+      limit+=(-max_total_time="$FUZZ_SECONDS")
+      wall=$((FUZZ_SECONDS + 120))
+    fi
+    ;;
   *[!0-9]* | '') echo "usage: scripts/fuzz.sh [short|long|SECONDS] [TARGET...]" >&2; exit 2 ;;
   *) limit=(-max_total_time="$plan"); wall=$((plan + 120)) ;;
 esac
