@@ -161,8 +161,11 @@ void CreateListView(HWND window, int width) {
 bool BringRunningInstanceForward() {
   HWND running = FindWindowW(kClassName, kTitle);
   if (!running) return false;
-  // The low bit asks for the window's owned pop-ups to come forward too.
-  SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<UINT_PTR>(running) | 1));
+  // The low bit asks the handheld to bring the window's owned pop-ups forward
+  // too; a desktop system takes it for an invalid handle, so there the plain
+  // handle follows.
+  if (!SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<UINT_PTR>(running) | 1)))
+    SetForegroundWindow(running);
   return true;
 }
 
