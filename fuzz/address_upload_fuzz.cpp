@@ -10,12 +10,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInit();
   if (size < 1) return 0;
   const int accepted = data[0];
-  SetMemFile(data + 1, size - 1);
+  SetMemFile(L"address.txt", data + 1, size - 1);
   const std::wstring path = MemPath() + L"address.txt";
   const std::string replies = UploadReplies(kAddressRecord, accepted);
   OpenPort(replies);
   const Message m = UploadAddressBook(path.c_str());
   const std::string& sent = ClosePort();
+  // The upload closed its file, whatever happened.
+  ClearMemFiles();
   std::vector<SentFrame> frames;
   FUZZ_CHECK(ParseSent(sent, &frames));
   if (m) return 0;

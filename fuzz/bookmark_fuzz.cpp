@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OpenPort(data, size);
   const Message m = DownloadBookmarks(path.c_str());
   ClosePort();
-  const std::string& file = MemFile();
+  const std::string* written = MemFile(L"bookmark.txt");
+  const std::string file = written ? *written : std::string();
+  ClearMemFiles();
   if (m) return 0;
   // Reported whole: every announced item arrived and became a line.
   FrameModel model(data, size);

@@ -13,12 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   // Byte 0: how many replies the handset accepts (start, prepare, records).
   const int accepted = data[0];
-  SetMemFile(data + 1, size - 1);
+  SetMemFile(L"bookmark.txt", data + 1, size - 1);
   const std::wstring path = MemPath() + L"bookmark.txt";
   const std::string replies = UploadReplies(kBookmarkRecord, accepted);
   OpenPort(replies);
   const Message m = UploadBookmarks(path.c_str());
   const std::string& sent = ClosePort();
+  // The upload closed its file, whatever happened.
+  ClearMemFiles();
   std::vector<SentFrame> frames;
   FUZZ_CHECK(ParseSent(sent, &frames));
   if (m) return 0;

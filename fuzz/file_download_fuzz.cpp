@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OpenPort(data, size);
   const Message m = DownloadFile(path.c_str(), category, L"pic.jpg");
   const std::string& sent = ClosePort();
-  const std::string& file = MemFile();
+  const std::string* written = MemFile(L"got.bin");
+  const std::string file = written ? *written : std::string();
+  ClearMemFiles();
   const std::string request = std::string("pic.jpg\t") + kWire[category] + "\t";
   std::vector<SentFrame> frames;
   FUZZ_CHECK(ParseSent(sent, &frames) && frames.size() == 1 && frames[0].payload == request);

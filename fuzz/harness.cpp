@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <map>
 
 #include "download/field_record.h"
 #include "link/frame.h"
@@ -40,15 +41,39 @@ void RemoveScratch() {
   ::rmdir(g_scratch.c_str());
 }
 
-// The one file in memory and its handles (a download writes it, an upload
-// reads it; the mail download's folder stays on disk).
+// Files in memory by full program path, and their handles (downloads write
+// them, uploads read them).
 const std::wstring kMemPath = L"\\palvo-fuzz-memory\\";
-std::string g_memFile;
+std::map<std::wstring, std::string> g_memFiles;
 struct MemHandle {
   bool open;
+  std::string* file;
   std::size_t pos;
 };
 MemHandle g_memHandles[4];
+
+bool IsMemPath(LPCWSTR name) {
+  return name && std::wcsncmp(name, kMemPath.c_str(), kMemPath.size()) == 0;
+}
+
+// A search of the memory folder: the names that matched, taken at the start.
+struct MemFind {
+  bool open;
+  std::vector<std::wstring> names;
+  std::size_t next;
+};
+MemFind g_memFind;
+
+WCHAR Lower(WCHAR c) { return c >= L'A' && c <= L'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+// '*' any run, '?' any one unit, letters in any case.
+bool Matches(const WCHAR* pattern, const WCHAR* name) {
+  if (*pattern == 0) return *name == 0;
+  if (*pattern == L'*') return Matches(pattern + 1, name) || (*name && Matches(pattern, name + 1));
+  if (*name == 0) return false;
+  if (*pattern != L'?' && Lower(*pattern) != Lower(*name)) return false;
+  return Matches(pattern + 1, name + 1);
+}
 
 MemHandle* MemHandleOf(HANDLE h) {
   for (MemHandle& m : g_memHandles) {
@@ -68,13 +93,23 @@ extern "C" DWORD __real__Z11GetFileSizePvPj(HANDLE, LPDWORD);
 extern "C" HANDLE __wrap__Z11CreateFileWPKwjjPvjjS1_(LPCWSTR name, DWORD access, DWORD share,
                                                      void* security, DWORD disposition, DWORD flags,
                                                      HANDLE model) {
-  if (!name || std::wcsncmp(name, kMemPath.c_str(), kMemPath.size()) != 0)
+  if (!IsMemPath(name))
     return __real__Z11CreateFileWPKwjjPvjjS1_(name, access, share, security, disposition, flags,
                                               model);
   for (MemHandle& m : g_memHandles) {
     if (m.open) continue;
-    if (disposition == CREATE_ALWAYS) g_memFile.clear();
+    auto found = g_memFiles.find(name);
+    if (found == g_memFiles.end()) {
+      if (disposition != CREATE_ALWAYS) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+      }
+      found = g_memFiles.emplace(name, std::string()).first;
+    } else if (disposition == CREATE_ALWAYS) {
+      found->second.clear();
+    }
     m.open = true;
+    m.file = &found->second;
     m.pos = 0;
     SetLastError(ERROR_SUCCESS);
     return &m;
@@ -100,10 +135,76 @@ extern "C" DWORD __wrap__Z14SetFilePointerPviPij(HANDLE h, LONG distance, LONG* 
   return static_cast<DWORD>(distance);
 }
 
+extern "C" HANDLE __real__Z14FindFirstFileWPKwP16WIN32_FIND_DATAW(LPCWSTR, WIN32_FIND_DATAW*);
+extern "C" BOOL __real__Z13FindNextFileWPvP16WIN32_FIND_DATAW(HANDLE, WIN32_FIND_DATAW*);
+extern "C" BOOL __real__Z9FindClosePv(HANDLE);
+extern "C" BOOL __real__Z11DeleteFileWPKw(LPCWSTR);
+
+static BOOL NextMemFound(WIN32_FIND_DATAW* data) {
+  if (g_memFind.next >= g_memFind.names.size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  const std::wstring& name = g_memFind.names[g_memFind.next++];
+  *data = WIN32_FIND_DATAW();
+  data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  std::wcsncpy(data->cFileName, name.c_str(), MAX_PATH - 1);
+  return TRUE;
+}
+
+extern "C" HANDLE __wrap__Z14FindFirstFileWPKwP16WIN32_FIND_DATAW(LPCWSTR pattern,
+                                                                  WIN32_FIND_DATAW* data) {
+  if (!IsMemPath(pattern)) return __real__Z14FindFirstFileWPKwP16WIN32_FIND_DATAW(pattern, data);
+  FUZZ_CHECK(!g_memFind.open);
+  const WCHAR* wanted = pattern + kMemPath.size();
+  FUZZ_CHECK(!std::wcschr(wanted, L'\\'));
+  g_memFind.names.clear();
+  g_memFind.next = 0;
+  for (const auto& [path, bytes] : g_memFiles) {
+    if (Matches(wanted, path.c_str() + kMemPath.size()))
+      g_memFind.names.push_back(path.substr(kMemPath.size()));
+  }
+  if (!NextMemFound(data)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  g_memFind.open = true;
+  return &g_memFind;
+}
+
+extern "C" BOOL __wrap__Z13FindNextFileWPvP16WIN32_FIND_DATAW(HANDLE h, WIN32_FIND_DATAW* data) {
+  if (h != &g_memFind) return __real__Z13FindNextFileWPvP16WIN32_FIND_DATAW(h, data);
+  FUZZ_CHECK(g_memFind.open);
+  return NextMemFound(data);
+}
+
+extern "C" BOOL __wrap__Z9FindClosePv(HANDLE h) {
+  if (h != &g_memFind) return __real__Z9FindClosePv(h);
+  FUZZ_CHECK(g_memFind.open);
+  g_memFind.open = false;
+  return TRUE;
+}
+
+extern "C" BOOL __wrap__Z11DeleteFileWPKw(LPCWSTR name) {
+  if (!IsMemPath(name)) return __real__Z11DeleteFileWPKw(name);
+  for (const MemHandle& m : g_memHandles) {
+    auto found = g_memFiles.find(name);
+    if (m.open && found != g_memFiles.end() && m.file == &found->second) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  }
+  if (g_memFiles.erase(name) == 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 extern "C" DWORD __wrap__Z11GetFileSizePvPj(HANDLE h, LPDWORD high) {
   if (!MemHandleOf(h)) return __real__Z11GetFileSizePvPj(h, high);
   if (high) *high = 0;
-  return static_cast<DWORD>(g_memFile.size());
+  return static_cast<DWORD>(MemHandleOf(h)->file->size());
 }
 
 // ReadFile and WriteFile of the platform layer, wrapped at link time
@@ -114,9 +215,10 @@ extern "C" BOOL __real__Z9WriteFilePvPKvjPjS_(HANDLE, LPCVOID, DWORD, LPDWORD, v
 extern "C" BOOL __wrap__Z8ReadFilePvS_jPjS_(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read,
                                             void* overlapped) {
   if (MemHandle* m = MemHandleOf(h)) {
-    const std::size_t left = m->pos < g_memFile.size() ? g_memFile.size() - m->pos : 0;
+    const std::string& file = *m->file;
+    const std::size_t left = m->pos < file.size() ? file.size() - m->pos : 0;
     const DWORD n = left < toRead ? static_cast<DWORD>(left) : toRead;
-    if (n > 0) std::memcpy(buffer, g_memFile.data() + m->pos, n);
+    if (n > 0) std::memcpy(buffer, file.data() + m->pos, n);
     m->pos += n;
     if (read) *read = n;
     return TRUE;
@@ -133,8 +235,9 @@ extern "C" BOOL __wrap__Z8ReadFilePvS_jPjS_(HANDLE h, LPVOID buffer, DWORD toRea
 extern "C" BOOL __wrap__Z9WriteFilePvPKvjPjS_(HANDLE h, LPCVOID buffer, DWORD toWrite,
                                               LPDWORD written, void* overlapped) {
   if (MemHandle* m = MemHandleOf(h)) {
-    if (m->pos > g_memFile.size()) g_memFile.resize(m->pos);
-    g_memFile.replace(m->pos, toWrite, static_cast<const char*>(buffer), toWrite);
+    std::string& file = *m->file;
+    if (m->pos > file.size()) file.resize(m->pos);
+    file.replace(m->pos, toWrite, static_cast<const char*>(buffer), toWrite);
     m->pos += toWrite;
     if (written) *written = toWrite;
     return TRUE;
@@ -240,11 +343,22 @@ extern "C" LRESULT __wrap__Z12SendMessageWP11PosixWindowjml(HWND window, UINT me
 
 const std::wstring& MemPath() { return kMemPath; }
 
-void SetMemFile(const std::uint8_t* data, std::size_t n) {
-  g_memFile.assign(reinterpret_cast<const char*>(data), n);
+void SetMemFile(const wchar_t* name, const std::uint8_t* data, std::size_t n) {
+  g_memFiles[kMemPath + name].assign(reinterpret_cast<const char*>(data), n);
 }
 
-const std::string& MemFile() { return g_memFile; }
+const std::string* MemFile(const wchar_t* name) {
+  const auto found = g_memFiles.find(kMemPath + name);
+  return found == g_memFiles.end() ? nullptr : &found->second;
+}
+
+int MemFileCount() { return static_cast<int>(g_memFiles.size()); }
+
+void ClearMemFiles() {
+  for (const MemHandle& m : g_memHandles) FUZZ_CHECK(!m.open);
+  FUZZ_CHECK(!g_memFind.open);
+  g_memFiles.clear();
+}
 
 const std::string& ScratchDir() { return g_scratch; }
 const std::wstring& ScratchPath() { return g_scratchPath; }

@@ -24,12 +24,15 @@ void OpenPort(const std::string& bytes);
 // Closes g_port; returns every byte the program wrote to it.
 const std::string& ClosePort();
 
-// Files in memory: a path under MemPath() never reaches the disk. Reads serve
-// the bytes set here, writes replace them (CREATE_ALWAYS) and are read back
-// with MemFile. Every other path goes to the platform layer's own files.
+// Files in memory: a path under MemPath() never reaches the disk; the mail
+// download's folder search and deletes work there too. Every other path goes
+// to the platform layer's own files. Names are relative to MemPath().
 const std::wstring& MemPath();
-void SetMemFile(const std::uint8_t* data, std::size_t n);
-const std::string& MemFile();
+void SetMemFile(const wchar_t* name, const std::uint8_t* data, std::size_t n);
+const std::string* MemFile(const wchar_t* name);  // null when there is none
+int MemFileCount();
+// Forgets every memory file; every handle and search must be closed by now.
+void ClearMemFiles();
 
 // A list view that keeps only the row count and checks what the listing
 // hands it: texts terminated within 260 units, icons of the table, columns

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInit();
-  SetMemFile(data, size);
+  SetMemFile(L"lines.txt", data, size);
   const std::wstring path = MemPath() + L"lines.txt";
   HANDLE file = OpenForUpload(path.c_str());
   FUZZ_CHECK(file != INVALID_HANDLE_VALUE);
@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(ReadLine(file) == nullptr);
   CloseHandle(file);
+  ClearMemFiles();
   FUZZ_CHECK(seen == size);
   return 0;
 }

@@ -12,12 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const int accepted = data[0] & 1;
   const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);
-  SetMemFile(data + 1, size - 1);
+  SetMemFile(L"mail000.txt", data + 1, size - 1);
   const std::wstring path = MemPath() + L"mail000.txt";
   const std::string replies = UploadReplies(kMailUpload, accepted);
   OpenPort(replies);
   const Message m = UploadMail(path.c_str());
   const std::string& sent = ClosePort();
+  // The upload closed its file, whatever happened.
+  ClearMemFiles();
   std::vector<SentFrame> frames;
   if (m) return 0;
   FUZZ_CHECK(ParseSent(sent, &frames) && frames.size() == 1);
