@@ -30,6 +30,7 @@ enum class Hit {
   kSmallPieces,    // every frame in pieces with pauses
   kDelay,          // the key frame comes later than one read time-out
   kSilentHello,    // no answer to the hello
+  kSilentPin,      // no answer to the PIN
   kSilentCount,    // no answer to the (first) count query
   kSilentCount2,   // no answer to the mail count query
   kSilentItem,     // no answer where the data should come
@@ -56,10 +57,11 @@ const char* OpName(Op op) {
 
 const char* HitName(Hit hit) {
   static const char* const kNames[] = {
-      "None",        "NoiseBefore",   "Trailing",     "ByteByByte", "SmallPieces",    "Delay",
-      "SilentHello", "SilentCount",   "SilentCount2", "SilentItem", "CutItem",        "CutContent",
-      "VanishItem",  "VanishContent", "WrongCode",    "WrongGroup", "WrongOperation", "Overlong",
-      "WrongEcho",   "MissingFile",   "Refused",      "SilentStart"};
+      "None",        "NoiseBefore", "Trailing",       "ByteByByte",  "SmallPieces",
+      "Delay",       "SilentHello", "SilentPin",      "SilentCount", "SilentCount2",
+      "SilentItem",  "CutItem",     "CutContent",     "VanishItem",  "VanishContent",
+      "WrongCode",   "WrongGroup",  "WrongOperation", "Overlong",    "WrongEcho",
+      "MissingFile", "Refused",     "SilentStart"};
   return kNames[static_cast<int>(hit)];
 }
 
@@ -124,6 +126,10 @@ std::vector<Cell> Cells() {
       cells.push_back({op, hit, nullptr});
     cells.push_back({op, Hit::kSilentHello, MSG_NOT_STANDBY});
   }
+  // A PIN without answer counts as refused: the stored PIN goes.
+  cells.push_back({Op::kList, Hit::kSilentPin, MSG_WRONG_PIN});
+  cells.push_back({Op::kGetFile, Hit::kSilentPin, MSG_WRONG_PIN});
+  cells.push_back({Op::kPutMail, Hit::kSilentPin, MSG_WRONG_PIN});
   // List-like transfers: the count, the items, foreign frames.
   struct ListLike {
     Op op;
@@ -274,6 +280,9 @@ class FaultMatrixTest : public HandsetFixture, public ::testing::WithParamInterf
         break;
       case Hit::kSilentHello:
         H().AddFault(Bend(F::kSilence, 0, 1, 1));
+        break;
+      case Hit::kSilentPin:
+        H().AddFault(Bend(F::kSilence, 1, 2, 1));
         break;
       case Hit::kSilentCount:
         H().AddFault(Bend(F::kSilence, k.countCode, k.countGroup, k.countOp));
@@ -478,6 +487,8 @@ TEST_P(FaultMatrixTest, EndsWithItsMessageAndTheNextConnectionWorks) {
   ASSERT_EQ(Shown(GetListingCommand()), Shown(nullptr)) << "the next connection";
   EXPECT_EQ(RowCount(), 3 + static_cast<int>(now.files.size()));
   EXPECT_TRUE(g_connected);
+  // Only a PIN that went unanswered is asked for again.
+  EXPECT_EQ(g_testFrontend.askPinCalls, cell.hit == Hit::kSilentPin ? 1 : 0);
   if (!vanished) {
     ++goodbyes;
     EXPECT_TRUE(H().WaitForRequest(255, 1, 2, goodbyes, 5000));
