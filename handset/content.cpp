@@ -76,8 +76,18 @@ std::string NowDate() {
 // ---- whole files
 
 static bool ReadWhole(const fs::path& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
+  // Read at its size in one go: large files would otherwise be copied over
+  // and over while a stream grows.
+  const std::streamoff size = in.tellg();
+  if (size >= 0 && in.seekg(0)) {
+    out->resize(static_cast<std::size_t>(size));
+    in.read(out->data(), size);
+    if (in.gcount() == size) return true;
+    in.clear();
+    in.seekg(0);
+  }
   std::ostringstream ss;
   ss << in.rdbuf();
   *out = ss.str();

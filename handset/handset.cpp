@@ -287,18 +287,20 @@ bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
   std::size_t chunk = static_cast<std::size_t>(std::max(1L, rate / 50));
   while (n > 0) {
     std::size_t k = std::min(chunk, n);
+    // A line earns no credit while idle: after a pause the budget starts
+    // afresh, so no burst ever goes out faster than the rate.
+    const Clock::time_point now = Clock::now();
+    if (throttleStart + std::chrono::milliseconds(throttled * 1000 / rate) < now) {
+      throttleStart = now;
+      throttled = 0;
+    }
     if (!io->Write(data, k)) return false;
     data += k;
     n -= k;
     throttled += static_cast<long long>(k);
     // Sleep until the bytes written so far are due at the given rate.
-    auto due = throttleStart + std::chrono::milliseconds(throttled * 1000 / rate);
-    if (due > Clock::now()) {
-      std::this_thread::sleep_until(due);
-    } else if (Clock::now() - due > std::chrono::seconds(1)) {
-      throttleStart = Clock::now();  // idle gap: start a fresh budget
-      throttled = 0;
-    }
+    std::this_thread::sleep_until(throttleStart +
+                                  std::chrono::milliseconds(throttled * 1000 / rate));
   }
   return true;
 }
