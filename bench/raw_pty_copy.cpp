@@ -1,7 +1,8 @@
 // The ceiling for a transfer: the same bytes copied from a file to a file
 // through a pseudo-terminal pair, in 4096-byte pieces, with nothing on top (no
-// frames, no requests). The writer works like palvo-handset's port (optionally
-// throttled the same way); the reader like palvo's (raw mode on the slave).
+// frames, no requests). Writer and reader are two processes, as palvo-handset
+// and palvo are; the writer works like the handset's port (optionally
+// throttled the same way), the reader like palvo's (raw mode on the slave).
 //
 //   raw_pty_copy SOURCE DEST [down|up] [--throttle BYTES_PER_SEC]
 //
@@ -9,6 +10,7 @@
 // Prints the seconds the copy took.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -119,11 +121,14 @@ int main(int argc, char** argv) {
   const int writer = up ? slave : master, reader = up ? master : slave;
 
   const Clock::time_point start = Clock::now();
-  bool sent = false;
-  std::thread t([&] { sent = Send(src, writer, rate); });
+  const pid_t child = ::fork();
+  if (child < 0) return 1;
+  if (child == 0) _exit(Send(src, writer, rate) ? 0 : 1);
   const bool received = Receive(reader, dst, total);
-  t.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const bool sent = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!sent || !received) {
     std::fprintf(stderr, "raw_pty_copy: the copy failed\n");
     return 1;

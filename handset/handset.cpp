@@ -287,10 +287,12 @@ bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
   std::size_t chunk = static_cast<std::size_t>(std::max(1L, rate / 50));
   while (n > 0) {
     std::size_t k = std::min(chunk, n);
-    // A line earns no credit while idle: after a pause the budget starts
-    // afresh, so no burst ever goes out faster than the rate.
+    // A line earns no credit while idle: after a pause longer than one slice
+    // the budget starts afresh, so no burst goes out faster than the rate;
+    // a slice that came late (the reader, the scheduler) is still made up.
     const Clock::time_point now = Clock::now();
-    if (throttleStart + std::chrono::milliseconds(throttled * 1000 / rate) < now) {
+    if (now - (throttleStart + std::chrono::milliseconds(throttled * 1000 / rate)) >
+        std::chrono::milliseconds(1000 / 50)) {
       throttleStart = now;
       throttled = 0;
     }

@@ -56,7 +56,8 @@ say "data (build/bench/data)"
 make_listing() { # folder, number of files
   [ -f "$1/.done" ] && return
   rm -rf "$1" && mkdir -p "$1/files/other"
-  (cd "$1/files/other" && seq -f 'n%05g.txt' "$2" | xargs touch) && touch "$1/.done"
+  if [ "$2" -gt 0 ]; then (cd "$1/files/other" && seq -f 'n%05g.txt' "$2" | xargs touch) || return; fi
+  touch "$1/.done"
 }
 make_mails() { # folder, number of mails
   [ -f "$1/.done" ] && return
@@ -70,7 +71,7 @@ make_mails() { # folder, number of mails
 }
 mkdir -p "$data/files/files/other" "$data/local" "$data/dl"
 sizes=(1 16 64)
-for s in "${sizes[@]}" 0.25; do
+for s in 0 "${sizes[@]}" 0.25; do
   bytes=$(awk -v s="$s" 'BEGIN { printf "%d", s * 1048576 }')
   f=$data/files/files/other/f$s.bin
   [ "$(stat -c %s "$f" 2>/dev/null)" = "$bytes" ] || head -c "$bytes" /dev/urandom >"$f"
@@ -82,6 +83,7 @@ make_mails "$data/mail1000" 1000
 # ---- the handset, one at a time, with a registry of the bench's own
 
 export PALVO_REGISTRY=$data/registry
+rm -f "$PALVO_REGISTRY" # no driver entries left by an earlier, interrupted run
 handset_pid=
 pty=
 start_handset() { # handset arguments...
@@ -90,7 +92,7 @@ start_handset() { # handset arguments...
     </dev/null >"$data/handset.out" 2>"$data/handset.err" &
   handset_pid=$!
   local i
-  for i in $(seq 200); do
+  for i in $(seq 1200); do # it reads its whole content first
     [ -s "$data/handset.out" ] && break
     kill -0 "$handset_pid" 2>/dev/null || break
     sleep 0.05
@@ -119,34 +121,45 @@ best_raw() { local i t=(); for i in $(seq $runs); do t+=("$("$tools/raw_pty_copy
 
 table=$out/results.txt
 : >"$table"
-row() { printf '%-44s %12s %12s %8s\n' "$@" | tee -a "$table"; }
+row() { printf '%-34s %10s %10s %10s %8s %8s\n' "$@" | tee -a "$table"; }
+row3() { printf '%-34s %10s %10s %8s\n' "$@" | tee -a "$table"; }
+# whole: the raw copy's time over the whole command's (start, log-in, listing,
+# transfer); transfer: over the command's time less that of the same command
+# for an empty file (the fixed part), i.e. the transfer rate alone.
+transfer_row() { # label, palvo s, empty-file s, raw s
+  row "$1" "$2" "$3" "$4" "$(ratio "$4" "$2")" \
+    "$(ratio "$4" "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.6f", a - b }')")"
+}
 
 # ---- 1. transfer rate vs the raw link
 
 say "1. transfer rate vs a raw copy through a pseudo-terminal (best of $runs)"
-row "transfer" "palvo s" "raw s" "ratio"
+row "transfer" "palvo s" "empty s" "raw s" "whole" "transfer"
 start_handset --content "$data/files"
+p0=$(best_palvo get --to "$data/dl/" f0.bin)
 for s in "${sizes[@]}"; do
   p=$(best_palvo get --to "$data/dl/" "f$s.bin")
   cmp -s "$data/dl/f$s.bin" "$data/files/files/other/f$s.bin" || die "f$s.bin came back different"
   r=$(best_raw "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down)
-  row "get $s MiB (native)" "$p" "$r" "$(ratio "$r" "$p")"
+  transfer_row "get $s MiB (native)" "$p" "$p0" "$r"
 done
 rm -rf "$data/up" && mkdir -p "$data/up"
 start_handset --content "$data/up"
+p0=$(best_palvo put "$data/local/u0.bin")
 for s in "${sizes[@]}"; do
   p=$(best_palvo put "$data/local/u$s.bin")
   cmp -s "$data/up/files/other/u$s.bin" "$data/local/u$s.bin" || die "u$s.bin arrived different"
   r=$(best_raw "$data/local/u$s.bin" "$data/dl/raw.bin" up)
-  row "put $s MiB (native)" "$p" "$r" "$(ratio "$r" "$p")"
+  transfer_row "put $s MiB (native)" "$p" "$p0" "$r"
 done
 for rate in 1000000 11520; do
   s=1
   [ $rate = 11520 ] && s=0.25
   start_handset --content "$data/files" --throttle $rate
+  p0=$(palvo_time get --to "$data/dl/" f0.bin)
   p=$(palvo_time get --to "$data/dl/" "f$s.bin")
   r=$("$tools/raw_pty_copy" "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down --throttle $rate)
-  row "get $s MiB at $rate B/s (native)" "$p" "$r" "$(ratio "$r" "$p")"
+  transfer_row "get $s MiB at $rate B/s (native)" "$p" "$p0" "$r"
 done
 
 # ---- 2. memory vs work
@@ -176,7 +189,7 @@ done
 # ---- 3. cost per item vs the handset's own exchange
 
 say "3. time per item vs the handset's time per exchange (best of $runs)"
-row "work" "palvo us/item" "raw us/item" "ratio"
+row3 "work" "palvo us/it" "raw us/it" "ratio"
 per_item() { awk -v t="$1" -v n="$2" 'BEGIN { printf "%.1f", t * 1e6 / n }'; }
 best_exchange() { # pty, mode, n -> "<seconds> <exchanges>" of the fastest run
   local i best= line
@@ -188,7 +201,7 @@ best_exchange() { # pty, mode, n -> "<seconds> <exchanges>" of the fastest run
 }
 start_handset --content "$data/list10"
 rt=$(best_exchange count 1000)
-row "one request/response round trip" "-" "$(per_item "${rt%% *}" 1000)" "-"
+row3 "one request/response round trip" "-" "$(per_item "${rt%% *}" 1000)" "-"
 # palvo's cost per item: its time less that of the same command with no items
 # (start, log-in, the fixed rows, goodbye), over the items.
 start_handset --content "$data/list0"
@@ -200,13 +213,13 @@ for n in 100 1000 10000; do
   p=$(marginal "$(best_palvo list)" "$base_list" "$n")
   x=$(best_exchange items 6)
   r=$(per_item "${x%% *}" "$n")
-  row "list $n files" "$p" "$r" "$(ratio "$r" "$p")"
+  row3 "list $n files" "$p" "$r" "$(ratio "$r" "$p")"
 done
 start_handset --content "$data/mail1000"
 p=$(marginal "$(best_palvo get --to "$data/dl/" 'mail???.txt')" "$base_mail" 1000)
 x=$(best_exchange items 5)
 r=$(per_item "${x%% *}" 1000)
-row "get 1000 mails" "$p" "$r" "$(ratio "$r" "$p")"
+row3 "get 1000 mails" "$p" "$r" "$(ratio "$r" "$p")"
 stop_handset
 
 # ---- 1b. under Wine
@@ -241,18 +254,20 @@ if [ $wine = 1 ]; then
   scripts/wine-handset.sh start --handset "$out/palvo-handset" -- --pin $pin \
     --content "$data/files" >/dev/null || die "wine-handset.sh start failed"
   wine_time list >/dev/null # the PIN goes into the prefix's registry once
+  p0=$(best_wine get --to "$dl" f0.bin)
   for s in "${sizes[@]}"; do
     p=$(best_wine get --to "$dl" "f$s.bin")
     cmp -s "$data/dl/f$s.bin" "$data/files/files/other/f$s.bin" || die "f$s.bin came back different under Wine"
     r=$(best_raw "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down)
-    row "get $s MiB (Wine)" "$p" "$r" "$(ratio "$r" "$p")"
+    transfer_row "get $s MiB (Wine)" "$p" "$p0" "$r"
   done
   scripts/wine-handset.sh start --handset "$out/palvo-handset" -- --pin $pin \
     --content "$data/up" >/dev/null || die "wine-handset.sh start failed"
+  p0=$(best_wine put "$(winepath -w "$data/local/u0.bin")")
   for s in "${sizes[@]}"; do
     p=$(best_wine put "$(winepath -w "$data/local/u$s.bin")")
     r=$(best_raw "$data/local/u$s.bin" "$data/dl/raw.bin" up)
-    row "put $s MiB (Wine)" "$p" "$r" "$(ratio "$r" "$p")"
+    transfer_row "put $s MiB (Wine)" "$p" "$p0" "$r"
   done
   scripts/wine-handset.sh stop >/dev/null 2>&1
 fi
