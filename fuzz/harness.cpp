@@ -1,12 +1,6 @@
 #include "fuzz/harness.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -22,9 +16,6 @@ void ShowProgress(std::uint64_t, std::uint64_t) {}
 
 namespace {
 
-std::string g_scratch;
-std::wstring g_scratchPath;
-
 // The port: a handle no file has, reads served from the fuzzer's bytes as a
 // regular file serves them (what is there, then 0 bytes at once), writes
 // kept up to a bound.
@@ -35,11 +26,6 @@ std::size_t g_portSize = 0;
 std::size_t g_portPos = 0;
 std::string g_portSent;
 constexpr std::size_t kMaxSent = 16u << 20;
-
-void RemoveScratch() {
-  ClearScratch();
-  ::rmdir(g_scratch.c_str());
-}
 
 // Files in memory by full program path, and their handles (downloads write
 // them, uploads read them).
@@ -259,16 +245,7 @@ void FuzzFail(const char* file, int line, const char* what) {
 }
 
 void FuzzInit() {
-  static bool once = false;
-  if (!once) {
-    once = true;
-    InitProcessState();
-    g_scratch = "/dev/shm/palvo-fuzz-" + std::to_string(::getpid()) + "/";
-    ::mkdir(g_scratch.c_str(), 0700);
-    for (char c : g_scratch) g_scratchPath += c == '/' ? L'\\' : static_cast<WCHAR>(c);
-    std::atexit(RemoveScratch);
-  }
-  InitProcessState();
+  InitProcessState();  // the buffers only the first time
   g_silenceLimitMs = 0;
 }
 
@@ -358,58 +335,6 @@ void ClearMemFiles() {
   for (const MemHandle& m : g_memHandles) FUZZ_CHECK(!m.open);
   FUZZ_CHECK(!g_memFind.open);
   g_memFiles.clear();
-}
-
-const std::string& ScratchDir() { return g_scratch; }
-const std::wstring& ScratchPath() { return g_scratchPath; }
-
-void ClearScratch() {
-  DIR* dir = ::opendir(g_scratch.c_str());
-  if (!dir) return;
-  while (dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    ::unlink((g_scratch + e->d_name).c_str());
-  }
-  ::closedir(dir);
-}
-
-void RemoveScratchFile(const char* name) { ::unlink((g_scratch + name).c_str()); }
-
-std::string ReadScratchFile(const char* name) {
-  std::string out;
-  const int fd = ::open((g_scratch + name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return out;
-  char buf[65536];
-  for (;;) {
-    const ssize_t r = ::read(fd, buf, sizeof buf);
-    if (r <= 0) break;
-    out.append(buf, static_cast<std::size_t>(r));
-  }
-  ::close(fd);
-  return out;
-}
-
-void WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t n) {
-  const int fd = ::open((g_scratch + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) FuzzFail(__FILE__, __LINE__, "scratch file");
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::write(fd, data + done, n - done);
-    if (w <= 0) FuzzFail(__FILE__, __LINE__, "writing a scratch file");
-    done += static_cast<std::size_t>(w);
-  }
-  ::close(fd);
-}
-
-int CountScratchFiles() {
-  int n = 0;
-  DIR* dir = ::opendir(g_scratch.c_str());
-  if (!dir) return 0;
-  while (dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-  }
-  ::closedir(dir);
-  return n;
 }
 
 int FrameModel::Receive(int mode) {

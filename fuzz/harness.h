@@ -1,5 +1,5 @@
 // What every fuzz target shares: a port whose far end replays the fuzzer's
-// bytes as the handset's and keeps what the program sent, a scratch folder in
+// bytes as the handset's and keeps what the program sent, local files in
 // memory, a model of how the frame receiver finds frames in a byte stream, and
 // a front end that answers nothing.
 #pragma once
@@ -11,14 +11,14 @@
 
 #include "link/state.h"
 
-// Process state, buffers and the scratch folder, once per process; later
-// calls only reset the state between runs. The silence limit is 0: the
-// handset's bytes are all there at once, so an empty read ends the wait.
+// Fresh process state before each run (the buffers are made once). The
+// silence limit is 0: the handset's bytes are all there at once, so an empty
+// read ends the wait.
 void FuzzInit();
 
-// g_port on a socket whose peer has sent `bytes` and then closed its sending
-// side: reads return those bytes, then nothing, at once. What the program
-// writes stays readable until ClosePort.
+// g_port on the handset's bytes: reads return them, then nothing, at once, as
+// a regular file does. The program's writes are kept (up to 16 MB; past that
+// the port takes no more, as a stuck handset).
 void OpenPort(const std::uint8_t* data, std::size_t n);
 void OpenPort(const std::string& bytes);
 // Closes g_port; returns every byte the program wrote to it.
@@ -39,17 +39,6 @@ void ClearMemFiles();
 // of existing rows. FakeListView() empties it.
 HWND FakeListView();
 int FakeListRows();
-
-// The scratch folder ("/dev/shm/palvo-fuzz-<pid>/") and its program path with
-// backslashes, ending in one.
-const std::string& ScratchDir();
-const std::wstring& ScratchPath();
-// Removes every file of the scratch folder, or the one named.
-void ClearScratch();
-void RemoveScratchFile(const char* name);
-std::string ReadScratchFile(const char* name);
-void WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t n);
-int CountScratchFiles();
 
 // Stops the run with a report when an expectation fails (libFuzzer saves the
 // input as a crash).
