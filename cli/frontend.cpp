@@ -47,8 +47,8 @@ const char kPrompt[] = "暗証番号: ";
 int AskPinOnConsole(HANDLE in) {
   DWORD mode = 0;
   GetConsoleMode(in, &mode);
-  WriteText(stderr, kPrompt);
   SetConsoleMode(in, (mode | ENABLE_LINE_INPUT) & ~ENABLE_ECHO_INPUT);
+  WriteText(stderr, kPrompt);
   WCHAR line[kPinLineUnits] = {};
   DWORD read = 0;
   const BOOL ok = ReadConsoleW(in, line, kPinLineUnits - 1, &read, nullptr);
@@ -133,8 +133,6 @@ int AskPinOnce() {
 #ifdef _WIN32
     return AskPinOnConsole(GetStdHandle(STD_INPUT_HANDLE));
 #else
-    WriteText(stderr, kPrompt);
-    std::fflush(stderr);
     termios quiet;
     const bool haveTerminal = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
     void (*oldInt)(int) = SIG_DFL;
@@ -147,6 +145,10 @@ int AskPinOnce() {
       oldTerm = std::signal(SIGTERM, RestoreTerminalAndDie);
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    // Only now the prompt: a PIN typed as soon as it shows is neither echoed
+    // nor dropped by the flush above.
+    WriteText(stderr, kPrompt);
+    std::fflush(stderr);
     char line[kPinLineUnits * 4];
     const bool got = ReadByteLine(line, sizeof line);
     if (haveTerminal) {
