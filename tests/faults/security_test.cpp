@@ -9,7 +9,10 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -223,6 +226,53 @@ TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
   EXPECT_EQ((wrong.out + wrong.err).find("7390"), std::string::npos) << wrong.err;
   const std::string registry = ReadAll(std::getenv("PALVO_REGISTRY"));
   EXPECT_FALSE(ShowsPin(registry)) << registry;
+}
+
+// On a terminal the PIN is typed the moment its prompt shows: by then echo is
+// off, so it never appears, and nothing typed is thrown away.
+TEST_F(PinSecrecyTest, OnATerminalThePromptComesOnlyOnceEchoIsOff) {
+  const fs::path program = fs::path(PALVO_BUILD_DIR) / "palvo";
+  if (!fs::exists(program)) GTEST_SKIP() << "palvo is not built";
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(program.c_str(), program.c_str(), "list", nullptr);
+    ::_exit(127);
+  }
+  std::string seen;
+  bool typed = false, echoOff = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p = {master, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<std::size_t>(n));
+    if (!typed &&
+        seen.find("\xE6\x9A\x97\xE8\xA8\xBC\xE7\x95\xAA\xE5\x8F\xB7: ") != std::string::npos) {
+      termios t = {};
+      ASSERT_EQ(::tcgetattr(master, &t), 0);  // the terminal's settings as palvo left them
+      echoOff = (t.c_lflag & ECHO) == 0;
+      ASSERT_EQ(::write(master, "7391\n", 5), 5);
+      typed = true;
+    }
+  }
+  int status = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (::waitpid(pid, &status, WNOHANG) != pid && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    ADD_FAILURE() << "palvo still waits for its PIN";
+  }
+  ::close(master);
+  EXPECT_TRUE(typed) << seen;
+  EXPECT_TRUE(echoOff) << "the prompt showed while the terminal still echoed";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_EQ(seen.find(kSecretText), std::string::npos) << seen;
 }
 
 // The full backup writes every handset name into the folder given: hostile
