@@ -221,7 +221,7 @@ TEST_F(UiTest, StatusBoxIsReusedAndShowsResultsFor1500Ms) {
 
 // Black box: the user clicks the get-listing button of the real toolbar (an X
 // click from xdotool) and the rows appear.
-TEST_F(UiTest, ClickOnTheToolbarGetsTheListing) {
+TEST_F(UserInputTest, ClickOnTheToolbarGetsTheListing) {
   StartWindow();
   InProcessHandset hs(SampleContent());
   ASSERT_TRUE(hs.ok());

@@ -280,7 +280,7 @@ TEST_F(UiTest, FatalStartMessagesEndTheProgramWithZero) {
   }
 }
 
-TEST_F(UiTest, AltF4ClosesTheWindowAndTheLoopEndsWithZero) {
+TEST_F(UserInputTest, AltF4ClosesTheWindowAndTheLoopEndsWithZero) {
   StartWindow();
   SetForegroundWindow(g_mainWindow);
   Pump(200);

@@ -132,17 +132,21 @@ HWND WaitForWindow(const WCHAR* title, int timeoutMs) {
 
 DialogPlayer::DialogPlayer(const WCHAR* title, std::function<void(HWND)> action, int timeoutMs)
     : thread_([this, title, action, timeoutMs] {
-        HWND dialog = nullptr;
-        for (int waited = 0; !dialog && !stop_ && waited < timeoutMs; waited += 50)
-          dialog = WaitForWindow(title, 50);
-        if (!dialog) return;
-        found_ = true;
-        // A dialog may show before its initialisation is over (the file
-        // dialogs do): wait until it answers, then a moment more.
-        DWORD_PTR ignored;
-        SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
-        Sleep(300);
-        action(dialog);
+        for (int waited = 0; !stop_ && waited < timeoutMs; waited += 50) {
+          HWND dialog = WaitForWindow(title, 50);
+          if (!dialog) continue;
+          // A dialog may show before its initialisation is over (the file
+          // dialogs do), or still be seen while it goes: wait until it answers
+          // and has its controls, then a moment more, and look again.
+          DWORD_PTR ignored;
+          SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+          Sleep(300);
+          if (!IsWindow(dialog) || !IsWindowVisible(dialog) || !GetWindow(dialog, GW_CHILD))
+            continue;
+          found_ = true;
+          action(dialog);
+          return;
+        }
       }) {}
 
 std::wstring FileDialogName(HWND dialog) {

@@ -97,3 +97,7 @@ class UiTest : public ::testing::Test {
   void FetchWithStoredPin(InProcessHandset& hs);
   int Requests(InProcessHandset& hs, unsigned code, unsigned group, unsigned operation);
 };
+
+// Tests that feed real input (keys, an X click) run in a process of their own:
+// input they leave behind in Wine's queues must not reach other tests' dialogs.
+class UserInputTest : public UiTest {};
