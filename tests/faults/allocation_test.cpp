@@ -90,6 +90,11 @@ handset::Content Files(int count, std::size_t bytes) {
   return c;
 }
 
+// Each operation records its statuses at least: a count of 0 means the
+// counter sees nothing (valgrind, for one, puts its own operator new in).
+#define SKIP_WHEN_BLIND(count) \
+  if ((count) == 0) GTEST_SKIP() << "allocations are not seen in this build"
+
 class AllocationTest : public HandsetFixture {
  protected:
   void SetUp() override {
@@ -157,6 +162,7 @@ TEST_F(AllocationTest, AThousandListedFilesCostNoMoreThanOne) {
   WarmUp();
   const long one = CountListing(1);
   const long thousand = CountListing(1000);
+  SKIP_WHEN_BLIND(one);
   std::cout << "allocations: listing of 1 file " << one << ", of 1000 files " << thousand << "\n";
   EXPECT_EQ(one, thousand);
 }
@@ -173,6 +179,7 @@ TEST_F(AllocationTest, ALargeFileDownloadsWithAsFewAllocationsAsASmallOne) {
   CountDownload(1 << 20);  // warms the file layer up as well
   const long small = CountDownload(1 << 20);
   const long large = CountDownload(kLarge);
+  SKIP_WHEN_BLIND(small);
   std::cout << "allocations: download of 1 MiB " << small << ", of " << (kLarge >> 20) << " MiB "
             << large << "\n";
   EXPECT_EQ(small, large);
@@ -183,6 +190,7 @@ TEST_F(AllocationTest, ALargeFileUploadsWithAsFewAllocationsAsASmallOne) {
   CountUpload(1 << 20);
   const long small = CountUpload(1 << 20);
   const long large = CountUpload(kLarge);
+  SKIP_WHEN_BLIND(small);
   std::cout << "allocations: upload of 1 MiB " << small << ", of " << (kLarge >> 20) << " MiB "
             << large << "\n";
   EXPECT_EQ(small, large);
@@ -193,6 +201,7 @@ TEST_F(AllocationTest, AHundredBookmarkLinesCostNoMoreThanOne) {
   CountBookmarkUpload(1);
   const long one = CountBookmarkUpload(1);
   const long hundred = CountBookmarkUpload(100);
+  SKIP_WHEN_BLIND(one);
   std::cout << "allocations: bookmark upload of 1 line " << one << ", of 100 lines " << hundred
             << "\n";
   EXPECT_EQ(one, hundred);
