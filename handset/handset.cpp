@@ -327,6 +327,23 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
     }
   }
   lastFrameBent = !apply.empty();
+  if (apply.empty() && frame.payload.size() > 65536) {
+    // A large frame that nothing bends: the header, then the payload where it
+    // lies, not copied once more into one block.
+    Trace("response " + std::to_string(frame.code) + "/" + std::to_string(frame.group) + "/" +
+          std::to_string(frame.operation) + " item " + std::to_string(item) + " " +
+          Show(frame.payload, 60));
+    Frame head{frame.code,
+               frame.group,
+               frame.operation,
+               std::string(),
+               frame.announcedLength >= 0 ? frame.announcedLength
+                                          : static_cast<long long>(frame.payload.size() + 4),
+               frame.direction};
+    const std::string header = EncodeFrame(head);
+    return WriteRaw(header.data(), header.size()) &&
+           WriteRaw(frame.payload.data(), frame.payload.size());
+  }
   std::string bytes = EncodeFrame(frame);
   std::size_t cut = bytes.size();
   bool vanish = false, silence = false;

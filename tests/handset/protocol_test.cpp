@@ -385,6 +385,19 @@ TEST_F(HandsetProtocol, ThrottleSlowsTheWrites) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
 }
 
+// A line that was idle sends no faster afterwards: a pause earns no credit.
+TEST_F(HandsetProtocol, ThrottleBanksNoCreditWhileIdle) {
+  Content c = SampleContent();
+  c.files.push_back({"big.bin", "other", std::string(8000, 'b'), "2006/01/01 00:00"});
+  hs_->SetContent(c);
+  hs_->SetThrottle(16000);
+  client_.LogIn();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client_.Ask(3, 6, 2, "big.bin\tother\t").size(), 8014u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+}
+
 TEST(HandsetServe, StopsWhileNobodyReads) {
   Content c;
   c.files.push_back({"big.bin", "other", std::string(1 << 20, 'b'), "2006/01/01 00:00"});
