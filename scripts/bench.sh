@@ -202,7 +202,7 @@ say "3. time per item vs the handset's time per exchange (best of $runs)"
 row3 "work" "palvo us/it" "raw us/it" "ratio"
 per_item() { awk -v t="$1" -v n="$2" 'BEGIN { printf "%.1f", t * 1e6 / n }'; }
 best_exchange() { # pty, mode, n -> "<seconds> <exchanges>" of the fastest run
-  local i best= line
+  local i best='' line
   for i in $(seq "$runs"); do
     line=$("$tools/raw_exchange" "$pty" "$pin" "$@") || die "raw_exchange $* failed"
     [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }' && best=$line
