@@ -19,6 +19,8 @@ fi
 # shellcheck source=scripts/wine-env.sh
 source "$here/wine-env.sh"
 palvo_wine_up || exit 1
+# Driver instances that test binaries left behind would be found first.
+wine reg delete 'HKLM\Drivers\Active' /f </dev/null >/dev/null 2>&1
 "$here/wine-handset.sh" start --handset "$handset" -- --pin 4321 >/dev/null || exit 1
 trap '"$here/wine-handset.sh" stop' EXIT
 # A PIN kept by an earlier run would not be asked for; this one must be.
