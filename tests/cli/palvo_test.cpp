@@ -373,8 +373,14 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
       typed = true;
     }
   }
+  // A program still waiting (for a PIN it never got) must fail the test, not hang it.
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  pid_t done = 0;
+  for (int i = 0; i < 100 && (done = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) ::usleep(100000);
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
   ::close(master);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
   EXPECT_TRUE(typed) << seen;
