@@ -9,8 +9,8 @@ constexpr int kIconAddressBook = 6;
 constexpr int kIconMail = 7;
 
 struct Category {
-  const char* wireName;   // "image", "music", "net", "card", "other"
-  const WCHAR* label;     // shown by the upload destination dialog
+  const char* wireName;  // "image", "music", "net", "card", "other"
+  const WCHAR* label;    // shown by the upload destination dialog
   int iconResource;
 };
 extern const Category kCategories[kCategoryCount];

@@ -5,19 +5,19 @@
 #include "link/state.h"
 
 constexpr int kHeaderBytes = 12;
-constexpr int kMaxFrame = 4096;         // whole-frame receive keeps at most this much
-constexpr int kMaxPiece = 4096;         // streamed content moves in pieces of this size
+constexpr int kMaxFrame = 4096;  // whole-frame receive keeps at most this much
+constexpr int kMaxPiece = 4096;  // streamed content moves in pieces of this size
 constexpr unsigned kHeaderOnly = 0x10000;
 constexpr BYTE kMarker = 0xE1;
 constexpr BYTE kDirRequest = 0x01;
 constexpr BYTE kDirResponse = 0x02;
-constexpr int kWholeFrame = 0;          // ReceiveResponse modes
+constexpr int kWholeFrame = 0;  // ReceiveResponse modes
 constexpr int kHeaderOnlyMode = 1;
 
 // How long a read loop waits for a silent handset before it gives up. The
 // port times out after 1000 ms per read; this bounds the repeats.
 constexpr DWORD kSilenceLimitMs = 10000;
-extern DWORD g_silenceLimitMs;          // tests shorten it
+extern DWORD g_silenceLimitMs;  // tests shorten it
 
 // One request of the table: code and selector (group * 256 + operation).
 struct Request {

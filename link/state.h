@@ -4,21 +4,21 @@
 
 #include "platform/win32.h"
 
-constexpr int kPathUnits = MAX_PATH;    // 260 UTF-16 units, terminator included
-constexpr int kBufferBytes = 4097;      // packet and line buffers: 4096 + a zero byte
-constexpr DWORD kNoPin = 10000;         // current PIN when none is known
+constexpr int kPathUnits = MAX_PATH;  // 260 UTF-16 units, terminator included
+constexpr int kBufferBytes = 4097;    // packet and line buffers: 4096 + a zero byte
+constexpr DWORD kNoPin = 10000;       // current PIN when none is known
 
-extern HANDLE g_port;                   // open serial port, INVALID_HANDLE_VALUE when closed
-extern BYTE* g_packet;                  // current response frame / upload work area
-extern BYTE* g_lineBuffer;              // line reader window
+extern HANDLE g_port;       // open serial port, INVALID_HANDLE_VALUE when closed
+extern BYTE* g_packet;      // current response frame / upload work area
+extern BYTE* g_lineBuffer;  // line reader window
 extern DWORD g_currentPin;
 extern DWORD g_installationKey;
 extern WCHAR g_driverKeyPath[kPathUnits];  // relative to HKEY_LOCAL_MACHINE; empty = none
 extern WCHAR g_portName[kPathUnits];
 extern WCHAR g_lastPath[kPathUnits];
-extern bool g_connected;                // a listing has been fetched
-extern HWND g_mainWindow;               // owner of dialogs (null in the command line)
-extern HWND g_listView;                 // the listing
+extern bool g_connected;   // a listing has been fetched
+extern HWND g_mainWindow;  // owner of dialogs (null in the command line)
+extern HWND g_listView;    // the listing
 
 // Allocates the two 4097-byte buffers once (later calls do nothing) and resets
 // the rest of the state to its start-up values.

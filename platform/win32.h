@@ -6,8 +6,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h must come first.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 #else
 #include "posix/win32_posix.h"
 #endif

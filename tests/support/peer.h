@@ -73,4 +73,5 @@ bool OpenCorePort(const WCHAR* name);
 void RegisterDriver(const WCHAR* sub, const WCHAR* driverKey, const WCHAR* port);
 void ClearDrivers();  // removes every subkey of HKLM\Drivers\Active
 // A driver key that passes the handset driver's prefix and suffix tests.
-constexpr const WCHAR* kTestDriverKey = L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
+constexpr const WCHAR* kTestDriverKey =
+    L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
