@@ -20,6 +20,7 @@
 #include "link/messages.h"
 #include "link/state.h"
 #include "tests/support/peer.h"
+#include "tests/support/row_view.h"
 #include "tests/support/test_frontend.h"
 
 #ifndef _WIN32
@@ -71,33 +72,6 @@ inline std::string Pattern(std::size_t n, unsigned seed = 0) {
   std::string s(n, '\0');
   for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
   return s;
-}
-
-// The listing the dispatch reads: the stand-in's model natively, the real
-// control in a message-only window under Wine.
-inline HWND CreateRowView() {
-#ifdef _WIN32
-  if (!LoadLibraryW(L"comctl32.dll")) return nullptr;
-  HWND view = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (view) {
-    LVCOLUMNW column = {};
-    column.mask = LVCF_WIDTH;
-    column.cx = 100;
-    SendMessageW(view, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  }
-  return view;
-#else
-  return CreateListViewModel();
-#endif
-}
-
-inline void DestroyRowView(HWND view) {
-#ifdef _WIN32
-  DestroyWindow(view);
-#else
-  DestroyListViewModel(view);
-#endif
 }
 
 class DownloadTest : public ::testing::Test {

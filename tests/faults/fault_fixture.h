@@ -23,6 +23,7 @@
 #include "link/operation.h"
 #include "link/state.h"
 #include "tests/support/handset_peer.h"
+#include "tests/support/row_view.h"
 #include "tests/support/test_frontend.h"
 #include "upload/upload.h"
 
@@ -58,31 +59,6 @@ inline std::wstring ProgramPath(const fs::path& p) {
 inline void SetLastPath(const std::wstring& p) {
   ASSERT_LT(p.size(), static_cast<std::size_t>(kPathUnits));
   std::wmemcpy(g_lastPath, p.c_str(), p.size() + 1);
-}
-
-inline HWND CreateListing() {
-#ifdef _WIN32
-  if (!LoadLibraryW(L"comctl32.dll")) return nullptr;
-  HWND view = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (view) {
-    LVCOLUMNW column = {};
-    column.mask = LVCF_WIDTH;
-    column.cx = 100;
-    SendMessageW(view, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  }
-  return view;
-#else
-  return CreateListViewModel();
-#endif
-}
-
-inline void DestroyListing(HWND view) {
-#ifdef _WIN32
-  DestroyWindow(view);
-#else
-  DestroyListViewModel(view);
-#endif
 }
 
 inline int RowCount() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }
@@ -143,13 +119,13 @@ class HandsetFixture : public ::testing::Test {
     ResetTestProcess();
     g_silenceLimitMs = 1000;
     folder = MakeFolder("palvo-faults-");
-    g_listView = CreateListing();
+    g_listView = CreateRowView();
     ASSERT_NE(g_listView, nullptr);
     Plug(Content());
   }
   void TearDown() override {
     hs.reset();
-    if (g_listView) DestroyListing(g_listView);
+    if (g_listView) DestroyRowView(g_listView);
     g_listView = nullptr;
     std::error_code ignored;
     fs::remove_all(folder, ignored);
