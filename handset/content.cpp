@@ -75,7 +75,7 @@ std::string NowDate() {
 
 // ---- whole files
 
-static bool ReadWhole(const fs::path& path, std::string* out) {
+bool ReadWhole(const fs::path& path, std::string* out) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
   // Read at its size in one go: large files would otherwise be copied over
@@ -533,8 +533,10 @@ bool CheckVCardRecord(const std::string& p, std::string* error) {
   return true;
 }
 
-std::string ListingItem(const StoredFile& f) {
-  return f.name + "\t" + f.wire + "\t" + std::to_string(f.data.size()) + "\t" + f.date;
+std::string ListingItem(const StoredFile& f) { return ListingItem(f, f.data.size()); }
+
+std::string ListingItem(const StoredFile& f, std::uintmax_t size) {
+  return f.name + "\t" + f.wire + "\t" + std::to_string(size) + "\t" + f.date;
 }
 
 }  // namespace handset

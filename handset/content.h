@@ -102,5 +102,8 @@ bool CheckVCardRecord(const std::string& payload, std::string* error);
 
 // Listing item payload: name TAB wire TAB size TAB date.
 std::string ListingItem(const StoredFile& file);
+std::string ListingItem(const StoredFile& file, std::uintmax_t size);  // data not at hand
+
+bool ReadWhole(const std::filesystem::path& path, std::string* out);
 
 }  // namespace handset

@@ -16,6 +16,8 @@ namespace {
 
 // A 64 MiB file with its name header; more is refused, not stored.
 constexpr std::size_t kMaxRequestPayload = (64u << 20) + 4096;
+// File uploads from this size on go to disk as they arrive (see Spill).
+constexpr std::size_t kSpillBytes = 1u << 20;
 
 std::uint32_t Key(unsigned code, unsigned group, unsigned operation) {
   return (code << 16) | ((group & 0xFF) << 8) | (operation & 0xFF);
@@ -102,7 +104,31 @@ struct Handset::Impl {
   };
   std::vector<ActiveFault> faults;
   std::vector<LoggedRequest> log;
+  bool keepLog = true;
   std::size_t handled = 0;  // requests of the log fully dispatched
+  // Held by the serving thread while a stored file goes out from where it
+  // lies, and taken before mu by everything that replaces stored files.
+  std::mutex filesMu;
+
+  // A large file upload to a handset with a folder and no request log (the
+  // program palvo-handset) streams to disk as it arrives, as a real handset
+  // stores it, rather than through memory; the stored file's data is read
+  // back only when it is downloaded or the content is asked for.
+  struct Spill {
+    std::FILE* file = nullptr;   // open while the request's bytes arrive
+    std::filesystem::path path;  // set until UploadItem moves it into place
+    std::size_t left = 0, size = 0;
+    bool failed = false, declined = false, ready = false;
+    std::string head;  // name TAB wire TAB
+    unsigned code = 0, group = 0, operation = 0;
+    bool headerOk = true;
+  } spill;  // serving thread
+  struct Spilled {
+    std::string name, wire;
+    std::filesystem::path path;
+    std::uintmax_t size;
+  };
+  std::vector<Spilled> spilled;  // under mu: stored files whose data is on disk only
   std::vector<std::string> violations;
 
   // The serving thread's own.
@@ -154,18 +180,27 @@ struct Handset::Impl {
     return it != itemOverrides.end() ? it->second : NaturalItems(group);
   }
 
+  int StallMs() {
+    std::lock_guard<std::mutex> lock(mu);
+    return stallMs;
+  }
+  bool StartSpill(std::size_t payload);
+  void DropSpill();
+  void LoadSpilledLocked();  // under filesMu and mu
   enum ReadOutcome { kGot, kIdle, kGone, kStopped };
   ReadOutcome ReadRequest(const std::atomic<bool>& stop, LoggedRequest* r, bool* headerOk);
   bool WriteRaw(const char* data, std::size_t n);
-  bool Send(const Frame& frame, std::uint32_t key, int nth, int item);
-  void Reply(const LoggedRequest& r, std::string payload, int nth);
-  void Dispatch(const LoggedRequest& r, int nth);
+  bool Send(const Frame& frame, std::uint32_t key, int nth, int item,
+            const std::string* tail = nullptr);
+  void Reply(const LoggedRequest& r, std::string payload, int nth,
+             const std::string* tail = nullptr);
+  void Dispatch(LoggedRequest& r, int nth);
   void EndSession(const char* why);
   void SendNextItem();
   void Count(const LoggedRequest& r, int nth);
   void Transfer(const LoggedRequest& r, int nth);
   void FileDownload(const LoggedRequest& r, int nth);
-  void UploadItem(const LoggedRequest& r, int nth);
+  void UploadItem(LoggedRequest& r, int nth);
   void Bulk(const LoggedRequest& r, int nth);
 };
 
@@ -175,7 +210,12 @@ std::vector<Frame> Handset::Impl::NaturalItems(unsigned group) const {
   auto add = [&](std::string payload) { out.push_back({3, group, op, std::move(payload)}); };
   switch (group) {
     case kGroupFiles:
-      for (const StoredFile& f : content.files) add(ListingItem(f));
+      for (const StoredFile& f : content.files) {
+        std::uintmax_t size = f.data.size();
+        for (const Spilled& s : spilled)
+          if (s.name == f.name && s.wire == f.wire) size = s.size;
+        add(ListingItem(f, size));
+      }
       break;
     case kGroupBookmarks:
       for (const Bookmark& b : content.bookmarks) add(BookmarkRecord(b));
@@ -200,7 +240,41 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
   Clock::time_point lastByte = Clock::now();
   char buf[4096];
   for (;;) {
-    if (stop) return kStopped;
+    if (stop) {
+      DropSpill();
+      return kStopped;
+    }
+    if (spill.file) {
+      if (spill.left == 0) {
+        spill.failed = std::fclose(spill.file) != 0 || spill.failed;
+        spill.file = nullptr;
+        spill.ready = true;
+        spill.declined = false;
+        r->code = spill.code;
+        r->group = spill.group;
+        r->operation = spill.operation;
+        *headerOk = spill.headerOk;
+        r->payload = spill.head;
+        return kGot;
+      }
+      // No further than this request: the next one may follow at once.
+      const long n = io->Read(buf, std::min(sizeof buf, spill.left), 100);
+      if (n < 0) {
+        DropSpill();
+        return kGone;
+      }
+      if (n > 0) {
+        const std::size_t k = static_cast<std::size_t>(n);
+        spill.failed = spill.failed || std::fwrite(buf, 1, k, spill.file) != k;
+        spill.left -= k;
+        lastByte = Clock::now();
+      } else if (ElapsedMs(lastByte) > StallMs()) {
+        Violation("request cut short: " + std::to_string(spill.size - spill.left) +
+                  " bytes of a file upload, then silence");
+        DropSpill();
+      }
+      continue;
+    }
     if (discard > 0) {
       std::size_t n = std::min(discard, rx.size());
       rx.erase(0, n);
@@ -232,7 +306,9 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
           discard = 12 + payload;
           continue;
         }
+        if (rx.size() < 12 + payload && payload >= kSpillBytes && StartSpill(payload)) continue;
         if (rx.size() >= 12 + payload) {
+          spill.declined = false;
           r->code = (h[2] << 8) | h[3];
           r->group = h[9];
           r->operation = h[11];
@@ -270,9 +346,68 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
       Violation("request cut short: " + std::to_string(rx.size()) + " bytes, then silence");
       rx.clear();
       discard = 0;
+      spill.declined = false;
     }
     if (rx.empty() && state != kStandby && quiet > idle) return kIdle;
   }
+}
+
+// Whether the request at the start of rx (a file upload of `payload` bytes,
+// not all here yet) now streams to disk. False also while its name and wire
+// have not arrived.
+bool Handset::Impl::StartSpill(std::size_t payload) {
+  const unsigned char* h = reinterpret_cast<const unsigned char*>(rx.data());
+  if (spill.declined || ((h[2] << 8) | h[3]) != 3 || h[9] != kGroupFiles || h[11] != 3 ||
+      state != kSession)
+    return false;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    if (!hasFolder || keepLog) return false;
+  }
+  const std::size_t t1 = rx.find('\t', 12);
+  const std::size_t t2 = t1 == std::string::npos ? t1 : rx.find('\t', t1 + 1);
+  if (t2 == std::string::npos) {
+    spill.declined = rx.size() >= 12 + 1024;  // no such name: the usual way
+    return false;
+  }
+  spill.path = folder / ".upload.part";
+  spill.file = std::fopen(spill.path.string().c_str(), "wb");
+  if (!spill.file) {
+    spill.path.clear();
+    spill.declined = true;
+    return false;
+  }
+  spill.code = 3;
+  spill.group = h[9];
+  spill.operation = h[11];
+  spill.headerOk = h[8] == 0 && h[10] == 0;
+  spill.head = rx.substr(12, t2 + 1 - 12);
+  spill.size = payload - spill.head.size();
+  const std::size_t here = rx.size() - (t2 + 1);
+  spill.failed = std::fwrite(rx.data() + t2 + 1, 1, here, spill.file) != here;
+  spill.left = spill.size - here;
+  spill.ready = false;
+  rx.clear();
+  return true;
+}
+
+void Handset::Impl::DropSpill() {
+  if (spill.file) std::fclose(spill.file);
+  spill.file = nullptr;
+  if (!spill.path.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(spill.path, ec);
+  }
+  spill.path.clear();
+  spill.ready = spill.declined = spill.failed = false;
+}
+
+void Handset::Impl::LoadSpilledLocked() {
+  for (const Spilled& s : spilled)
+    for (StoredFile& f : content.files)
+      if (f.name == s.name && f.wire == s.wire && !ReadWhole(s.path, &f.data))
+        violations.push_back("cannot read back " + s.path.string());  // mu is held
+  spilled.clear();
 }
 
 // ---- writing responses
@@ -308,8 +443,10 @@ bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
 }
 
 // Writes one response frame, bent by the faults that match it. False when the
-// frame did not go out whole (silence, vanish or a failed write).
-bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int item) {
+// frame did not go out whole (silence, vanish or a failed write). tail, when
+// given, is more payload after frame.payload (a stored file after its echo).
+bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int item,
+                         const std::string* tail) {
   std::vector<Fault> apply;
   {
     std::lock_guard<std::mutex> lock(mu);
@@ -327,7 +464,8 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
     }
   }
   lastFrameBent = !apply.empty();
-  if (apply.empty() && frame.payload.size() > 65536) {
+  const std::size_t tailSize = tail ? tail->size() : 0;
+  if (apply.empty() && frame.payload.size() + tailSize > 65536) {
     // A large frame that nothing bends: the header, then the payload where it
     // lies, not copied once more into one block.
     Trace("response " + std::to_string(frame.code) + "/" + std::to_string(frame.group) + "/" +
@@ -337,14 +475,23 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
                frame.group,
                frame.operation,
                std::string(),
-               frame.announcedLength >= 0 ? frame.announcedLength
-                                          : static_cast<long long>(frame.payload.size() + 4),
+               frame.announcedLength >= 0
+                   ? frame.announcedLength
+                   : static_cast<long long>(frame.payload.size() + tailSize + 4),
                frame.direction};
     const std::string header = EncodeFrame(head);
     return WriteRaw(header.data(), header.size()) &&
-           WriteRaw(frame.payload.data(), frame.payload.size());
+           WriteRaw(frame.payload.data(), frame.payload.size()) &&
+           (!tail || WriteRaw(tail->data(), tail->size()));
   }
-  std::string bytes = EncodeFrame(frame);
+  std::string bytes;
+  if (tail) {  // a bent frame: faults cut and pad one block
+    Frame whole = frame;
+    whole.payload += *tail;
+    bytes = EncodeFrame(whole);
+  } else {
+    bytes = EncodeFrame(frame);
+  }
   std::size_t cut = bytes.size();
   bool vanish = false, silence = false;
   int maxPiece = 0, pause = 0;
@@ -407,18 +554,20 @@ bool Handset::Impl::Send(const Frame& frame, std::uint32_t key, int nth, int ite
   return !silence;
 }
 
-void Handset::Impl::Reply(const LoggedRequest& r, std::string payload, int nth) {
+void Handset::Impl::Reply(const LoggedRequest& r, std::string payload, int nth,
+                          const std::string* tail) {
   std::uint32_t key = Key(r.code, r.group, r.operation);
   {
     std::lock_guard<std::mutex> lock(mu);
     for (std::size_t i = 0; i < replies.size(); ++i) {
       if (replies[i].key != key) continue;
       payload = replies[i].payload;
+      tail = nullptr;
       if (replies[i].times > 0 && --replies[i].times == 0) replies.erase(replies.begin() + i);
       break;
     }
   }
-  Send({r.code, r.group, r.operation, std::move(payload)}, key, nth, -1);
+  Send({r.code, r.group, r.operation, std::move(payload)}, key, nth, -1, tail);
 }
 
 // ---- the session
@@ -494,20 +643,23 @@ void Handset::Impl::FileDownload(const LoggedRequest& r, int nth) {
   }
   std::string name = r.payload.substr(0, t1), wire = r.payload.substr(t1 + 1, t2 - t1 - 1);
   if (WireIndex(wire) < 0) Violation("file download of unknown category: " + Show(wire));
-  std::string answer;  // empty: an echo that does not match
+  // The echo, then the file from where it lies: no stored file can be
+  // replaced while filesMu is held.
+  std::lock_guard<std::mutex> serving(filesMu);
+  const StoredFile* found = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu);
+    LoadSpilledLocked();
     for (const StoredFile& f : content.files)
-      if (f.name == name && f.wire == wire) {
-        answer.reserve(r.payload.size() + f.data.size());
-        answer = r.payload;
-        answer += f.data;
-      }
+      if (f.name == name && f.wire == wire) found = &f;
   }
-  Reply(r, std::move(answer), nth);
+  if (found)
+    Reply(r, r.payload, nth, &found->data);
+  else
+    Reply(r, "", nth);  // an echo that does not match
 }
 
-void Handset::Impl::UploadItem(const LoggedRequest& r, int nth) {
+void Handset::Impl::UploadItem(LoggedRequest& r, int nth) {
   unsigned g = r.group;
   int index = uploadCounts[g]++;
   {
@@ -538,7 +690,9 @@ void Handset::Impl::UploadItem(const LoggedRequest& r, int nth) {
       StoredFile f;
       f.name = r.payload.substr(0, t1);
       f.wire = r.payload.substr(t1 + 1, t2 - t1 - 1);
-      f.data = r.payload.substr(t2 + 1);
+      // The data keeps the request's buffer: no second copy of a large file.
+      f.data = std::move(r.payload);
+      f.data.erase(0, t2 + 1);
       f.date = NowDate();
       bool badName = f.name.empty() || f.name == "." || f.name == ".." ||
                      f.name.find_first_of("/\\") != std::string::npos;
@@ -552,20 +706,43 @@ void Handset::Impl::UploadItem(const LoggedRequest& r, int nth) {
               kWireNames[CategoryOfName(f.name)];
       } else {
         const std::string name = f.name;
+        const bool streamed = spill.ready;
         bool stored = true;
         {
+          std::lock_guard<std::mutex> serving(filesMu);
           std::lock_guard<std::mutex> lock(mu);
-          stored = !hasFolder || SaveStoredFile(folder, f);
-          StoredFile* slot = nullptr;
-          for (StoredFile& old : content.files)
-            if (old.name == f.name && old.wire == f.wire) slot = &old;
-          if (slot)
-            *slot = std::move(f);
-          else
-            content.files.push_back(std::move(f));
+          std::erase_if(spilled,
+                        [&](const Spilled& s) { return s.name == f.name && s.wire == f.wire; });
+          if (streamed) {  // its bytes are on disk already: move them into place
+            const std::filesystem::path to = folder / "files" / f.wire / f.name;
+            std::error_code ec;
+            std::filesystem::create_directories(to.parent_path(), ec);
+            std::filesystem::rename(spill.path, to, ec);
+            stored = !spill.failed && !ec;
+            if (stored) {
+              spilled.push_back({f.name, f.wire, to, spill.size});
+              spill.path.clear();
+            }
+          } else {
+            stored = !hasFolder || SaveStoredFile(folder, f);
+          }
+          // A streamed file that could not be stored is nowhere: not kept.
+          if (stored || !streamed) {
+            StoredFile* slot = nullptr;
+            for (StoredFile& old : content.files)
+              if (old.name == f.name && old.wire == f.wire) slot = &old;
+            if (slot)
+              *slot = std::move(f);
+            else
+              content.files.push_back(std::move(f));
+          }
         }
         // Trace takes the lock itself.
         if (!stored) Trace("cannot store " + Show(name));
+        if (!stored && streamed) {
+          Reply(r, "1", nth);
+          return;
+        }
         ok = true;
       }
     }
@@ -655,7 +832,7 @@ void Handset::Impl::Bulk(const LoggedRequest& r, int nth) {
   Reply(r, ok ? "0" : "1", nth);
 }
 
-void Handset::Impl::Dispatch(const LoggedRequest& r, int nth) {
+void Handset::Impl::Dispatch(LoggedRequest& r, int nth) {
   const bool ack = r.Is(16, kGroupAck, 16);
   if (awaitingAck) {
     if (ack) {
@@ -746,7 +923,9 @@ Handset::Handset() : impl_(new Impl) {}
 Handset::~Handset() { delete impl_; }
 
 void Handset::SetContent(const Content& content) {
+  std::lock_guard<std::mutex> serving(impl_->filesMu);
   std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->spilled.clear();
   impl_->content = content;
   impl_->hasFolder = false;
 }
@@ -754,7 +933,9 @@ void Handset::SetContent(const Content& content) {
 bool Handset::LoadFolder(const std::filesystem::path& dir, std::string* error) {
   Content c;
   if (!LoadContent(dir, &c, error)) return false;
+  std::lock_guard<std::mutex> serving(impl_->filesMu);
   std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->spilled.clear();
   impl_->content = std::move(c);
   impl_->folder = dir;
   impl_->hasFolder = true;
@@ -762,7 +943,13 @@ bool Handset::LoadFolder(const std::filesystem::path& dir, std::string* error) {
 }
 
 Content Handset::GetContent() const {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (impl_->spilled.empty()) return impl_->content;
+  }
+  std::lock_guard<std::mutex> serving(impl_->filesMu);
   std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->LoadSpilledLocked();
   return impl_->content;
 }
 
@@ -789,6 +976,11 @@ void Handset::SetThrottle(long bytesPerSecond) {
 void Handset::SetSeed(unsigned seed) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->seed = seed;
+}
+
+void Handset::KeepLog(bool keep) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->keepLog = keep;
 }
 
 void Handset::SetTrace(std::function<void(const std::string&)> trace) {
@@ -823,7 +1015,7 @@ void Handset::Serve(Io& io) {
       std::lock_guard<std::mutex> lock(m.mu);
       if (r.Is(0, kGroupConnection, 1)) ++m.connection;
       r.connection = m.connection;
-      m.log.push_back(r);
+      if (m.keepLog) m.log.push_back(r);
       nth = ++m.occurrences[Key(r.code, r.group, r.operation)];
     }
     m.changed.notify_all();
@@ -835,6 +1027,7 @@ void Handset::Serve(Io& io) {
         (secret ? "(PIN, " + std::to_string(r.payload.size()) + " bytes)" : Show(r.payload, 60)));
     if (!headerOk) m.Violation("request header with non-zero bytes 8 or 10");
     m.Dispatch(r, nth);
+    m.DropSpill();  // a streamed upload that was not stored
     {
       std::lock_guard<std::mutex> lock(m.mu);
       m.handled = m.log.size();

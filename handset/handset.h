@@ -149,6 +149,7 @@ class Handset {
   void SetThrottle(long bytesPerSecond);  // 0: unlimited
   void SetSeed(unsigned seed);            // random piece sizes
   void SetTrace(std::function<void(const std::string&)> trace);  // one line per event
+  void KeepLog(bool keep);  // false: Log() stays empty (a long-running handset)
 
   // Control (see the comment block above).
   std::vector<Frame> Items(unsigned group) const;

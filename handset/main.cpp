@@ -289,6 +289,8 @@ int main(int argc, char** argv) {
   hs.SetThrottle(throttle);
   hs.SetIdleResetMs(idleReset);
   hs.SetSeed(seed);
+  // Nothing here reads the request log; kept, it would hold every upload.
+  hs.KeepLog(false);
   std::string error;
   if (!contentDir.empty()) {
     if (!hs.LoadFolder(contentDir, &error)) {

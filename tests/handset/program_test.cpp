@@ -159,6 +159,41 @@ TEST_F(HandsetProgram, ContentFolderKeepsUploads) {
   EXPECT_EQ(data, "MIDI");
 }
 
+// Large file uploads go to the folder as they arrive; one cut short leaves
+// nothing behind, and what was stored lists and downloads whole.
+TEST_F(HandsetProgram, LargeUploadsStreamToTheFolder) {
+  fs::path content = dir_ / "content";
+  fs::create_directories(content);
+  Program p({"--registry", registry_, "--no-register", "--content", content.string()});
+  std::string pty = p.FirstLine();
+  std::string data(3u << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + (i >> 12));
+  const std::string head = "big.bin\tother\t";
+  {
+    RawClient client(Wide(pty).c_str());
+    client.LogIn();
+    EXPECT_EQ(client.Ask(3, 6, 3, head + data), "0");
+    client.SendRaw(RawClient::Request(3, 6, 3, head + std::string(200000, 'x'),
+                                      static_cast<long long>(4 + head.size() + data.size())));
+  }
+  // The handset gives up on the silent request after its stall limit.
+  for (int i = 0; i < 150 && fs::exists(content / ".upload.part"); ++i) ::usleep(100000);
+  EXPECT_FALSE(fs::exists(content / ".upload.part"));
+  {
+    RawClient client(Wide(pty).c_str());
+    client.LogIn();
+    EXPECT_EQ(client.Ask(2, 6, 1), "1");
+    client.Send(3, 6, 7);
+    EXPECT_EQ(client.Receive().payload.rfind(head + "3145728\t", 0), 0u);
+    client.Send(16, 9, 16, "0");
+    EXPECT_EQ(client.Ask(3, 6, 2, head), head + data);
+    client.Send(255, 1, 2);
+  }
+  EXPECT_EQ(p.Stop(), 0);
+  std::ifstream in(content / "files" / "other" / "big.bin", std::ios::binary);
+  EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(in)), {}) == data);
+}
+
 TEST_F(HandsetProgram, ControlOptionsAndScript) {
   std::ofstream(dir_ / "script") << "# refuse the first hello, then a count text\n"
                                     "reply 0/1/1 OK\\r\\n times=1\n"
