@@ -17,8 +17,10 @@ namespace {
 constexpr int kColumns = 3;
 constexpr int kTextUnits = MAX_PATH;  // 259 units and the terminator
 
+// A row's texts are offsets into the model's text pool (0: the empty text),
+// so a row costs its texts' length, not three whole MAX_PATH buffers.
 struct Row {
-  WCHAR text[kColumns][kTextUnits];
+  std::size_t text[kColumns];
   int image;
   UINT state;
   LPARAM param;
@@ -26,12 +28,17 @@ struct Row {
 
 }  // namespace
 
-// Rows live in one growable block: no allocation per row.
+// Rows live in one growable block and their texts in another: no allocation
+// per row. A text that is replaced leaves its old copy in the pool until the
+// pool next grows, when only the texts in use move over.
 struct PosixWindow {
   Row* rows;
   int count;
   int capacity;
   int selectionMark;
+  WCHAR* pool;
+  std::size_t poolUsed;
+  std::size_t poolSize;
 };
 
 namespace {
@@ -51,6 +58,51 @@ void CopyText(WCHAR* dst, int room, const WCHAR* src) {
   int i = 0;
   for (; src && src[i] && i + 1 < room; ++i) dst[i] = src[i];
   dst[i] = 0;
+}
+
+const WCHAR* TextOf(const PosixWindow* m, const Row& row, int column) {
+  return row.text[column] ? m->pool + row.text[column] : L"";
+}
+
+// Stores src (cut to 259 units) as the row's text of that column.
+bool SetText(PosixWindow* m, int index, int column, const WCHAR* src) {
+  std::size_t n = 0;
+  while (src && src[n] && n + 1 < kTextUnits) ++n;
+  if (n == 0) {
+    m->rows[index].text[column] = 0;
+    return true;
+  }
+  if (m->poolUsed + n + 1 > m->poolSize) {
+    std::size_t live = 1;
+    for (int i = 0; i < m->count; ++i)
+      for (int c = 0; c < kColumns; ++c)
+        if (i != index || c != column)
+          if (const std::size_t at = m->rows[i].text[c]) live += std::wcslen(m->pool + at) + 1;
+    std::size_t size = m->poolSize ? m->poolSize : 4096;
+    while (size < 2 * (live + n + 1)) size *= 2;
+    WCHAR* pool = static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * size));
+    if (!pool) return false;
+    std::size_t used = 1;
+    pool[0] = 0;
+    for (int i = 0; i < m->count; ++i)
+      for (int c = 0; c < kColumns; ++c) {
+        std::size_t& at = m->rows[i].text[c];
+        if (!at || (i == index && c == column)) continue;
+        const std::size_t k = std::wcslen(m->pool + at) + 1;
+        std::memcpy(pool + used, m->pool + at, sizeof(WCHAR) * k);
+        at = used;
+        used += k;
+      }
+    std::free(m->pool);
+    m->pool = pool;
+    m->poolUsed = used;
+    m->poolSize = size;
+  }
+  std::memcpy(m->pool + m->poolUsed, src, sizeof(WCHAR) * n);
+  m->pool[m->poolUsed + n] = 0;
+  m->rows[index].text[column] = m->poolUsed;
+  m->poolUsed += n + 1;
+  return true;
 }
 
 // LPSTR_TEXTCALLBACKW asks the owner for the text later; there is no owner.
@@ -80,7 +132,11 @@ LRESULT InsertItem(PosixWindow* m, const LVITEMW* item) {
   ++m->count;
   Row& row = m->rows[at];
   std::memset(&row, 0, sizeof row);
-  if (item->mask & LVIF_TEXT) CopyText(row.text[0], kTextUnits, GivenText(item));
+  if ((item->mask & LVIF_TEXT) && !SetText(m, at, 0, GivenText(item))) {
+    std::memmove(m->rows + at, m->rows + at + 1, sizeof(Row) * (m->count - at - 1));
+    --m->count;
+    return -1;
+  }
   if (item->mask & LVIF_IMAGE) row.image = item->iImage;
   if (item->mask & LVIF_PARAM) row.param = item->lParam;
   if (m->selectionMark >= at) ++m->selectionMark;
@@ -93,7 +149,8 @@ LRESULT SetItem(PosixWindow* m, const LVITEMW* item) {
       item->iSubItem >= kColumns)
     return FALSE;
   Row& row = m->rows[item->iItem];
-  if (item->mask & LVIF_TEXT) CopyText(row.text[item->iSubItem], kTextUnits, GivenText(item));
+  if ((item->mask & LVIF_TEXT) && !SetText(m, item->iItem, item->iSubItem, GivenText(item)))
+    return FALSE;
   if (item->iSubItem == 0) {
     if (item->mask & LVIF_IMAGE) row.image = item->iImage;
     if (item->mask & LVIF_PARAM) row.param = item->lParam;
@@ -107,7 +164,8 @@ LRESULT GetItem(const PosixWindow* m, LVITEMW* item) {
       item->iSubItem >= kColumns)
     return FALSE;
   const Row& row = m->rows[item->iItem];
-  if (item->mask & LVIF_TEXT) CopyText(item->pszText, item->cchTextMax, row.text[item->iSubItem]);
+  if (item->mask & LVIF_TEXT)
+    CopyText(item->pszText, item->cchTextMax, TextOf(m, row, item->iSubItem));
   if (item->mask & LVIF_IMAGE) item->iImage = row.image;
   if (item->mask & LVIF_PARAM) item->lParam = row.param;
   if (item->mask & LVIF_STATE) item->state = row.state & item->stateMask;
@@ -121,7 +179,7 @@ LRESULT GetItemText(const PosixWindow* m, int index, LVITEMW* item) {
     item->pszText[0] = 0;
     return 0;
   }
-  CopyText(item->pszText, item->cchTextMax, m->rows[index].text[item->iSubItem]);
+  CopyText(item->pszText, item->cchTextMax, TextOf(m, m->rows[index], item->iSubItem));
   return static_cast<LRESULT>(std::wcslen(item->pszText));
 }
 
@@ -184,6 +242,7 @@ void DestroyListViewModel(HWND window) {
   for (PosixWindow*& slot : g_models) {
     if (slot != window || !slot) continue;
     std::free(slot->rows);
+    std::free(slot->pool);
     std::free(slot);
     slot = nullptr;
   }
@@ -207,6 +266,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case LVM_DELETEALLITEMS:
       m->count = 0;
       m->selectionMark = -1;
+      m->poolUsed = 1;  // offset 0 stays the empty text
       return TRUE;
     case LVM_GETITEMCOUNT:
       return m->count;

@@ -136,3 +136,27 @@ TEST_F(ListViewTest, TextsAreCutSafely) {
   DestroyListViewModel(other);
   EXPECT_EQ(SendMessageW(other, LVM_GETITEMCOUNT, 0, 0), 0);
 }
+
+// Texts share one pool that grows and drops replaced texts: every row keeps its
+// own texts through growth, replacement, deletion and clearing.
+TEST_F(ListViewTest, TextsSurviveThePoolGrowing) {
+  auto name = [](int i, int c) { return std::to_wstring(i) + L"/" + std::to_wstring(c); };
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_EQ(Insert(i, name(i, 0).c_str(), 0, i), i);
+    SetText(i, 1, name(i, 1).c_str());
+    SetText(i, 2, std::wstring(200, L'あ').c_str());
+    SetText(i, 2, name(i, 2).c_str());  // the long one becomes garbage
+    if (i % 7 == 0) SetText(i, 1, L"");
+  }
+  Send(LVM_DELETEITEM, 0);
+  ASSERT_EQ(Send(LVM_GETITEMCOUNT), 2999);
+  for (int i = 1; i < 3000; i += 13) {
+    EXPECT_EQ(Text(i - 1, 0), name(i, 0));
+    EXPECT_EQ(Text(i - 1, 1), i % 7 == 0 ? L"" : name(i, 1));
+    EXPECT_EQ(Text(i - 1, 2), name(i, 2));
+  }
+  Send(LVM_DELETEALLITEMS);
+  Insert(0, L"again", 0, 0);
+  EXPECT_EQ(Text(0), L"again");
+  EXPECT_EQ(Text(0, 1), L"");
+}
