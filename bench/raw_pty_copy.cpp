@@ -1,8 +1,11 @@
 // The ceiling for a transfer: the same bytes copied from a file to a file
 // through a pseudo-terminal pair, in 4096-byte pieces, with nothing on top (no
 // frames, no requests). Writer and reader are two processes, as palvo-handset
-// and palvo are; the writer works like the handset's port (optionally
-// throttled the same way), the reader like palvo's (raw mode on the slave).
+// and palvo are, and each side works as its counterpart does: the handset
+// writes a file it holds in memory in one call (throttled in slices of
+// rate/50 like it) and stores what it receives in 4096-byte reads; palvo
+// writes a file in 4096-byte pieces read from disk and reads in 4096-byte
+// pieces into a file (raw mode on the slave).
 //
 //   raw_pty_copy SOURCE DEST [down|up] [--throttle BYTES_PER_SEC]
 //
@@ -49,25 +52,30 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
   return true;
 }
 
-// The writer: the source file in pieces; throttled in slices of rate/50 bytes
-// with a sleep until each slice is due, as the simulated handset does.
-bool Send(int src, int port, long rate) {
-  char buf[kPiece];
-  const std::size_t slice = rate > 0 ? static_cast<std::size_t>(std::max(1L, rate / 50)) : kPiece;
+// The handset's side writing: the whole file from memory, in one call, or in
+// slices of rate/50 bytes with a sleep until each slice is due.
+bool SendHeld(const std::string& data, int port, long rate) {
+  if (rate <= 0) return WriteAll(port, data.data(), data.size());
+  const std::size_t slice = static_cast<std::size_t>(std::max(1L, rate / 50));
   const Clock::time_point start = Clock::now();
-  long long sent = 0;
+  for (std::size_t pos = 0; pos < data.size();) {
+    const std::size_t k = std::min(slice, data.size() - pos);
+    if (!WriteAll(port, data.data() + pos, k)) return false;
+    pos += k;
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(
+                                              static_cast<long long>(pos) * 1000 / rate));
+  }
+  return true;
+}
+
+// palvo's side writing: 4096-byte pieces read from the file.
+bool SendPieces(int src, int port) {
+  char buf[kPiece];
   for (;;) {
     const ssize_t n = ::read(src, buf, sizeof buf);
     if (n < 0) return false;
     if (n == 0) return true;
-    for (std::size_t pos = 0; pos < static_cast<std::size_t>(n);) {
-      const std::size_t k = std::min(slice, static_cast<std::size_t>(n) - pos);
-      if (!WriteAll(port, buf + pos, k)) return false;
-      pos += k;
-      sent += static_cast<long long>(k);
-      if (rate > 0)
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(sent * 1000 / rate));
-    }
+    if (!WriteAll(port, buf, static_cast<std::size_t>(n))) return false;
   }
 }
 
@@ -109,6 +117,12 @@ int main(int argc, char** argv) {
   }
   const long long total = ::lseek(src, 0, SEEK_END);
   ::lseek(src, 0, SEEK_SET);
+  // The handset holds its files in memory before any request comes.
+  std::string held;
+  if (!up) {
+    held.resize(static_cast<std::size_t>(total));
+    if (::read(src, held.data(), held.size()) != static_cast<ssize_t>(held.size())) return 1;
+  }
 
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return 1;
@@ -123,7 +137,7 @@ int main(int argc, char** argv) {
   const Clock::time_point start = Clock::now();
   const pid_t child = ::fork();
   if (child < 0) return 1;
-  if (child == 0) _exit(Send(src, writer, rate) ? 0 : 1);
+  if (child == 0) _exit((up ? SendPieces(src, writer) : SendHeld(held, writer, rate)) ? 0 : 1);
   const bool received = Receive(reader, dst, total);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   int status = 0;
