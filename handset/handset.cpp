@@ -360,9 +360,11 @@ bool Handset::Impl::StartSpill(std::size_t payload) {
   if (spill.declined || ((h[2] << 8) | h[3]) != 3 || h[9] != kGroupFiles || h[11] != 3 ||
       state != kSession)
     return false;
+  std::filesystem::path dir;
   {
     std::lock_guard<std::mutex> lock(mu);
     if (!hasFolder || keepLog) return false;
+    dir = folder;
   }
   const std::size_t t1 = rx.find('\t', 12);
   const std::size_t t2 = t1 == std::string::npos ? t1 : rx.find('\t', t1 + 1);
@@ -370,7 +372,7 @@ bool Handset::Impl::StartSpill(std::size_t payload) {
     spill.declined = rx.size() >= 12 + 1024;  // no such name: the usual way
     return false;
   }
-  spill.path = folder / ".upload.part";
+  spill.path = dir / ".upload.part";
   spill.file = std::fopen(spill.path.string().c_str(), "wb");
   if (!spill.file) {
     spill.path.clear();
