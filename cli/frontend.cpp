@@ -185,7 +185,9 @@ void ShowStatus(const WCHAR* text, int mode) {
 }
 
 void ShowProgress(std::uint64_t done, std::uint64_t total) {
-  if (!IsTerminal(stderr)) return;
+  // Asked once: this runs for every 4096-byte piece.
+  static const bool shown = IsTerminal(stderr);
+  if (!shown) return;
   const auto now = std::chrono::steady_clock::now();
   if (!g_progress.running || done < g_progress.lastDone) {
     EndProgressLine();

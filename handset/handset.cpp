@@ -379,6 +379,7 @@ bool Handset::Impl::StartSpill(std::size_t payload) {
     spill.declined = true;
     return false;
   }
+  std::setvbuf(spill.file, nullptr, _IONBF, 0);  // each piece as read: no second copy
   spill.code = 3;
   spill.group = h[9];
   spill.operation = h[11];
