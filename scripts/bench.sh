@@ -75,7 +75,7 @@ make_mails() { # folder, number of mails
 }
 mkdir -p "$data/files/files/other" "$data/local" "$data/dl"
 sizes=(1 16 64)
-for s in 0 "${sizes[@]}" 0.25; do
+for s in 0 "${sizes[@]}" 8 0.125; do
   bytes=$(awk -v s="$s" 'BEGIN { printf "%d", s * 1048576 }')
   f=$data/files/files/other/f$s.bin
   [ "$(stat -c %s "$f" 2>/dev/null)" = "$bytes" ] || head -c "$bytes" /dev/urandom >"$f"
@@ -160,10 +160,10 @@ for s in "${sizes[@]}"; do
   r=$(RUNS=$n best_raw "$data/local/u$s.bin" "$data/dl/raw.bin" up)
   transfer_row "put $s MiB (native)" "$p" "$p0" "$r"
 done
-# Throttled: 1 MiB (best of 3) and 16 MiB (one run, 17 s) at 1 MB/s, 0.25 MiB
-# at 115200 baud (one run, 23 s).
-throttled=("1000000 1 3" "1000000 16 1" "11520 0.25 1")
-[ $quick = 1 ] && throttled=("1000000 1 1" "11520 0.25 1")
+# Throttled: 1 MiB (best of 3) and 8 MiB (one run, 8 s) at 1 MB/s, 0.125 MiB
+# at 115200 baud (one run, 11 s).
+throttled=("1000000 1 3" "1000000 8 1" "11520 0.125 1")
+[ $quick = 1 ] && throttled=("1000000 1 1" "11520 0.125 1")
 for t in "${throttled[@]}"; do
   read -r rate s n <<<"$t"
   start_handset --content "$data/files" --throttle "$rate"
