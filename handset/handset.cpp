@@ -184,7 +184,8 @@ struct Handset::Impl {
     std::lock_guard<std::mutex> lock(mu);
     return stallMs;
   }
-  bool StartSpill(std::size_t payload);
+  bool MayStream(std::size_t payload, std::filesystem::path* dir);
+  bool StartSpill(std::size_t payload, const std::filesystem::path& dir);
   void DropSpill();
   void LoadSpilledLocked();  // under filesMu and mu
   enum ReadOutcome { kGot, kIdle, kGone, kStopped };
@@ -306,7 +307,9 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
           discard = 12 + payload;
           continue;
         }
-        if (rx.size() < 12 + payload && payload >= kSpillBytes && StartSpill(payload)) continue;
+        std::filesystem::path dir;
+        const bool mayStream = rx.size() < 12 + payload && MayStream(payload, &dir);
+        if (mayStream && StartSpill(payload, dir)) continue;
         if (rx.size() >= 12 + payload) {
           spill.declined = false;
           r->code = (h[2] << 8) | h[3];
@@ -325,7 +328,8 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
           return kGot;
         }
         // Room for the whole request at once, not doubling on the way.
-        if (rx.capacity() < 12 + payload) rx.reserve(12 + payload);
+        // (Not for one that may still stream: it never needs the room.)
+        if (!mayStream && rx.capacity() < 12 + payload) rx.reserve(12 + payload);
       }
     }
     long n = io->Read(buf, sizeof buf, 100);
@@ -352,20 +356,23 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
   }
 }
 
-// Whether the request at the start of rx (a file upload of `payload` bytes,
-// not all here yet) now streams to disk. False also while its name and wire
-// have not arrived.
-bool Handset::Impl::StartSpill(std::size_t payload) {
+// Whether the request at the start of rx, not all here yet, is a file upload
+// that may stream to disk (into *dir): large, in a session, to a folder.
+bool Handset::Impl::MayStream(std::size_t payload, std::filesystem::path* dir) {
   const unsigned char* h = reinterpret_cast<const unsigned char*>(rx.data());
-  if (spill.declined || ((h[2] << 8) | h[3]) != 3 || h[9] != kGroupFiles || h[11] != 3 ||
-      state != kSession)
+  if (payload < kSpillBytes || spill.declined || ((h[2] << 8) | h[3]) != 3 || h[9] != kGroupFiles ||
+      h[11] != 3 || state != kSession)
     return false;
-  std::filesystem::path dir;
-  {
-    std::lock_guard<std::mutex> lock(mu);
-    if (!hasFolder || keepLog) return false;
-    dir = folder;
-  }
+  std::lock_guard<std::mutex> lock(mu);
+  if (!hasFolder || keepLog) return false;
+  *dir = folder;
+  return true;
+}
+
+// Whether that upload now streams. False also while its name and wire have
+// not arrived.
+bool Handset::Impl::StartSpill(std::size_t payload, const std::filesystem::path& dir) {
+  const unsigned char* h = reinterpret_cast<const unsigned char*>(rx.data());
   const std::size_t t1 = rx.find('\t', 12);
   const std::size_t t2 = t1 == std::string::npos ? t1 : rx.find('\t', t1 + 1);
   if (t2 == std::string::npos) {
