@@ -27,7 +27,9 @@ for group in "$@"; do
   esac
 done
 
-installed=" $(dpkg-query -W -f='${Package}:${Status}\n' "${wanted[@]}" 2>/dev/null |
+# dpkg-query exits non-zero when any package is unknown to dpkg; what it
+# printed for the others still counts.
+installed=" $({ dpkg-query -W -f='${Package}:${Status}\n' "${wanted[@]}" 2>/dev/null || true; } |
   sed -n 's/:install ok installed$//p' | tr '\n' ' ') "
 missing=()
 for pkg in "${wanted[@]}"; do
