@@ -111,12 +111,6 @@ HWND FileNameEdit(HWND dialog) {
   return edit ? edit : combo;
 }
 
-BOOL CALLBACK CollectBoxes(HWND window, LPARAM context) {
-  auto* found = reinterpret_cast<std::vector<HWND>*>(context);
-  if (GetDlgItem(window, IDC_STATUS_TEXT) && IsWindowVisible(window)) found->push_back(window);
-  return TRUE;
-}
-
 }  // namespace
 
 HWND WaitForWindow(const WCHAR* title, int timeoutMs) {
@@ -170,29 +164,41 @@ void CancelDialog(HWND dialog) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-StatusWatcher::StatusWatcher() : uiThread_(GetCurrentThreadId()) {
-  thread_ = std::thread([this] {
-    while (!stop_) {
-      std::vector<HWND> found;
-      EnumThreadWindows(uiThread_, CollectBoxes, reinterpret_cast<LPARAM>(&found));
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (HWND box : found) {
-          bool known = false;
-          for (HWND b : boxes_) known = known || b == box;
-          if (!known) boxes_.push_back(box);
-          std::wstring text = TextOf(GetDlgItem(box, IDC_STATUS_TEXT));
-          if (!text.empty() && (texts_.empty() || texts_.back() != text)) texts_.push_back(text);
-        }
-      }
-      Sleep(5);
-    }
-  });
+namespace {
+
+// The watcher whose hook is installed: one at a time, on the UI thread.
+StatusWatcher* g_watcher = nullptr;
+
+}  // namespace
+
+// The status box's text is set with SetDlgItemTextW on the UI thread: a hook
+// on that thread's sent messages sees every text, however briefly the box
+// stands (polling from another thread missed a box closed within its sleep).
+LRESULT CALLBACK StatusWatcher::Hook(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && g_watcher && sent->message == WM_SETTEXT && sent->lParam &&
+      GetDlgCtrlID(sent->hwnd) == IDC_STATUS_TEXT)
+    g_watcher->Record(GetParent(sent->hwnd), reinterpret_cast<const WCHAR*>(sent->lParam));
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void StatusWatcher::Record(HWND box, const WCHAR* text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool known = false;
+  for (HWND b : boxes_) known = known || b == box;
+  if (!known) boxes_.push_back(box);
+  if (text[0] && (texts_.empty() || texts_.back() != text)) texts_.push_back(text);
+}
+
+StatusWatcher::StatusWatcher() {
+  g_watcher = this;
+  hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
 }
 
 void StatusWatcher::Stop() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
+  if (hook_) UnhookWindowsHookEx(hook_);
+  hook_ = nullptr;
+  if (g_watcher == this) g_watcher = nullptr;
 }
 
 std::vector<std::wstring> StatusWatcher::texts() const {

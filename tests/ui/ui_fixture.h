@@ -59,8 +59,8 @@ std::wstring FileDialogName(HWND dialog);
 void AcceptFileDialog(HWND dialog, const std::wstring& path);
 void CancelDialog(HWND dialog);
 
-// Records every text the status box shows, and how many boxes there were,
-// polling from another thread (the UI thread is asleep while a result shows).
+// Records every text the status box shows, and how many boxes there were.
+// Made on the UI thread; one at a time.
 class StatusWatcher {
  public:
   StatusWatcher();
@@ -70,12 +70,12 @@ class StatusWatcher {
   int boxes() const;
 
  private:
-  DWORD uiThread_;
-  std::atomic<bool> stop_{false};
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+  void Record(HWND box, const WCHAR* text);
+  HHOOK hook_ = nullptr;
   mutable std::mutex mutex_;
   std::vector<std::wstring> texts_;
   std::vector<HWND> boxes_;
-  std::thread thread_;
 };
 
 // A folder of its own per test, as a Windows path ending in a backslash.
