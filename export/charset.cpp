@@ -157,7 +157,11 @@ void Decoder::Convert(const BYTE* in, std::size_t length, bool final, TextSink& 
         i += n;
         continue;
       }
-      if (!final && end == length && end - i < 4) break;  // perhaps cut off: wait for more
+      // Perhaps a character cut off at the end of the piece: wait for more.
+      // Not so once a byte below 0x40 follows, which always stands alone.
+      bool low = false;
+      for (std::size_t k = i; k < end; ++k) low = low || in[k] < 0x40;
+      if (!final && end == length && end - i < 4 && !low) break;
       std::size_t bad = 1;
       if (codePage_ == kShiftJisPage && IsShiftJisLead(in[i]) && i + 1 < end && in[i + 1] >= 0x80 &&
           in[i + 1] <= 0xFC)

@@ -26,6 +26,8 @@ struct State {
 };
 State g_state;
 
+bool IsSeparator(WCHAR c) { return c == L'\\' || c == L'/'; }
+
 bool IsMailFileName(const WCHAR* name) {
   if (_wcsnicmp(name, L"mail", 4) != 0) return false;
   const WCHAR* p = name + 4;
@@ -37,7 +39,7 @@ bool IsMailFileName(const WCHAR* name) {
 // folder + "\" + name into out; false when it does not fit.
 bool Join(WCHAR (&out)[kPath], const WCHAR* folder, const WCHAR* name) {
   const std::size_t f = std::wcslen(folder), n = std::wcslen(name);
-  const bool slash = f > 0 && folder[f - 1] == L'\\';
+  const bool slash = f > 0 && IsSeparator(folder[f - 1]);
   if (f + (slash ? 0 : 1) + n + 1 > kPath) return false;
   std::wmemcpy(out, folder, f);
   std::size_t at = f;
@@ -51,20 +53,25 @@ void NameForProblems(State& s, const WCHAR* name) {
   if (n <= 0) std::snprintf(s.name, sizeof s.name, "(a file)");
 }
 
-// A path without the backslash at its end (a root keeps it).
+// A path without the separator at its end (a root keeps it).
 bool CopyFolderPath(WCHAR (&out)[kPath], const WCHAR* path) {
   std::size_t n = std::wcslen(path);
   if (n == 0 || n >= kPath) return false;
   std::wmemcpy(out, path, n + 1);
-  while (n > 1 && out[n - 1] == L'\\' && !(n == 3 && out[1] == L':')) out[--n] = 0;
+  while (n > 1 && IsSeparator(out[n - 1]) && !(n == 3 && out[1] == L':')) out[--n] = 0;
   return true;
 }
 
-// inner is outer itself or lies inside it (letter case ignored).
+// inner is outer itself or lies inside it (letter case ignored; both
+// separators, as the paths may come with either).
 bool Within(const WCHAR* inner, const WCHAR* outer) {
-  const std::size_t n = std::wcslen(outer);
-  if (_wcsnicmp(inner, outer, n) != 0) return false;
-  return inner[n] == 0 || inner[n] == L'\\' || (n > 0 && outer[n - 1] == L'\\');
+  std::size_t i = 0;
+  for (; outer[i]; ++i) {
+    const WCHAR a = inner[i], b = outer[i];
+    if (IsSeparator(a) && IsSeparator(b)) continue;
+    if (a == 0 || _wcsnicmp(&a, &b, 1) != 0) return false;
+  }
+  return inner[i] == 0 || IsSeparator(inner[i]) || (i > 0 && IsSeparator(outer[i - 1]));
 }
 
 enum class PathKind { kMissing, kFolder, kFile };
