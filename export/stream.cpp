@@ -111,10 +111,12 @@ void Problems::Add(unsigned long line, const char* format, ...) {
   ++count_;
 }
 
-void Problems::AddInvalid(unsigned long line, unsigned long long count, UINT codePage) {
+void Problems::AddInvalid(unsigned long line, unsigned long long count, UINT codePage,
+                          unsigned card) {
   if (count == 0) return;
   invalidBytes_ += count;
-  char label[24];
-  Add(line, "%llu %s not valid %s, written as U+FFFD", count, count == 1 ? "byte" : "bytes",
-      CharsetLabel(codePage, label));
+  char label[24], where[24] = "";
+  if (card) std::snprintf(where, sizeof where, "card %u: ", card);
+  Add(line, "%s%llu %s not valid %s, written as U+FFFD", where, count,
+      count == 1 ? "byte" : "bytes", CharsetLabel(codePage, label));
 }

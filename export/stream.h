@@ -72,8 +72,8 @@ class Problems {
       __attribute__((format(printf, 3, 4)))
 #endif
       ;
-  // Bytes of the file that became U+FFFD on one line.
-  void AddInvalid(unsigned long line, unsigned long long count, UINT codePage);
+  // Bytes of the file that became U+FFFD on one line (of a card, if not 0).
+  void AddInvalid(unsigned long line, unsigned long long count, UINT codePage, unsigned card = 0);
   int count() const { return count_; }
   int listed() const { return count_ < kListedProblems ? count_ : kListedProblems; }
   const char* text(int i) const { return text_[i]; }

@@ -618,7 +618,7 @@ void ConvertProperty(State& s, std::size_t headLength, unsigned long line) {
   s.openBinary = kind == Kind::kBinary;
   if (isN) s.haveN = true;
 
-  if (kind != Kind::kBinary) problems.AddInvalid(line, s.decoder.invalid(), codePage);
+  if (kind != Kind::kBinary) problems.AddInvalid(line, s.decoder.invalid(), codePage, s.card);
   if (badEscapes)
     problems.Add(line, "card %u: %u '=' not followed by two hex digits, kept as they are", s.card,
                  badEscapes);

@@ -154,7 +154,7 @@ TEST(VcardTest, CardsThatCannotBeReadWholeAreKeptAndReported) {
       {"invalid Shift-JIS bytes become U+FFFD, counted",
        "BEGIN:VCARD\r\nN:x\r\nNOTE:" + sjisBad + "END:VCARD\r\n",
        1,
-       {"address.txt:3: 4 bytes not valid Shift-JIS, written as U+FFFD"},
+       {"address.txt:3: card 1: 4 bytes not valid Shift-JIS, written as U+FFFD"},
        {"NOTE:あ\xEF\xBF\xBD@\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}},
       {"unknown CHARSET read as Shift-JIS; bad quoted-printable kept",
        "BEGIN:VCARD\r\nN;CHARSET=X-KLINGON:" + Sjis(L"名") +
