@@ -1,7 +1,7 @@
 // A mail file to UTF-8 text with LF line ends: every byte re-encoded, CR LF
-// made LF, nothing else changed (the header line stays the first line). The
-// header is checked as the mail upload reads it, so a file the handset would
-// refuse is reported.
+// (CR CR LF too) made LF, nothing else changed (the header line stays the
+// first line). The header is checked as the mail upload reads it, so a file
+// the handset would refuse is reported.
 #include <cstring>
 
 #include "export/convert.h"
@@ -80,18 +80,20 @@ MailKind ConvertMail(InStream& in, OutStream& out, Problems& problems) {
     s.piece[n++] = static_cast<BYTE>(c);
   };
 
-  bool pendingCr = false;
+  // CRs just before an LF are part of the line end (so no CR LF is left);
+  // any other CR stays.
+  unsigned long long pendingCr = 0;
   for (int c; (c = in.Get()) != -1;) {
     header.Byte(line, c);
     lineHasBytes = true;
-    if (pendingCr) {
-      pendingCr = false;
-      if (c != '\n') put('\r');  // a lone CR stays
-    }
     if (c == '\r') {
-      pendingCr = true;
+      ++pendingCr;
       continue;
     }
+    if (c != '\n') {
+      for (; pendingCr > 0; --pendingCr) put('\r');
+    }
+    pendingCr = 0;
     put(c);
     if (c == '\n') {
       flush();
@@ -100,7 +102,7 @@ MailKind ConvertMail(InStream& in, OutStream& out, Problems& problems) {
       lineHasBytes = false;
     }
   }
-  if (pendingCr) put('\r');
+  for (; pendingCr > 0; --pendingCr) put('\r');
   if (lineHasBytes) ++header.lines;
   flush();
   s.decoder.Finish(sink);

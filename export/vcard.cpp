@@ -513,6 +513,12 @@ void ConvertProperty(State& s, std::size_t headLength, unsigned long line) {
     return;
   }
 
+  if (EqualsNoCase(bare, bareLength, "BEGIN") || EqualsNoCase(bare, bareLength, "END") ||
+      EqualsNoCase(bare, bareLength, "VERSION")) {
+    problems.Add(line, "card %u: %.*s left out", s.card, static_cast<int>(nameLength), s.head);
+    SkipValue(s, encoding);
+    return;
+  }
   const Kind kind = KindOf(bare, bareLength, encoding, uri);
   const bool isN = EqualsNoCase(bare, bareLength, "N");
   if (EqualsNoCase(bare, bareLength, "FN")) s.haveFn = true;

@@ -110,9 +110,9 @@ TEST(MailExportTest, ReEncodedWithLfLineEnds) {
        "X-PORIKA-LIGHT: 070,2006/03/01 10:15,1,0\n\nこんにちは\n元気？\n本文\n二行目",
        MailKind::kLightMail,
        {}},
-      {"mail; a lone CR stays, commas in value 4",
+      {"mail; a lone CR stays, CRs before LF go, commas in value 4",
        "X-PORIKA-MAIL: a@b,2006/03/02 21:40,1," + Sjis(L"件名:会議,再") + "\r\n" + Sjis(L"本文") +
-           "\rx\r\n",
+           "\rx\r\r\n",
        "X-PORIKA-MAIL: a@b,2006/03/02 21:40,1,件名:会議,再\n本文\rx\n",
        MailKind::kMail,
        {}},
