@@ -87,6 +87,33 @@ bool OutStream::Flush() {
   return !failed_;
 }
 
+namespace {
+
+// Text for the terminal: bytes that are no UTF-8 character (names and values
+// from a file may be anything, or cut short) and control bytes become '?'.
+void Sanitise(char* text) {
+  unsigned char* p = reinterpret_cast<unsigned char*>(text);
+  while (*p) {
+    const unsigned char b = *p;
+    std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3
+                                : b >= 0xF0 && b < 0xF5                  ? 4
+                                                                         : 0;
+    for (std::size_t k = 1; k < n; ++k) {
+      if ((p[k] & 0xC0) != 0x80) {  // also stops at the terminator
+        n = 0;
+        break;
+      }
+    }
+    if (n == 0 || (n == 1 && (b < 0x20 || b == 0x7F))) {
+      *p++ = '?';
+    } else {
+      p += n;
+    }
+  }
+}
+
+}  // namespace
+
 void Problems::Clear() {
   count_ = 0;
   invalidBytes_ = 0;
@@ -107,6 +134,7 @@ void Problems::Add(unsigned long line, const char* format, ...) {
       std::vsnprintf(out + n, kProblemText - static_cast<std::size_t>(n), format, args);
       va_end(args);
     }
+    Sanitise(out);
   }
   ++count_;
 }

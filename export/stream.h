@@ -68,7 +68,9 @@ class Problems {
   void SetFile(const char* name);
   // line 0: the file as a whole.
   void Add(unsigned long line, const char* format, ...)
-#ifdef __GNUC__
+#if defined(__MINGW_PRINTF_FORMAT)
+      __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
+#elif defined(__GNUC__)
       __attribute__((format(printf, 3, 4)))
 #endif
       ;

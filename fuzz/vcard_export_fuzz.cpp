@@ -58,7 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::size_t end = 0;
     FUZZ_CHECK(IsName(line, &end));
-    const std::string name = line.substr(0, end);
+    // Names keep their letter case; they compare without it.
+    std::string name = line.substr(0, end);
+    name.erase(0, name.find('.') == std::string::npos ? 0 : name.find('.') + 1);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (name == "N") haveN = true;
     if (name == "FN") haveFn = true;
     for (char c : line) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 || c == '\t');
