@@ -192,6 +192,19 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
   iconv_t cd = Converter(codePage, false, &utf8);
   if (cd == kNoConverter) return 0;
   const std::size_t bytes = multiLength == -1 ? std::strlen(multi) + 1 : multiLength;
+  // iconv's UTF-8 takes sequences for values beyond U+10FFFF (leads F5 and
+  // up, F4 with 90 and up), which are no characters to Windows.
+  bool beyondUnicode = false;
+  for (std::size_t i = 0; utf8 && i < bytes; ++i) {
+    const unsigned char b = static_cast<unsigned char>(multi[i]);
+    if (b >= 0xF5 ||
+        (b == 0xF4 && i + 1 < bytes && static_cast<unsigned char>(multi[i + 1]) >= 0x90))
+      beyondUnicode = true;
+  }
+  if (beyondUnicode && (flags & MB_ERR_INVALID_CHARS)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
 
   char* in = const_cast<char*>(multi);
   std::size_t inLeft = bytes;
@@ -227,6 +240,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
   if (total > 0x7FFFFFFF) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
+  }
+  if (beyondUnicode && !out.counting) {
+    for (std::size_t i = 0; i < total; ++i)
+      if (static_cast<unsigned long>(wide[i]) > 0x10FFFF) wide[i] = 0xFFFD;
   }
   return static_cast<int>(total);
 }
