@@ -81,9 +81,13 @@ class Folder {
     column_ += n;
   }
   // Whole UTF-8 characters, escape pairs kept together.
-  void Escaped(const char* text, std::size_t n) {
+  void Escaped(const char* text, std::size_t n) { Characters(text, n, true); }
+  // Whole UTF-8 characters of text that has no escapes (parameter values).
+  void Plain(const char* text, std::size_t n) { Characters(text, n, false); }
+  void Characters(const char* text, std::size_t n, bool escapes) {
     for (std::size_t i = 0; i < n;) {
-      std::size_t len = text[i] == '\\' ? 2 : SequenceLength(static_cast<unsigned char>(text[i]));
+      std::size_t len =
+          escapes && text[i] == '\\' ? 2 : SequenceLength(static_cast<unsigned char>(text[i]));
       if (len > n - i) len = n - i;
       Unit(text + i, len);
       i += len;
@@ -201,7 +205,7 @@ class ValueSink final : public TextSink {
 class PlainSink final : public TextSink {
  public:
   explicit PlainSink(Folder* folder) : folder_(folder) {}
-  void Utf8(const char* text, std::size_t n) override { folder_->Escaped(text, n); }
+  void Utf8(const char* text, std::size_t n) override { folder_->Plain(text, n); }
 
  private:
   Folder* folder_;

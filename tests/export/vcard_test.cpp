@@ -73,6 +73,9 @@ TEST(VcardTest, PropertiesBecomeVcard30) {
           "ODdh\r\n\r\nLOGO;BASE64:AAAA\r\nBBBB\r\n"
           "N:a\r\n"),
        {"PHOTO;TYPE=GIF;ENCODING=b:R0lGODdh", "LOGO;ENCODING=b:AAAABBBB", "N:a", "FN:a"}},
+      {"a long parameter value with a backslash folds between characters",
+       In("NOTE;X-A=\"" + std::string(60, 'q') + "\\" + Sjis(L"漢字") + "\":x\r\nN:a\r\n"),
+       {"NOTE;X-A=\"" + std::string(60, 'q') + "\\漢\r\n 字\":x", "N:a", "FN:a"}},
       {"folded 2.1 line: the blank stays",
        In("NOTE:one\r\n two\r\nN:a\r\n"),
        {"NOTE:one two", "N:a", "FN:a"}},
