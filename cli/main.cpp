@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "download/command.h"
 #include "download/listing.h"
+#include "export/export.h"
 #include "link/operation.h"
 #include "link/pin_store.h"
 #include "upload/upload.h"
@@ -25,6 +26,7 @@ const char kUsage[] =
     "       palvo get [--to PATH] NAME...\n"
     "       palvo get --all [--to DIR]\n"
     "       palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
+    "       palvo export DIR --to OUT\n"
     "       palvo --help\n";
 
 const char kHelp[] =
@@ -55,6 +57,15 @@ const char kHelp[] =
     "    a mail, anything else an ordinary file, stored under FILE's own name\n"
     "    or NAME, in the category its extension selects. The listing is fetched\n"
     "    again afterwards.\n"
+    "\n"
+    "palvo export DIR --to OUT\n"
+    "    Writes a backup (a folder written by get --all) in today's formats into\n"
+    "    OUT (made when missing), never touching DIR nor the handset:\n"
+    "    contacts.vcf (vCard 3.0, UTF-8) from address.txt, bookmarks.html (a\n"
+    "    bookmark file browsers import) from bookmark.txt, mail/ with every\n"
+    "    mailNNN.txt as UTF-8 text, and every other file copied as it is. Ends\n"
+    "    with a summary: what was exported, and each problem with its file and\n"
+    "    line; exit status 1 when there was any.\n"
     "\n"
     "The handset's driver and port are found through the registry. The PIN is\n"
     "asked for once, on the terminal without echo (or read as a line from\n"
@@ -402,6 +413,20 @@ int Put(const Arguments& a) {
   return ExitFor(RunUpload(kind, name));
 }
 
+// --- export (export/): a backup's files in today's formats ---
+int Export(const Arguments& a) {
+  std::wstring problem;
+  if (!Only(a, false, false, true, false, false, &problem)) return UsageError(problem);
+  if (a.operands.size() != 1 || !a.haveTo) return UsageError(L"palvo export takes DIR --to OUT");
+  const std::wstring from = ProgramPath(a.operands[0].c_str()), to = ProgramPath(a.to.c_str());
+  if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
+  if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
+  static ExportReport report;
+  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), &report)) return Failure(why);
+  WriteText(stdout, ExportSummaryText(report));
+  return report.problems.count() > 0 ? kExitFailed : kExitOk;
+}
+
 int Run(const std::vector<std::wstring>& args) {
   Arguments a;
   std::wstring problem;
@@ -411,6 +436,7 @@ int Run(const std::vector<std::wstring>& args) {
     return kExitOk;
   }
   if (a.command.empty()) return UsageError(L"no command");
+  if (a.command == L"export") return Export(a);  // local files only: no handset state
   int (*command)(const Arguments&) = nullptr;
   if (a.command == L"list") {
     command = List;

@@ -9,7 +9,10 @@
 // or '?' (a stray byte that cannot start a character), unless
 // MB_ERR_INVALID_CHARS asks for failure with ERROR_NO_UNICODE_TRANSLATION.
 // The conversion tables are iconv's ("CP932"); one converter per direction and
-// thread, opened on first use.
+// thread, opened on first use. A few more code pages that files name by their
+// charset (ISO-8859-x, the Windows code pages, EUC-JP, ...) are iconv's too,
+// one converter per direction kept for the last one used; such a page has no
+// default character of its own: an invalid byte becomes '?'.
 #include <iconv.h>
 
 #include <cerrno>
@@ -27,7 +30,10 @@ namespace {
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 struct Converters {
-  iconv_t open[4] = {kNoConverter, kNoConverter, kNoConverter, kNoConverter};
+  // Shift-JIS and UTF-8, each both ways; then the other page, both ways.
+  iconv_t open[6] = {kNoConverter, kNoConverter, kNoConverter,
+                     kNoConverter, kNoConverter, kNoConverter};
+  UINT otherPage = 0;
   ~Converters() {
     for (iconv_t cd : open)
       if (cd != kNoConverter) ::iconv_close(cd);
@@ -35,18 +41,47 @@ struct Converters {
 };
 thread_local Converters t_converters;
 
+// iconv's name of a code page beyond Shift-JIS and UTF-8; null for one we do
+// not have.
+const char* OtherCodePageName(UINT codePage) {
+  static const struct {
+    UINT page;
+    const char* name;
+  } kPages[] = {
+      {20127, "ASCII"},      {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},
+      {28594, "ISO-8859-4"}, {28595, "ISO-8859-5"}, {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},
+      {28598, "ISO-8859-8"}, {28599, "ISO-8859-9"}, {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
+      {1250, "CP1250"},      {1251, "CP1251"},      {1252, "CP1252"},       {1253, "CP1253"},
+      {1254, "CP1254"},      {1255, "CP1255"},      {1256, "CP1256"},       {1257, "CP1257"},
+      {1258, "CP1258"},      {20866, "KOI8-R"},     {21866, "KOI8-U"},      {20932, "EUC-JP"},
+      {936, "CP936"},        {949, "CP949"},        {950, "CP950"}};
+  for (const auto& p : kPages) {
+    if (p.page == codePage) return p.name;
+  }
+  return nullptr;
+}
+
 // The converter for a code page and direction, reset to its initial state;
 // kNoConverter with ERROR_INVALID_PARAMETER for a code page we do not have.
 iconv_t Converter(UINT codePage, bool toMulti, bool* utf8) {
   *utf8 = codePage == CP_UTF8;
-  if (!*utf8 && codePage != CP_ACP && codePage != CP_OEMCP_ && codePage != CP_THREAD_ACP_ &&
-      codePage != CP_SHIFT_JIS_) {
+  const bool shiftJis = codePage == CP_ACP || codePage == CP_OEMCP_ || codePage == CP_THREAD_ACP_ ||
+                        codePage == CP_SHIFT_JIS_;
+  const char* multi = *utf8 ? "UTF-8" : shiftJis ? "CP932" : OtherCodePageName(codePage);
+  if (!multi) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return kNoConverter;
   }
-  iconv_t& cd = t_converters.open[(*utf8 ? 2 : 0) + (toMulti ? 1 : 0)];
+  const int slot = (*utf8 ? 2 : shiftJis ? 0 : 4) + (toMulti ? 1 : 0);
+  iconv_t& cd = t_converters.open[slot];
+  if (slot >= 4 && t_converters.otherPage != codePage) {
+    for (int i = 4; i < 6; ++i) {
+      if (t_converters.open[i] != kNoConverter) ::iconv_close(t_converters.open[i]);
+      t_converters.open[i] = kNoConverter;
+    }
+    t_converters.otherPage = codePage;
+  }
   if (cd == kNoConverter) {
-    const char* multi = *utf8 ? "UTF-8" : "CP932";
     cd = toMulti ? ::iconv_open(multi, "WCHAR_T") : ::iconv_open("WCHAR_T", multi);
     if (cd == kNoConverter) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -55,6 +90,11 @@ iconv_t Converter(UINT codePage, bool toMulti, bool* utf8) {
   }
   ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
   return cd;
+}
+
+bool IsShiftJisPage(UINT codePage) {
+  return codePage == CP_ACP || codePage == CP_OEMCP_ || codePage == CP_THREAD_ACP_ ||
+         codePage == CP_SHIFT_JIS_;
 }
 
 // Where converted output goes: the caller's buffer, or (when it only asks
@@ -152,6 +192,19 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
   iconv_t cd = Converter(codePage, false, &utf8);
   if (cd == kNoConverter) return 0;
   const std::size_t bytes = multiLength == -1 ? std::strlen(multi) + 1 : multiLength;
+  // iconv's UTF-8 takes sequences for values beyond U+10FFFF (leads F5 and
+  // up, F4 with 90 and up), which are no characters to Windows.
+  bool beyondUnicode = false;
+  for (std::size_t i = 0; utf8 && i < bytes; ++i) {
+    const unsigned char b = static_cast<unsigned char>(multi[i]);
+    if (b >= 0xF5 ||
+        (b == 0xF4 && i + 1 < bytes && static_cast<unsigned char>(multi[i + 1]) >= 0x90))
+      beyondUnicode = true;
+  }
+  if (beyondUnicode && (flags & MB_ERR_INVALID_CHARS)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
 
   char* in = const_cast<char*>(multi);
   std::size_t inLeft = bytes;
@@ -169,9 +222,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
       return 0;
     }
     const unsigned char b = static_cast<unsigned char>(*in);
-    const WCHAR replacement = utf8 ? 0xFFFD : IsLeadByte(b) ? 0x30FB : L'?';
+    const bool sjisLead = IsShiftJisPage(codePage) && IsLeadByte(b);
+    const WCHAR replacement = utf8 ? 0xFFFD : sjisLead ? 0x30FB : L'?';
     std::size_t skip = 1;
-    if (!utf8 && IsLeadByte(b) && inLeft > 1) {
+    if (sjisLead && inLeft > 1) {
       const unsigned char t = static_cast<unsigned char>(in[1]);
       if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;  // unassigned pair
     }
@@ -186,6 +240,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
   if (total > 0x7FFFFFFF) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
+  }
+  if (beyondUnicode && !out.counting) {
+    for (std::size_t i = 0; i < total; ++i)
+      if (static_cast<unsigned long>(wide[i]) > 0x10FFFF) wide[i] = 0xFFFD;
   }
   return static_cast<int>(total);
 }
