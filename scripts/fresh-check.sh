@@ -95,5 +95,10 @@ for s in "${scripts[@]}"; do
   tail -n 3 "$out/$s.log"
   [ $rc = 0 ] || status=1
 done
+# Measured with the mounts undone (du would walk /proc otherwise).
+keep_after=$keep
+keep=1
+undo
 du -sh "$target" | sed 's/^/fresh-check: root size /' >&2
+[ "$keep_after" = 1 ] || rm -rf "$target"
 exit $status
