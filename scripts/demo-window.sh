@@ -57,6 +57,13 @@ source "$root/scripts/wine-env.sh"
 started_wine=1
 _palvo_alive "$PALVO_WINE_DIR/wineserver.pid" wineserver && started_wine=0
 palvo_wine_up || exit 1
+# The tour starts at the PIN prompt: a PIN kept by an earlier run is forgotten.
+timeout 30 wine reg delete 'HKLM\Drivers\USB\LoadClients\1154_515_Default\0\RS232_USB' /v PalvoPass /f \
+  </dev/null >/dev/null 2>&1
+# No window manager under Xvfb: Wine draws the title bars itself.
+for v in Managed Decorated; do
+  timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v $v /d N /f </dev/null >/dev/null 2>&1
+done
 if [ "${PALVO_USER_DISPLAY:-0}" = 1 ] && [ -n "$user_display" ]; then
   export DISPLAY=$user_display
 fi

@@ -35,6 +35,10 @@ done
 diff -r "$src/handset/sample" "$prefix/share/palvo/sample" >/dev/null ||
   fail "share/palvo/sample differs from handset/sample"
 
+# One version: the Debian changelog follows project().
+changelog=$(sed -nE '1s/^palvo \(([^)]+)\).*/\1/p' "$src/debian/changelog")
+[ "$changelog" = "$version" ] || fail "debian/changelog is at '$changelog', the project at $version"
+
 v=$("$prefix/bin/palvo" --version) || fail "palvo --version failed"
 [ "$v" = "palvo $version" ] || fail "palvo --version printed '$v', not 'palvo $version'"
 v=$("$prefix/bin/palvo-handset" --version) || fail "palvo-handset --version failed"
