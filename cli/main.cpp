@@ -12,6 +12,7 @@
 #include "export/export.h"
 #include "link/operation.h"
 #include "link/pin_store.h"
+#include "palvo_version.h"
 #include "upload/upload.h"
 
 #ifdef _WIN32
@@ -27,7 +28,7 @@ const char kUsage[] =
     "       palvo get --all [--to DIR]\n"
     "       palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
     "       palvo export DIR --to OUT\n"
-    "       palvo --help\n";
+    "       palvo --help | --version\n";
 
 const char kHelp[] =
     "palvo: the handset's files from the command line.\n"
@@ -67,6 +68,9 @@ const char kHelp[] =
     "    with a summary: what was exported, and each problem with its file and\n"
     "    line; exit status 1 when there was any.\n"
     "\n"
+    "palvo --version\n"
+    "    Prints the program's version.\n"
+    "\n"
     "The handset's driver and port are found through the registry. The PIN is\n"
     "asked for once, on the terminal without echo (or read as a line from\n"
     "standard input), and kept scrambled in the registry.\n"
@@ -89,7 +93,7 @@ int Failure(const std::wstring& problem) {
 struct Arguments {
   std::wstring command;
   std::vector<std::wstring> operands;
-  bool tsv = false, all = false, help = false;
+  bool tsv = false, all = false, help = false, version = false;
   bool haveTo = false, haveKind = false, haveAs = false;
   std::wstring to, kind, as;
 };
@@ -114,6 +118,10 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
     }
     if (arg == L"--help" || arg == L"-h") {
       a->help = true;
+      continue;
+    }
+    if (arg == L"--version") {
+      a->version = true;
       continue;
     }
     std::wstring name = arg, value;
@@ -433,6 +441,10 @@ int Run(const std::vector<std::wstring>& args) {
   if (!Parse(args, &a, &problem)) return UsageError(problem);
   if (a.help) {
     WriteText(stdout, kHelp);
+    return kExitOk;
+  }
+  if (a.version) {
+    WriteText(stdout, "palvo " PALVO_VERSION "\n");
     return kExitOk;
   }
   if (a.command.empty()) return UsageError(L"no command");

@@ -21,6 +21,7 @@
 
 #include "handset/handset.h"
 #include "handset/script.h"
+#include "palvo_version.h"
 #include "platform/win32.h"
 
 namespace fs = std::filesystem;
@@ -172,6 +173,12 @@ fs::path DefaultContent(const char* argv0) {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) exe = fs::absolute(argv0, ec);
+#ifdef PALVO_INSTALLED_SAMPLE
+  // Installed: the sample lies in the data folder beside the program's
+  // (relative, so a staged or relocated tree finds its own).
+  const fs::path installed = exe.parent_path() / PALVO_INSTALLED_SAMPLE;
+  if (fs::is_directory(installed, ec)) return installed.lexically_normal();
+#endif
   for (fs::path dir = exe.parent_path(); !dir.empty(); dir = dir.parent_path()) {
     if (fs::is_directory(dir / "handset" / "sample", ec)) return dir / "handset" / "sample";
     if (dir == dir.parent_path()) break;
@@ -210,6 +217,7 @@ const char kUsage[] =
     "  --script FILE         control lines from a file\n"
     "  --fault NAME          a named fault preset (see below); repeatable\n"
     "  --help                this text\n"
+    "  --version             the program's version\n"
     "\n";
 
 }  // namespace
@@ -234,6 +242,9 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::fputs(handset::kControlHelp, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::fputs("palvo-handset " PALVO_VERSION "\n", stdout);
       return 0;
     } else if (a == "--pin") {
       next(&pin);

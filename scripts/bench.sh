@@ -42,6 +42,7 @@ min() { printf '%s\n' "$@" | sort -g | head -n 1; }
 
 say "build (Release, build/bench)"
 timeout 1800 scripts/setup.sh native >/dev/null || die "setup.sh native failed"
+mkdir -p "$out"
 if [ ! -f "$out/CMakeCache.txt" ]; then
   cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DPALVO_TESTS=OFF >"$out.configure.log" 2>&1 ||
     { cat "$out.configure.log"; die "cmake could not configure"; }

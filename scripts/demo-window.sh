@@ -52,7 +52,18 @@ printf 'Palvo window demo upload\r\n' >"$dir/window-memo.txt"
 
 # shellcheck source=scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"
+# A Wine server and display that we start here are ours to end; one that was
+# already running (a test run's, a shell's) is left as it was.
+started_wine=1
+_palvo_alive "$PALVO_WINE_DIR/wineserver.pid" wineserver && started_wine=0
 palvo_wine_up || exit 1
+# The tour starts at the PIN prompt: a PIN kept by an earlier run is forgotten.
+timeout 30 wine reg delete 'HKLM\Drivers\USB\LoadClients\1154_515_Default\0\RS232_USB' /v PalvoPass /f \
+  </dev/null >/dev/null 2>&1
+# No window manager under Xvfb: Wine draws the title bars itself.
+for v in Managed Decorated; do
+  timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v $v /d N /f </dev/null >/dev/null 2>&1
+done
 if [ "${PALVO_USER_DISPLAY:-0}" = 1 ] && [ -n "$user_display" ]; then
   export DISPLAY=$user_display
 fi
@@ -64,6 +75,7 @@ palvo_pid=
 cleanup() {
   [ -n "$palvo_pid" ] && kill "$palvo_pid" 2>/dev/null
   "$root/scripts/wine-handset.sh" stop --com $com >/dev/null 2>&1
+  [ $started_wine = 1 ] && palvo_wine_stop
 }
 trap cleanup EXIT
 

@@ -24,6 +24,7 @@ say "packages"
 timeout 1800 scripts/setup.sh native || exit 1
 
 say "native build (build/native)"
+mkdir -p build
 if [ ! -f build/native/CMakeCache.txt ]; then
   timeout 600 cmake --preset native >build/demo-configure.log 2>&1 ||
     { cat build/demo-configure.log; echo "demo: cmake could not configure the tree"; exit 1; }

@@ -1,10 +1,11 @@
 #!/bin/bash
-# Every test: the native build (AddressSanitizer + UndefinedBehaviorSanitizer,
-# warnings are errors) under ctest, then the Windows build (MinGW-w64) under
-# ctest in Wine. Ends with one line "N passed, N failed" over both; exits
-# non-zero on any failure, a build that fails included.
+# Every test: the set-up script's own test (no build, no packages), the native
+# build (AddressSanitizer + UndefinedBehaviorSanitizer, warnings are errors)
+# under ctest, then the Windows build (MinGW-w64) under ctest in Wine. Ends with
+# one line "N passed, N failed" over all; exits non-zero on any failure, a
+# build that fails included.
 #
-#   scripts/test.sh [native|mingw]...   (default: both)
+#   scripts/test.sh [setup|native|mingw]...   (default: all three)
 #
 # Logs: build/test-logs/. Everything is bounded in time: no step can hang.
 set -uo pipefail
@@ -12,7 +13,7 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root" || exit 1
 parts=("$@")
-[ ${#parts[@]} -eq 0 ] && parts=(native mingw)
+[ ${#parts[@]} -eq 0 ] && parts=(setup native mingw)
 
 logs=$root/build/test-logs
 mkdir -p "$logs"
@@ -82,8 +83,32 @@ step() {  # name seconds command... : runs it bounded, output to the log and the
   return "$rc"
 }
 
-note "packages"
-timeout 1800 scripts/setup.sh || { echo "test.sh: package set-up failed"; echo "0 passed, 1 failed"; exit 1; }
+# The set-up script's test runs first: it needs nothing installed, and it
+# explains a set-up that fails below.
+run_setup() {
+  note "set-up script (tests/scripts/setup_test.sh)"
+  step setup-test 120 tests/scripts/setup_test.sh
+  local p f
+  p=$(grep -c '^ok - ' "$logs/setup-test.log")
+  f=$(grep -c '^FAIL - ' "$logs/setup-test.log")
+  # A test that died before its summary counts as one failure more.
+  grep -qE '^[0-9]+ passed, [0-9]+ failed$' "$logs/setup-test.log" || f=$((f + 1))
+  passed=$((passed + p))
+  failed=$((failed + f))
+}
+for part in "${parts[@]}"; do
+  [ "$part" = setup ] && run_setup
+done
+
+want_packages=0
+for part in "${parts[@]}"; do
+  [ "$part" = setup ] || want_packages=1
+done
+if [ $want_packages = 1 ]; then
+  note "packages"
+  timeout 1800 scripts/setup.sh native wine tools ||
+    { echo "test.sh: package set-up failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
+fi
 
 run_native() {
   note "native build (build/native)"
@@ -137,9 +162,10 @@ run_mingw() {
 
 for part in "${parts[@]}"; do
   case "$part" in
+    setup) ;;
     native) run_native ;;
     mingw) run_mingw ;;
-    *) echo "test.sh: unknown part '$part' (native, mingw)"; failed=$((failed + 1)) ;;
+    *) echo "test.sh: unknown part '$part' (setup, native, mingw)"; failed=$((failed + 1)) ;;
   esac
 done
 
