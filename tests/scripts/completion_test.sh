@@ -47,7 +47,8 @@ offers() {  # function word...
 
 # function | words (the last is being completed, '' for an empty word) | offers
 cases=(
-  "_palvo|palvo ''|get|list|put"
+  "_palvo|palvo ''|export|get|list|put"
+  "_palvo|palvo export --|--help|--to"
   "_palvo|palvo -|--help|--version"
   "_palvo|palvo li|list"
   "_palvo|palvo list --|--help|--tsv"
