@@ -428,7 +428,11 @@ std::string FormatRegistryText(const std::string& original, const std::vector<Re
     bool known = false;
     for (const RegKey& o : old) known = known || SameRegName(o.path, k.path);
     if (known) continue;
-    out += eol + "[" + kRoot;
+    // One blank line before the section; one left by a removed key will do.
+    const bool blank = out.size() >= 2 * eol.size() &&
+                       out.compare(out.size() - 2 * eol.size(), 2 * eol.size(), eol + eol) == 0;
+    if (!blank) out += eol;
+    out += "[" + std::string(kRoot);
     if (!k.path.empty()) out += "\\" + Encode(k.path);
     out += "]" + eol;
     for (const RegValue& v : k.values) out += FormatValue(v) + eol;

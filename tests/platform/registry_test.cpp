@@ -437,6 +437,16 @@ TEST_F(RegistryTest, AHandEditedFileKeepsEveryLineItDidNotChange) {
             "\n"
             "[HKEY_LOCAL_MACHINE\\Added]\n");
   EXPECT_EQ(GetText(L"Keep", L"Old"), L"x");
+
+  // A key that comes and goes (a driver entry) leaves the file as it was.
+  const std::string before = Text();
+  for (int i = 0; i < 3; ++i) {
+    RegCloseKey(Create(L"Comes\\AndGoes"));
+    HKEY comes = Open(L"Comes");
+    EXPECT_EQ(RegDeleteKeyW(comes, L"AndGoes"), ERROR_SUCCESS);
+    RegCloseKey(comes);
+  }
+  EXPECT_EQ(Text(), before + "\n");  // one blank line, kept for the next
 }
 
 TEST_F(RegistryTest, ADriverEntryLivesAsLongAsTheProcessThatMadeIt) {
