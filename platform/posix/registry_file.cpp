@@ -240,6 +240,7 @@ struct TextLine {
   int key = -1;            // index of the key whose section holds it; -1 for none
   bool isValue = false;    // it sets or deletes the value named value
   std::wstring value;
+  bool openEnded = false;  // a value line ending in a backslash: what follows may join it
 };
 
 void ParseLines(const std::string& text, std::vector<RegKey>* keys, std::vector<TextLine>* lines) {
@@ -249,7 +250,7 @@ void ParseLines(const std::string& text, std::vector<RegKey>* keys, std::vector<
   if (lines) lines->clear();
   while (pos < text.size()) {
     // A byte-order mark stays with the first line.
-    TextLine record{lines && lines->empty() ? 0 : pos, 0, -1, false, {}};
+    TextLine record{lines && lines->empty() ? 0 : pos, 0, -1, false, {}, false};
     std::size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
@@ -262,18 +263,23 @@ void ParseLines(const std::string& text, std::vector<RegKey>* keys, std::vector<
       s->erase(0, lead);
     };
     trim(&line);
-    // hex data may go on over lines that end in a backslash
+    // hex data may go on over lines that end in a backslash; a blank line, a
+    // section, a value or a comment is never more of it (so nothing written
+    // behind a line cut off in the middle is taken into it)
     while (!line.empty() && (line[0] == '"' || line[0] == '@') && line.back() == '\\' &&
            pos < text.size()) {
       end = text.find('\n', pos);
       if (end == std::string::npos) end = text.size();
       std::string more = text.substr(pos, end - pos);
-      pos = end + 1;
       trim(&more);
+      if (more.empty() || more[0] == '[' || more[0] == '"' || more[0] == '@' || more[0] == ';')
+        break;
+      pos = end + 1;
       line.pop_back();
       line += more;
     }
     record.end = pos < text.size() ? pos : text.size();
+    record.openEnded = !line.empty() && (line[0] == '"' || line[0] == '@') && line.back() == '\\';
     if (line.empty() || line[0] == ';') {
       // a comment or a blank line: nobody's
     } else if (line[0] == '[') {
@@ -297,6 +303,7 @@ void ParseLines(const std::string& text, std::vector<RegKey>* keys, std::vector<
     }
     if (lines) lines->push_back(record);
   }
+  if (lines && lines->empty() && pos > 0) lines->push_back(TextLine{0, pos, -1, false, {}, false});
 }
 
 const RegValue* FindValueIn(const RegKey& key, const std::wstring& name) {
@@ -407,22 +414,35 @@ std::string FormatRegistryText(const std::string& original, const std::vector<Re
 
   std::string out;
   if (original.empty()) out = std::string(kHeader) + eol;
+  // The last line written was kept from the file and ends open (a value line
+  // ending in a backslash); lastKept is its index.
+  bool openEnded = false;
+  std::size_t lastKept = lines.size();
+  auto put = [&](const std::string& made) {
+    out += made + eol;
+    openEnded = false;  // a made line starts a value and never ends in a backslash
+  };
   for (std::size_t l = 0; l < lines.size(); ++l) {
     const TextLine& line = lines[l];
     const RegKey* key = line.key >= 0 ? now[static_cast<std::size_t>(line.key)] : nullptr;
     if (line.key >= 0 && !key) continue;  // the key is gone, and its lines with it
     if (line.key >= 0 && line.isValue && changed(line.key, line.value)) {
       if (lastLineOf(line.key, line.value) == l)
-        if (const RegValue* v = FindValueIn(*key, line.value)) out += FormatValue(*v) + eol;
+        if (const RegValue* v = FindValueIn(*key, line.value)) put(FormatValue(*v));
     } else {
+      // A line that now follows an open-ended one it did not follow before
+      // would be read as more of it: a blank line keeps them apart.
+      if (openEnded && lastKept + 1 != l) out += eol;
       out.append(original, line.begin, line.end - line.begin);
       if (out.empty() || out.back() != '\n') out += eol;
+      lastKept = l;
+      openEnded = line.openEnded;
     }
     if (line.key < 0 || lastLine[static_cast<std::size_t>(line.key)] != l) continue;
     for (const RegValue& v : key->values)
       if (!FindValueIn(old[static_cast<std::size_t>(line.key)], v.name) &&
           lastLineOf(line.key, v.name) == lines.size())
-        out += FormatValue(v) + eol;
+        put(FormatValue(v));
   }
   for (const RegKey& k : keys) {
     bool known = false;
