@@ -4,6 +4,7 @@
 #include <cstring>
 
 DWORD g_silenceLimitMs = kSilenceLimitMs;
+DWORD g_receiveDeadlineMs = kReceiveDeadlineMs;
 
 // Requests whose payload fits this go out in one write.
 constexpr DWORD kJoinedPayload = 512;
@@ -65,16 +66,27 @@ static bool ReadBounded(BYTE* dst, DWORD want, DWORD* got, DWORD* silentSince) {
   return now - *silentSince < g_silenceLimitMs;
 }
 
+// ReadBounded, unless the receive that began at started is out of time. A
+// read that completes a frame is never held against it.
+static bool ReadBeforeDeadline(BYTE* dst, DWORD want, DWORD* got, DWORD* silentSince,
+                               DWORD started) {
+  *got = 0;
+  return GetTickCount() - started < g_receiveDeadlineMs && ReadBounded(dst, want, got, silentSince);
+}
+
 int ReceiveResponse(int mode) {
   BYTE* const buf = g_packet;
   buf[12] = 0xFF;
   buf[13] = 0;
-  DWORD silentSince = GetTickCount();
+  const DWORD started = GetTickCount();
+  DWORD silentSince = started;
 
   int k = 0;
   while (k < kHeaderBytes) {
     DWORD got;
-    if (!ReadBounded(buf + k, static_cast<DWORD>(kHeaderBytes - k), &got, &silentSince)) return -1;
+    if (!ReadBeforeDeadline(buf + k, static_cast<DWORD>(kHeaderBytes - k), &got, &silentSince,
+                            started))
+      return -1;
     k += static_cast<int>(got);
     if (k >= 2) {
       int i = 0;
@@ -102,7 +114,9 @@ int ReceiveResponse(int mode) {
   int have = kHeaderBytes;
   while (have < end) {
     DWORD got;
-    if (!ReadBounded(buf + have, static_cast<DWORD>(end - have), &got, &silentSince)) return -1;
+    if (!ReadBeforeDeadline(buf + have, static_cast<DWORD>(end - have), &got, &silentSince,
+                            started))
+      return -1;
     have += static_cast<int>(got);
   }
   buf[end] = 0;
@@ -110,10 +124,11 @@ int ReceiveResponse(int mode) {
 }
 
 bool ReadPortExact(BYTE* dst, DWORD n) {
-  DWORD silentSince = GetTickCount();
+  const DWORD started = GetTickCount();
+  DWORD silentSince = started;
   while (n > 0) {
     DWORD got;
-    if (!ReadBounded(dst, n, &got, &silentSince)) return false;
+    if (!ReadBeforeDeadline(dst, n, &got, &silentSince, started)) return false;
     dst += got;
     n -= got;
   }

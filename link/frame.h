@@ -18,6 +18,12 @@ constexpr int kHeaderOnlyMode = 1;
 // port times out after 1000 ms per read; this bounds the repeats.
 constexpr DWORD kSilenceLimitMs = 10000;
 extern DWORD g_silenceLimitMs;  // tests shorten it
+// How long one receive may take in all. The silence limit restarts with every
+// byte, so a line that keeps sending bytes that never form a frame would hold
+// a receive for ever. A frame of 4096 bytes takes about 4.3 s at 9600 baud,
+// after up to a silence limit's wait for its first byte.
+constexpr DWORD kReceiveDeadlineMs = 20000;
+extern DWORD g_receiveDeadlineMs;  // tests shorten it
 
 // One request of the table: code and selector (group * 256 + operation).
 struct Request {
@@ -73,8 +79,9 @@ inline bool ResponseIs(Request r) {
 inline const char* ResponsePayload() { return reinterpret_cast<const char*>(g_packet + 12); }
 
 // Raw port access for streamed payloads, bounded by the silence limit.
-// ReadPortExact: true once n bytes are in dst. ReadPortSome: 1..max bytes, or
-// -1 when the read fails or the handset stays silent. WritePortAll: true once
+// ReadPortExact: true once n bytes are in dst (at most a frame's worth: the
+// receive deadline bounds it too). ReadPortSome: 1..max bytes, or -1 when the
+// read fails or the handset stays silent. WritePortAll: true once
 // all n bytes were accepted.
 bool ReadPortExact(BYTE* dst, DWORD n);
 long ReadPortSome(BYTE* dst, DWORD max);

@@ -31,6 +31,8 @@ int AskPin(HWND owner) {
   HINSTANCE self = GetModuleHandleW(nullptr);
   HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(IDD_PIN), RT_DIALOG);
   HGLOBAL loaded = LoadResource(self, found);
-  return static_cast<int>(DialogBoxIndirectParamW(
-      self, static_cast<const DLGTEMPLATE*>(LockResource(loaded)), owner, PinDialogProc, 0));
+  const INT_PTR result = DialogBoxIndirectParamW(
+      self, static_cast<const DLGTEMPLATE*>(LockResource(loaded)), owner, PinDialogProc, 0);
+  // -1: the dialog could not be shown, so nobody confirmed anything.
+  return result == 1 ? 1 : 0;
 }

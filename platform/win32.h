@@ -1,5 +1,7 @@
-// The one include for Win32 names. On Windows it is the real API; on Linux our
-// small stand-in under platform/posix provides the subset the core uses.
+// The one include for Win32 names. On Windows it is the real API (on desktop
+// Windows with the registry stand-in of platform/win32 for what only the
+// handheld has); on Linux our small stand-in under platform/posix provides
+// the subset the core uses.
 #pragma once
 
 #ifdef _WIN32
@@ -11,6 +13,9 @@
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
+#ifndef _WIN32_WCE
+#include "win32/desktop_registry.h"
+#endif
 #else
 #include "posix/win32_posix.h"
 #endif

@@ -43,4 +43,32 @@ first=$(printf '%s\n' "$out" | head -n 3 | cut -f 1 | tr '\n' ' ')
 out=$(echo | timeout 120 wine "$cli" list --tsv 2>&1)
 rc=$?
 [ $rc = 1 ] || fail "a refused PIN gave exit status $rc: $out"
+
+# A killed handset's COM port never leads to the program that gets its pty
+# number next: here a terminal that records whatever reaches it.
+pid=$(cat "$PALVO_WINE_DIR/handset-com7.pid")
+dead=$(head -n 1 "$PALVO_WINE_DIR/handset-com7.log")
+kill -KILL "$pid"
+while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+other=$PALVO_WINE_DIR/tmp/other-terminal
+rm -f "$other" "$other.bytes"
+socat -u pty,raw,echo=0,link="$other" "OPEN:$other.bytes,creat,trunc" </dev/null >/dev/null 2>&1 &
+socat=$!
+trap 'kill "$socat" 2>/dev/null; "$here/wine-handset.sh" stop' EXIT
+for _ in $(seq 100); do [ -e "$other" ] && break; sleep 0.05; done
+echo "the killed handset's terminal: $dead; the other program's: $(readlink -f "$other")"
+out=$(echo 4321 | timeout 120 wine "$cli" list --tsv 2>&1)
+rc=$?
+echo "$out"
+[ $rc = 1 ] || fail "a killed handset's port gave exit status $rc: $out"
+[[ "$out" == *オープンに失敗しました* ]] || fail "a killed handset's port was opened: $out"
+sleep 0.2
+[ ! -s "$other.bytes" ] || fail "bytes reached another program's terminal: $(od -An -tx1 "$other.bytes")"
+# The next handset clears the dead one's entry, and it is found.
+"$here/wine-handset.sh" start --handset "$handset" --com 8 -- --pin 4321 >/dev/null || exit 1
+out=$(echo 4321 | timeout 120 wine "$cli" list --tsv 2>&1)
+rc=$?
+"$here/wine-handset.sh" stop --com 8
+[ $rc = 0 ] || fail "after a killed handset, a new one was not found ($rc): $out"
+kill "$socat" 2>/dev/null
 echo "ok"

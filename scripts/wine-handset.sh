@@ -3,6 +3,12 @@
 # a pseudo-terminal, that pty mapped to a COM port, and the driver instance
 # under HKLM\Drivers\Active that the Windows programs look for.
 #
+# The COM port leads to the pty through the handset's own descriptor
+# (/proc/<pid>/fd/<n>), so it dies with the handset: a handset that was
+# killed leaves a COM port that fails to open, never one that opens whatever
+# program got its pty number next. Entries of handsets found dead are
+# removed before a new one starts.
+#
 #   wine-handset.sh start [--wine-dir DIR] [--com N] [--handset PROGRAM] [-- HANDSET-ARGS...]
 #   wine-handset.sh stop  [--wine-dir DIR] [--com N]
 #
@@ -51,9 +57,24 @@ stop() {
   timeout 30 wine reg delete "$regkey" /f </dev/null >/dev/null 2>&1 || true
 }
 
+# Handsets of this prefix that died without a stop (killed): their entries go.
+sweep() {
+  local f n
+  for f in "$PALVO_WINE_DIR"/handset-com*.pid; do
+    [ -f "$f" ] || continue
+    kill -0 "$(cat "$f")" 2>/dev/null && continue
+    n=${f##*/handset-com}
+    n=${n%.pid}
+    rm -f "$f"
+    palvo_wine_unmap_com "$n"
+    timeout 30 wine reg delete "HKLM\\Drivers\\Active\\$(printf %02d "$n")" /f </dev/null >/dev/null 2>&1 || true
+  done
+}
+
 palvo_wine_up || exit 1
 stop
 [ "$cmd" = stop ] && exit 0
+sweep
 
 if [ ! -x "$handset" ]; then
   echo "wine-handset: no handset program at $handset (build the native tree first)" >&2
@@ -80,7 +101,17 @@ if [ -z "$pty" ] || [ ! -e "$pty" ]; then
   exit 1
 fi
 
-palvo_wine_map_com "$com" "$pty"
+# The handset's own hold on the pty's slave.
+held=
+for fd in /proc/"$pid"/fd/*; do
+  [ "$(readlink "$fd" 2>/dev/null)" = "$pty" ] && { held=$fd; break; }
+done
+if [ -z "$held" ]; then
+  echo "wine-handset: palvo-handset holds no descriptor of $pty" >&2
+  stop
+  exit 1
+fi
+ln -sfn "$held" "$WINEPREFIX/dosdevices/com$com"
 # The driver's own key holds the stored PIN, as on the handheld.
 timeout 30 wine reg add "HKLM\\$driverkey" /f </dev/null >/dev/null 2>&1
 timeout 30 wine reg add "$regkey" /v Key /t REG_SZ /d "$driverkey" /f </dev/null >/dev/null 2>&1 &&

@@ -213,7 +213,10 @@ void StartUp(HINSTANCE instance) {
 int RunMessageLoop() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (TranslateAcceleratorW(message.hwnd, g_accelerators, &message)) continue;
+    // For the main window whichever control has the focus: translated for the
+    // list view, Alt+F4 would become a command it ignores, and the key would
+    // count as handled.
+    if (TranslateAcceleratorW(g_mainWindow, g_accelerators, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

@@ -37,20 +37,32 @@ int CategoryOfName(const WCHAR* name) {
   return result;
 }
 
+// The handheld's WideCharToMultiByte does not know WC_NO_BEST_FIT_CHARS and
+// may refuse a flag it does not know; where the platform has it, it keeps the
+// conversion from picking look-alikes.
+#ifdef WC_NO_BEST_FIT_CHARS
+constexpr DWORD kNameFlags = WC_NO_BEST_FIT_CHARS;
+#else
+constexpr DWORD kNameFlags = 0;
+#endif
+
 // The handset file name in the ANSI code page, TAB, wire name, TAB. Names that
 // do not fit, hold characters the code page lacks or control characters are
 // refused: the handset would store a name other than the one the user gave.
 static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* header,
                                DWORD* length) {
-  BOOL lossy = FALSE;
-  const int need =
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
-  if (need <= 0 || lossy) return MSG_CHECK_NAME_CHARS;
+  const int need = WideCharToMultiByte(CP_ACP, kNameFlags, name, -1, nullptr, 0, nullptr, nullptr);
+  if (need <= 0) return MSG_CHECK_NAME_CHARS;
   if (need > kNameBytes) return MSG_CHECK_NAME_TOO_LONG;
-  lossy = FALSE;
-  const int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, header, kNameBytes,
-                                      nullptr, &lossy);
-  if (got <= 0 || lossy) return MSG_CHECK_NAME_CHARS;
+  const int got =
+      WideCharToMultiByte(CP_ACP, kNameFlags, name, -1, header, kNameBytes, nullptr, nullptr);
+  if (got <= 0) return MSG_CHECK_NAME_CHARS;
+  // A character the code page lacks became a default character or a
+  // look-alike: either way the bytes do not read back as the name. This
+  // needs no flag, so it holds with best-fit conversion too.
+  WCHAR back[kNameBytes];
+  const int units = MultiByteToWideChar(CP_ACP, 0, header, got, back, kNameBytes);
+  if (units <= 0 || std::wcscmp(back, name) != 0) return MSG_CHECK_NAME_CHARS;
   DWORD p = static_cast<DWORD>(got - 1);
   // A TAB or other control byte would end the name early on the handset.
   for (DWORD i = 0; i < p; ++i)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <termios.h>
 
 #include <cstddef>
 
@@ -18,6 +19,9 @@ struct PosixHandle {
   HandleKind kind;
   int fd;
   COMMTIMEOUTS timeouts;          // serial
+  struct termios saved;           // serial: the settings it had before, put back at close
+  int savedLines;                 // serial: its DTR and RTS before, -1 when it has none
+  bool breakOn;                   // serial: a break is being sent
   DIR* dir;                       // find: the directory being listed
   char dirPath[kPosixPathBytes];  // find: that directory, ending with '/'
   WCHAR pattern[MAX_PATH];        // find: the last component, wildcards and all

@@ -167,8 +167,19 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, 
   RegistrySnapshot s;
   if (LSTATUS status = LoadRegistry(&s, true); status != ERROR_SUCCESS) return status;
   const bool existed = Exists(s, path);
+  std::wstring entry;
   if (existed) {
     ReleaseRegistry();
+  } else if (InActiveEntry(path, &entry) && !FileKey(&s, entry)) {
+    // A new driver entry lives as long as this process does.
+    RegValue owner;
+    if (!OwnerOfThisProcess(&owner)) {
+      ReleaseRegistry();
+      return ERROR_ACCESS_DENIED;
+    }
+    FileKeyForWrite(&s, entry)->values.push_back(owner);
+    FileKeyForWrite(&s, path);
+    if (LSTATUS status = SaveRegistry(s); status != ERROR_SUCCESS) return status;
   } else {
     FileKeyForWrite(&s, path);
     if (LSTATUS status = SaveRegistry(s); status != ERROR_SUCCESS) return status;

@@ -4,6 +4,10 @@
 //   second open fails with ERROR_ACCESS_DENIED as a busy COM port does;
 // - raw 8-bit mode, set flag by flag; CLOCAL|CREAD; HUPCL cleared so closing
 //   the port does not reset the device;
+// - closing puts back the settings the port had before it was opened (a
+//   terminal opened by mistake echoes again), all but HUPCL, which stays
+//   cleared so that the close never hangs up the line, and the DTR and RTS
+//   lines as they were;
 // - ReadFile and WriteFile follow COMMTIMEOUTS. The core's setting
 //   {MAXDWORD, MAXDWORD, 1000, 0, 1000} (also the default before any
 //   SetCommTimeouts) makes a read return at once with the bytes waiting, else
@@ -32,9 +36,8 @@ constexpr COMMTIMEOUTS kDefaultTimeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
 constexpr DWORD kSetRts = 3, kClrRts = 4, kSetDtr = 5, kClrDtr = 6, kSetBreak = 8, kClrBreak = 9,
                 kClrIr = 11;
 
-bool SetRaw(int fd) {
-  struct termios t;
-  if (::tcgetattr(fd, &t) != 0) return false;
+bool SetRaw(int fd, const struct termios& before) {
+  struct termios t = before;
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHONL | IEXTEN);
@@ -85,7 +88,8 @@ HANDLE OpenSerialPort(int fd, bool exclusive) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  if (!SetRaw(fd)) {
+  struct termios before;
+  if (::tcgetattr(fd, &before) != 0 || !SetRaw(fd, before)) {
     SetLastErrorFromErrno();
     if (exclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
@@ -93,17 +97,33 @@ HANDLE OpenSerialPort(int fd, bool exclusive) {
   }
   PosixHandle* p = AllocHandle(HandleKind::Serial);
   if (!p) {
+    ::tcsetattr(fd, TCSANOW, &before);
     if (exclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     return INVALID_HANDLE_VALUE;
   }
   p->fd = fd;
+  p->saved = before;
+  p->breakOn = false;
+  int lines = 0;
+  p->savedLines = ::ioctl(fd, TIOCMGET, &lines) == 0 ? lines & (TIOCM_DTR | TIOCM_RTS) : -1;
   p->timeouts = kDefaultTimeouts;
   SetLastError(ERROR_SUCCESS);
   return p;
 }
 
 void CloseSerial(PosixHandle* p) {
+  struct termios restored = p->saved;
+  restored.c_cflag &= ~HUPCL;
+  ::tcsetattr(p->fd, TCSANOW, &restored);
+  if (p->breakOn) ::ioctl(p->fd, TIOCCBRK);
+  int lines = 0;
+  if (p->savedLines >= 0 && ::ioctl(p->fd, TIOCMGET, &lines) == 0) {
+    const int set = p->savedLines & ~lines,
+              clear = lines & ~p->savedLines & (TIOCM_DTR | TIOCM_RTS);
+    if (set) ::ioctl(p->fd, TIOCMBIS, &set);
+    if (clear) ::ioctl(p->fd, TIOCMBIC, &clear);
+  }
   // TIOCEXCL outlives the descriptor while another holds the tty open (the
   // pseudo-terminal's keeper in tests): lift it so the port can be reopened.
   ::ioctl(p->fd, TIOCNXCL);
@@ -240,9 +260,11 @@ BOOL EscapeCommFunction(HANDLE h, DWORD func) {
       line = TIOCM_DTR;
       break;
     case kSetBreak:
-      return ::ioctl(p->fd, TIOCSBRK) == 0 ? TRUE : (SetLastErrorFromErrno(), FALSE);
     case kClrBreak:
-      return ::ioctl(p->fd, TIOCCBRK) == 0 ? TRUE : (SetLastErrorFromErrno(), FALSE);
+      if (::ioctl(p->fd, func == kSetBreak ? TIOCSBRK : TIOCCBRK) != 0)
+        return (SetLastErrorFromErrno(), FALSE);
+      p->breakOn = func == kSetBreak;
+      return TRUE;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;

@@ -1,7 +1,9 @@
 // palvo-handset as a program: pty, registry entry, content folder, control
 // options, clean stop on SIGTERM. Native only (it is a Linux program).
 #ifndef _WIN32
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "link/login.h"
+#include "link/port.h"
 #include "tests/handset/raw_client.h"
+#include "tests/support/test_frontend.h"
 
 namespace fs = std::filesystem;
 
@@ -230,6 +235,41 @@ TEST_F(HandsetProgram, VanishingPortUnplugsTheHandset) {
   EXPECT_LE(client.Drain(500).size(), 20u);  // a hang-up may drop what was unread
   EXPECT_EQ(p.Wait(), 0);                    // gone by itself, like a handset pulled out
   EXPECT_EQ(Registered(L"01"), L"");
+}
+
+TEST_F(HandsetProgram, AKilledHandsetsTerminalIsNeverOpened) {
+  std::string dead;
+  {
+    Program a({"--registry", registry_});
+    dead = a.FirstLine();
+    EXPECT_EQ(Registered(L"01"), Wide(dead));
+    a.Stop(SIGKILL);  // no chance to unregister
+  }
+  // Another program's terminal, most likely under the dead one's number.
+  const int other = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::grantpt(other), 0);
+  ASSERT_EQ(::unlockpt(other), 0);
+  const int otherSlave = ::open(::ptsname(other), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(otherSlave, 0);
+  std::printf("dead handset's terminal %s, the other program's %s\n", dead.c_str(),
+              ::ptsname(other));
+  EXPECT_EQ(Registered(L"01"), L"");
+
+  Program b({"--registry", registry_});
+  const std::string live = b.FirstLine();
+  InitProcessState();
+  g_testFrontend.Reset();
+  g_testFrontend.pinToEnter = 1234;
+  EXPECT_EQ(OpenHandsetPort(), nullptr);
+  EXPECT_EQ(std::wstring(g_portName), Wide(live));
+  EXPECT_EQ(LogIn(), nullptr);
+  SendGoodbye();
+  ClosePort();
+  struct pollfd p = {other, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 200), 0) << "the other terminal got bytes";
+  ::close(otherSlave);
+  ::close(other);
 }
 
 }  // namespace

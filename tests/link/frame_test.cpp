@@ -1,5 +1,6 @@
 // Frames over a real byte stream: what the core writes, and how it finds,
 // caps and gives up on what the handset sends.
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -155,6 +156,34 @@ TEST_F(FrameTest, SilentHandsetGivesUpWithinTheLimit) {
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(ReceiveResponse(kWholeFrame), -1);
   EXPECT_LT(ElapsedMs(start), 1500 + 2500);
+}
+
+TEST_F(FrameTest, ABabblingLineEndsTheReceiveAtItsDeadline) {
+  g_receiveDeadlineMs = 2500;
+  // Bytes every 50 ms, so the silence limit never runs out: noise that never
+  // pairs into a marker, then a header whose payload only trickles.
+  for (const bool trickle : {false, true}) {
+    std::atomic<bool> stop{false};
+    PeerScript script([&] {
+      if (trickle) {
+        const auto frame = ResponseFrame(3, 4, 2, std::string(1000, 'x'));
+        peer.Write(frame.data(), kHeaderBytes);
+      }
+      const std::uint8_t noise[2] = {0xE1, 0x00};
+      for (int i = 0; !stop && i < 400; ++i) {
+        peer.Write(trickle ? noise : noise + (i % 2), 1);
+        PauseMs(50);
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveResponse(kWholeFrame), -1) << trickle;
+    const long elapsed = ElapsedMs(start);
+    stop = true;
+    script.Join();
+    EXPECT_GE(elapsed, 2400) << trickle;
+    EXPECT_LT(elapsed, 2500 + 2500) << trickle;  // one more read of up to a second
+    PurgeComm(g_port, PURGE_RXCLEAR);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // enumeration order, two writers, crashes, and ports found in sysfs.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,12 +84,19 @@ class RegistryTest : public ::testing::Test {
     return names;
   }
 
+  static std::string BootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return id;
+  }
+
   fs::path dir, file;
 };
 
 TEST_F(RegistryTest, ValuesRoundTripThroughTheFileText) {
   DWORD disposition = 0;
-  HKEY key = Create(L"Drivers\\Active\\01", &disposition);  // folders made on the way
+  HKEY key = Create(L"Drivers\\Builtin\\01", &disposition);  // folders made on the way
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   EXPECT_EQ(SetText(key, L"Key", L"Drivers\\USB\\\"q\" 暗証"), ERROR_SUCCESS);
@@ -103,13 +111,13 @@ TEST_F(RegistryTest, ValuesRoundTripThroughTheFileText) {
 
   EXPECT_EQ(Text(),
             "Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\01]\n"
+            "[HKEY_LOCAL_MACHINE\\Drivers\\Builtin\\01]\n"
             "\"Key\"=\"Drivers\\\\USB\\\\\\\"q\\\" 暗証\"\n"
             "\"PalvoPass\"=dword:0000abcd\n"
             "\"Blob\"=hex:01,fe,00\n"
             "\"Lines\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\n");
 
-  key = Open(L"Drivers\\Active\\01");
+  key = Open(L"Drivers\\Builtin\\01");
   ASSERT_NE(key, nullptr);
   DWORD type = 0, bytes = 0;
   // Sizes first: WCHAR units with the terminator, in bytes.
@@ -142,12 +150,12 @@ TEST_F(RegistryTest, ValuesRoundTripThroughTheFileText) {
   EXPECT_EQ(bytes, 8u);
   EXPECT_EQ(got[7], 8);
   RegCloseKey(key);
-  EXPECT_EQ(GetText(L"Drivers\\Active\\01", L"Key"), L"Drivers\\USB\\\"q\" 暗証");
-  EXPECT_EQ(GetText(L"Drivers\\Active\\01", L"Lines"), L"a\r\nb");
+  EXPECT_EQ(GetText(L"Drivers\\Builtin\\01", L"Key"), L"Drivers\\USB\\\"q\" 暗証");
+  EXPECT_EQ(GetText(L"Drivers\\Builtin\\01", L"Lines"), L"a\r\nb");
 }
 
 TEST_F(RegistryTest, HandWrittenFilesAreReadLeniently) {
-  Write(
+  const std::string original =
       "\xEF\xBB\xBF; written by hand, no header\r\n"
       "\r\n"
       "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\02]\r\n"
@@ -162,7 +170,8 @@ TEST_F(RegistryTest, HandWrittenFilesAreReadLeniently) {
       "\"Data\"=hex:01,02,\\\r\n"
       "  03\r\n"
       "[hkey_local_machine\\drivers\\active\\02]\r\n"
-      "\"Name\"=\"COM4:\"\r\n");
+      "\"Name\"=\"COM4:\"\r\n";
+  Write(original);
   EXPECT_EQ(GetText(L"Drivers\\Active\\02", L"Name"), L"COM4:");  // one key, later wins
   EXPECT_EQ(GetText(L"Drivers\\Active\\02", L""), L"default");
   EXPECT_EQ(GetText(L"Drivers\\Active\\02", nullptr), L"default");
@@ -189,8 +198,14 @@ TEST_F(RegistryTest, HandWrittenFilesAreReadLeniently) {
   EXPECT_EQ(GetText(L"Drivers\\Active\\02", L"Name"), L"COM5:");
   EXPECT_EQ(GetText(L"Drivers\\Active\\02", L"Key"),
             L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB");
-  EXPECT_NE(Text().find("\"Name\"=\"COM5:\""), std::string::npos);  // the first spelling stays
-  EXPECT_EQ(Text().find("HKEY_CURRENT_USER"), std::string::npos);
+  // Both lines that set the value go; the new one stands where the last did,
+  // in the file's own line breaks. Comments, the other hive and the line
+  // that means nothing stay.
+  std::string expected = original;
+  const std::string first = "  \"Name\" = \"COM3:\"\r\n";
+  expected.erase(expected.find(first), first.size());
+  expected.replace(expected.find("COM4:"), 5, "COM5:");
+  EXPECT_EQ(Text(), expected);
 }
 
 TEST_F(RegistryTest, LetterCaseEnumerationAndDeletion) {
@@ -351,4 +366,138 @@ TEST_F(RegistryTest, UsbSerialPortsFromSysfsFollowTheFilesOwnDrivers) {
   fs::remove(sys / "class/tty/ttyACM0");
   EXPECT_EQ(Subkeys(L"Drivers\\Active"), (std::vector<std::wstring>{L"01"}));
   EXPECT_NE(Open(driverKey), nullptr);
+}
+
+TEST_F(RegistryTest, TheFileIsTheUsersAloneOnEveryWrite) {
+  const mode_t umask = ::umask(022);
+  auto modeOf = [](const fs::path& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+  };
+  RegCloseKey(Create(L"Drivers\\X"));
+  EXPECT_EQ(modeOf(file), 0600);
+  EXPECT_EQ(modeOf(file.parent_path()), 0700);  // made here
+  EXPECT_EQ(modeOf(dir), 0700);                 // there before: mkdtemp's, left alone
+
+  // A file an earlier version left readable, and a crashed writer's temporary
+  // file of any mode: the next write is private again.
+  ::chmod(file.c_str(), 0644);
+  std::ofstream(file.string() + ".tmp") << "stale";
+  ::chmod((file.string() + ".tmp").c_str(), 0666);
+  HKEY key = Open(L"Drivers\\X");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(SetText(key, L"a", L"1"), ERROR_SUCCESS);
+  EXPECT_EQ(modeOf(file), 0600);
+  // Owner bits the user chose stay; later writes keep the mode.
+  ::chmod(file.c_str(), 0700);
+  EXPECT_EQ(SetText(key, L"b", L"2"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, L"a"), ERROR_SUCCESS);
+  EXPECT_EQ(modeOf(file), 0700);
+  RegCloseKey(key);
+  EXPECT_EQ(modeOf(file.string() + ".lock"), 0600);
+  ::umask(umask);
+}
+
+TEST_F(RegistryTest, AHandEditedFileKeepsEveryLineItDidNotChange) {
+  Write(
+      "Windows Registry Editor Version 5.00\n"
+      "; my handset, set up by hand\n"
+      "[HKEY_LOCAL_MACHINE\\Keep]\n"
+      "\"Old\"=\"x\"  ; a note after the value\n"
+      "; about the next one\n"
+      "\"Gone\"=dword:00000001\n"
+      "\n"
+      "[-HKEY_LOCAL_MACHINE\\Deleted]\n"
+      "[HKEY_LOCAL_MACHINE\\Drop]\n"
+      "; about Drop\n"
+      "\"v\"=\"1\"\n"
+      "[HKEY_USERS\\.DEFAULT\\Other]\n"
+      "\"w\"=\"2\"");  // no line break at the end
+  HKEY keep = Open(L"Keep");
+  ASSERT_NE(keep, nullptr);
+  EXPECT_EQ(RegDeleteValueW(keep, L"Gone"), ERROR_SUCCESS);
+  EXPECT_EQ(SetText(keep, L"New", L"y"), ERROR_SUCCESS);
+  RegCloseKey(keep);
+  HKEY root = Open(L"");
+  EXPECT_EQ(RegDeleteKeyW(root, L"Drop"), ERROR_SUCCESS);
+  RegCloseKey(root);
+  RegCloseKey(Create(L"Added"));
+  EXPECT_EQ(Text(),
+            "Windows Registry Editor Version 5.00\n"
+            "; my handset, set up by hand\n"
+            "[HKEY_LOCAL_MACHINE\\Keep]\n"
+            "\"Old\"=\"x\"  ; a note after the value\n"
+            "\"New\"=\"y\"\n"  // behind the key's last value
+            "; about the next one\n"
+            "\n"
+            "[-HKEY_LOCAL_MACHINE\\Deleted]\n"
+            "; about Drop\n"
+            "[HKEY_USERS\\.DEFAULT\\Other]\n"
+            "\"w\"=\"2\"\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Added]\n");
+  EXPECT_EQ(GetText(L"Keep", L"Old"), L"x");
+
+  // A key that comes and goes (a driver entry) leaves the file as it was.
+  const std::string before = Text();
+  for (int i = 0; i < 3; ++i) {
+    RegCloseKey(Create(L"Comes\\AndGoes"));
+    HKEY comes = Open(L"Comes");
+    EXPECT_EQ(RegDeleteKeyW(comes, L"AndGoes"), ERROR_SUCCESS);
+    RegCloseKey(comes);
+  }
+  EXPECT_EQ(Text(), before + "\n");  // one blank line, kept for the next
+}
+
+TEST_F(RegistryTest, ADriverEntryLivesAsLongAsTheProcessThatMadeIt) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t driver = ::fork();
+  if (driver == 0) {
+    HKEY key = Create(L"Drivers\\Active\\01");
+    SetText(key, L"Key", L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB");
+    SetText(key, L"Name", L"/dev/pts/77");
+    RegCloseKey(key);
+    ::write(ready[1], "r", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(Subkeys(L"Drivers\\Active"), (std::vector<std::wstring>{L"01"}));
+  EXPECT_EQ(GetText(L"Drivers\\Active\\01", L"Name"), L"/dev/pts/77");
+
+  ::kill(driver, SIGKILL);
+  // Dead but not yet reaped: a zombie holds no port any more.
+  for (int i = 0; i < 100 && !Subkeys(L"Drivers\\Active").empty(); ++i) Sleep(10);
+  EXPECT_TRUE(Subkeys(L"Drivers\\Active").empty());
+  EXPECT_EQ(Open(L"Drivers\\Active\\01"), nullptr);
+  ::waitpid(driver, nullptr, 0);
+  EXPECT_TRUE(Subkeys(L"Drivers\\Active").empty());
+  EXPECT_NE(Text().find("/dev/pts/77"), std::string::npos);  // until the next write
+
+  // Entries by hand: none with an owner stays; owners of another boot, or a
+  // pid now held by another process, are gone.
+  std::string text = Text();
+  text +=
+      "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\03]\n\"Name\"=\"/dev/ttyUSB0\"\n"
+      "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\04]\n"
+      "\"Owner\"=\"pid=1 start=1 boot=00000000-0000-0000-0000-000000000000\"\n"
+      "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\05]\n\"Owner\"=\"pid=" +
+      std::to_string(::getpid()) + " start=1 boot=" + BootId() + "\"\n" +
+      "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\05\\Sub]\n";
+  Write(text);
+  EXPECT_EQ(Subkeys(L"Drivers\\Active"), (std::vector<std::wstring>{L"03"}));
+
+  // The next write, whoever makes it, takes the dead entries out of the file;
+  // a new entry may take a dead one's number.
+  RegCloseKey(Create(L"Drivers\\Active\\01"));
+  EXPECT_EQ(Subkeys(L"Drivers\\Active"), (std::vector<std::wstring>{L"01", L"03"}));
+  text = Text();
+  EXPECT_EQ(text.find("/dev/pts/77"), std::string::npos);
+  EXPECT_EQ(text.find("\\04]"), std::string::npos);
+  EXPECT_EQ(text.find("\\05"), std::string::npos);
+  EXPECT_NE(text.find("\"Owner\"=\"pid=" + std::to_string(::getpid()) + " "), std::string::npos);
 }

@@ -143,3 +143,54 @@ TEST(SerialHangUpTest, AVanishedDeviceFailsReadAndWrite) {
   EXPECT_FALSE(WriteFile(port, "x", 1, &n, nullptr));
   EXPECT_TRUE(CloseHandle(port));
 }
+
+TEST(SerialSettingsTest, APortOpenedByMistakeGetsItsSettingsBack) {
+  // Somebody's terminal: cooked, echoing, hanging up on its last close.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int owner = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(owner, 0);
+  struct termios before;
+  ASSERT_EQ(::tcgetattr(owner, &before), 0);
+  before.c_cc[VMIN] = 4;  // something no raw setting would pick
+  before.c_cflag |= HUPCL;
+  ASSERT_EQ(::tcsetattr(owner, TCSANOW, &before), 0);
+  ASSERT_EQ(::tcgetattr(owner, &before), 0);
+  ASSERT_TRUE(before.c_lflag & ECHO);
+
+  WCHAR name[64];
+  std::mbstowcs(name, ::ptsname(master), 63);
+  HANDLE port = OpenExclusive(name);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  struct termios open;
+  ASSERT_EQ(::tcgetattr(owner, &open), 0);
+  EXPECT_FALSE(open.c_lflag & (ECHO | ICANON));
+  EXPECT_FALSE(open.c_cflag & HUPCL);
+  DWORD n = 0;
+  EXPECT_TRUE(WriteFile(port, "\xE1\x01", 2, &n, nullptr));  // what the hello would start with
+  EXPECT_TRUE(CloseHandle(port));
+
+  struct termios after;
+  ASSERT_EQ(::tcgetattr(owner, &after), 0);
+  // All of it as it was, but HUPCL: the close must not hang up the line.
+  EXPECT_FALSE(after.c_cflag & HUPCL);
+  after.c_cflag |= HUPCL;
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(after.c_cc), NCCS),
+            std::string(reinterpret_cast<char*>(before.c_cc), NCCS));
+  // And it echoes again.
+  ::tcflush(master, TCIOFLUSH);
+  ASSERT_EQ(::write(master, "e", 1), 1);
+  struct pollfd p = {master, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  char echoed = 0;
+  EXPECT_EQ(::read(master, &echoed, 1), 1);
+  EXPECT_EQ(echoed, 'e');
+  ::close(owner);
+  ::close(master);
+}

@@ -43,4 +43,5 @@ void ResetTestProcess() {
   InitProcessState();
   g_testFrontend.Reset();
   g_silenceLimitMs = 1500;
+  g_receiveDeadlineMs = kReceiveDeadlineMs;
 }

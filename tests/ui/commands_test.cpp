@@ -112,6 +112,36 @@ TEST_F(UiTest, CancelledPinEndsTheCommandSilently) {
   EXPECT_TRUE(hs->Log().empty());
 }
 
+// Refuses to create any dialog window of this thread, as a system short of
+// memory or handles would.
+LRESULT CALLBACK NoDialogs(int code, WPARAM wParam, LPARAM lParam) {
+  WCHAR name[16] = {};
+  if (code == HCBT_CREATEWND && GetClassNameW(reinterpret_cast<HWND>(wParam), name, 16) &&
+      std::wstring(name) == L"#32770")
+    return 1;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(UiTest, APinDialogThatCannotBeShownCountsAsCancelled) {
+  StartWindow();
+  InProcessHandset hs(SampleContent());
+  RegisterHandset(hs, false);
+  hs->ClearLog();
+  HHOOK hook = SetWindowsHookExW(WH_CBT, NoDialogs, nullptr, GetCurrentThreadId());
+  ASSERT_TRUE(hook);
+  g_currentPin = 77;
+  EXPECT_EQ(AskPin(g_mainWindow), 0);
+  EXPECT_EQ(g_currentPin, 77u);
+  SendMessageW(g_mainWindow, WM_COMMAND, IDC_GET_LISTING, 0);
+  UnhookWindowsHookEx(hook);
+  // Nothing stored, nothing sent: no "0000" in the handset's log.
+  g_currentPin = kNoPin;
+  ReadStoredPin();
+  EXPECT_EQ(g_currentPin, kNoPin);
+  EXPECT_FALSE(g_connected);
+  EXPECT_TRUE(hs->Log().empty());
+}
+
 TEST_F(UiTest, MissingHandsetEmptiesTheListClearsTheFlagAndSaysSo) {
   StartWindow();
   InProcessHandset hs(SampleContent());

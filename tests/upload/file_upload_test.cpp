@@ -110,10 +110,19 @@ TEST_F(FileUploadTest, NamesTheHandsetCannotTakeAreRefusedBeforeSending) {
   EXPECT_EQ(Text(result), Text(MSG_CHECK_NAME_TOO_LONG));
   EXPECT_TRUE(requests.empty());
 
-  // Hangul is not in the code page: the handset would get '?' instead.
-  requests = Run([&] { return UploadFile(path.c_str(), L"한.jpg"); }, &result);
-  EXPECT_EQ(Text(result), Text(MSG_CHECK_NAME_CHARS));
-  EXPECT_TRUE(requests.empty());
+  // Not in the code page: the handset would get '?' or a look-alike (the
+  // wave dash and the not sign have full-width ones) instead.
+  for (const WCHAR* name : {L"한.jpg", L"\u301C.jpg", L"\u00AC.jpg"}) {
+    requests = Run([&] { return UploadFile(path.c_str(), name); }, &result);
+    EXPECT_EQ(Text(result), Text(MSG_CHECK_NAME_CHARS)) << Text(name);
+    EXPECT_TRUE(requests.empty());
+  }
+  // The full-width tilde is in it, and a '?' of the name's own is no loss.
+  for (const WCHAR* name : {L"\uFF5E.jpg", L"a?.jpg"}) {
+    requests = Run([&] { return UploadFile(path.c_str(), name); }, &result);
+    EXPECT_EQ(Text(result), Text(nullptr)) << Text(name);
+    EXPECT_EQ(requests.size(), 1u);
+  }
 
   // A TAB would end the name early on the handset.
   requests = Run([&] { return UploadFile(path.c_str(), L"a\tb.jpg"); }, &result);
