@@ -15,8 +15,9 @@
 # as installed but dpkg does not know as installed afterwards.
 set -euo pipefail
 
-native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-dev groff-base)
-native+=(python3 python3-vobject)  # the export's read-back test (tests/export/readback.py)
+# python3-vobject: the export's read-back test (tests/export/readback.py).
+native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-dev groff-base
+  python3 python3-vobject)
 wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
   xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic python3)
