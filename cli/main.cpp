@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "download/command.h"
+#include "commands/commands.h"
 #include "download/listing.h"
-#include "link/operation.h"
 #include "link/pin_store.h"
 #include "upload/upload.h"
 

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "link/operation.h"
+#include "commands/commands.h"
 #include "tests/download/download_fixture.h"
 
 namespace {

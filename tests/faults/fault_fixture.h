@@ -15,12 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "download/command.h"
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "handset/content.h"
 #include "link/frame.h"
 #include "link/messages.h"
-#include "link/operation.h"
 #include "link/state.h"
 #include "tests/support/handset_peer.h"
 #include "tests/support/row_view.h"

@@ -1,6 +1,5 @@
 // The operation runner: open, log in, transfer, goodbye, close, report.
-#include "link/operation.h"
-
+#include "commands/commands.h"
 #include "link/messages.h"
 #include "link/pin_store.h"
 #include "tests/link/link_fixture.h"

@@ -1,12 +1,11 @@
 // The download and upload commands' steps around their dialogs: the proposed
 // name, the destination forms and the last path.
-#include "download/command.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "tests/support/test_frontend.h"
 
