@@ -10,7 +10,6 @@
 #include "commands/commands.h"
 #include "download/listing.h"
 #include "link/pin_store.h"
-#include "upload/upload.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

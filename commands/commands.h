@@ -16,7 +16,6 @@
 #pragma once
 
 #include "link/state.h"
-#include "upload/upload.h"
 
 // ---- the operation runner
 
@@ -59,6 +58,19 @@ Message RunDownload();
 
 // ---- upload
 
+// Upload kinds as the destination dialog returns them.
+enum UploadKind {
+  kUploadCancel = 0,
+  kUploadFile = 1,
+  kUploadBookmarks = 2,
+  kUploadAddressBook = 3,
+  kUploadMail = 4
+};
+
+// The kind a local file name suggests: the names the downloads write
+// (bookmark.txt, address.txt, mail000.txt ...) upload as what they hold.
+UploadKind DefaultUploadKind(const WCHAR* fileName);
+
 // Stores the open dialog's accepted path as g_lastPath and copies its
 // file-name part (all of it when there is no backslash) into name, ready for
 // the upload destination dialog.
@@ -68,3 +80,7 @@ void StoreUploadSource(const WCHAR* chosen, WCHAR name[kPathUnits]);
 // kUploadFile) and, after success, the fresh listing, through the operation
 // runner with the busy box; returns the first message (already reported).
 Message RunUpload(UploadKind kind, const WCHAR* name);
+
+// The upload command's transfer: the upload of `kind`, then on success the
+// connected flag cleared and the listing fetched again.
+Message UploadAndRelist(UploadKind kind, const WCHAR* path, const WCHAR* name);

@@ -1,6 +1,7 @@
 // The upload destination dialog: what the chosen file is for the handset (a
 // file under an editable name, the bookmarks, the address book or a mail),
 // with the category that the name's extension selects shown beside it.
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "ui/resource.h"
 #include "ui/ui.h"

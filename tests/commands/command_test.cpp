@@ -1,5 +1,5 @@
 // The download and upload commands' steps around their dialogs: the proposed
-// name, the destination forms and the last path.
+// name, the destination forms, the last path and the kind a name suggests.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -162,6 +162,19 @@ TEST_F(CommandTest, UploadSourceKeepsThePathAndNamesItsFile) {
   StoreUploadSource(longPath.c_str(), name);
   EXPECT_EQ(std::wstring(g_lastPath).size(), static_cast<std::size_t>(kPathUnits - 1));
   EXPECT_EQ(std::wstring(name).size(), static_cast<std::size_t>(kPathUnits - 2));
+}
+
+TEST(ExtensionRule, DefaultKindFromTheLocalName) {
+  EXPECT_EQ(DefaultUploadKind(L"BOOKMARK.TXT"), kUploadBookmarks);
+  EXPECT_EQ(DefaultUploadKind(L"Address.txt"), kUploadAddressBook);
+  EXPECT_EQ(DefaultUploadKind(L"mail007.txt"), kUploadMail);
+  EXPECT_EQ(DefaultUploadKind(L"MAIL123.TXT"), kUploadMail);
+  EXPECT_EQ(DefaultUploadKind(L"mail12.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mailabc.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mail0001.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mail"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"bookmark.txt.bak"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"photo.jpg"), kUploadFile);
 }
 
 }  // namespace

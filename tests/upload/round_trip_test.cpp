@@ -2,6 +2,7 @@
 // emptied handset and downloaded again, they come back byte for byte.
 #include <algorithm>
 
+#include "commands/commands.h"
 #include "download/download.h"
 #include "download/listing.h"
 #include "link/login.h"
