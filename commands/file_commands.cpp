@@ -2,8 +2,8 @@
 #include <cwchar>
 
 #include "commands/commands.h"
+#include "download/category.h"
 #include "download/download.h"
-#include "download/listing.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // file under an editable name, the bookmarks, the address book or a mail),
 // with the category that the name's extension selects shown beside it.
 #include "commands/commands.h"
-#include "download/listing.h"
+#include "download/category.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 #include "upload/upload.h"

@@ -1,7 +1,7 @@
 // An ordinary local file into the handset, in the category its name selects.
 #include <cwchar>
 
-#include "download/listing.h"
+#include "download/category.h"
 #include "link/frame.h"
 #include "link/messages.h"
 #include "upload/upload.h"
