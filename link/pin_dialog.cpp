@@ -3,8 +3,8 @@
 #include <cwchar>
 
 #include "link/frontend.h"
+#include "link/pin_dialog.h"
 #include "link/state.h"
-#include "ui/resource.h"
 
 INT_PTR CALLBACK PinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
