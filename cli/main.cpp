@@ -8,7 +8,6 @@
 
 #include "cli/cli.h"
 #include "commands/commands.h"
-#include "download/listing.h"
 #include "link/pin_store.h"
 
 #ifdef _WIN32
