@@ -72,10 +72,8 @@ Message UploadFile(const WCHAR* path, const WCHAR* name) {
 
   HANDLE file = OpenForUpload(path);
   if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
-  DWORD high = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+  DWORD size = 0, high = 0;
+  if (!LocalFileSize(file, &size, &high)) {
     CloseHandle(file);
     return MSG_FILE_OPEN_ERROR;
   }
