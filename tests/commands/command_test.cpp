@@ -7,59 +7,26 @@
 
 #include "commands/commands.h"
 #include "download/listing.h"
+#include "tests/support/row_view.h"
 #include "tests/support/test_frontend.h"
 
 namespace {
-
-struct Row {
-  const WCHAR* text;
-  int icon;
-  bool selected;
-};
-
-HWND MakeListView() {
-#ifdef _WIN32
-  if (!LoadLibraryW(L"comctl32.dll")) return nullptr;
-  return CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
-#else
-  return CreateListViewModel();
-#endif
-}
 
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTestProcess();
-    g_listView = MakeListView();
+    g_listView = CreateRowView();
     if (!g_listView) GTEST_SKIP() << "no list view in this build";
     g_connected = true;
   }
   void TearDown() override {
-#ifdef _WIN32
-    if (g_listView) DestroyWindow(g_listView);
-#else
-    if (g_listView) DestroyListViewModel(g_listView);
-#endif
+    if (g_listView) DestroyRowView(g_listView);
     g_listView = nullptr;
   }
 
   void Fill(const std::vector<Row>& rows, int mark = -1) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      std::wstring text = rows[i].text;
-      LVITEMW item = {};
-      item.mask = LVIF_TEXT | LVIF_IMAGE;
-      item.iItem = static_cast<int>(i);
-      item.pszText = text.data();
-      item.iImage = rows[i].icon;
-      SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      if (rows[i].selected) {
-        LVITEMW state = {};
-        state.stateMask = LVIS_SELECTED;
-        state.state = LVIS_SELECTED;
-        SendMessageW(g_listView, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
-      }
-    }
+    FillRows(g_listView, rows);
     SendMessageW(g_listView, LVM_SETSELECTIONMARK, 0, mark);
   }
 

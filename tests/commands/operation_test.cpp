@@ -3,6 +3,7 @@
 #include "link/messages.h"
 #include "link/pin_store.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/row_view.h"
 
 namespace {
 
@@ -150,11 +151,8 @@ TEST_F(OperationTest, NothingIsSentWhenThePortDoesNotOpen) {
 
 TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
 #ifndef _WIN32
-  g_listView = CreateListViewModel();
-  LVITEMW row = {};
-  row.mask = LVIF_TEXT;
-  row.pszText = const_cast<LPWSTR>(L"old.jpg");
-  SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row));
+  g_listView = CreateRowView();
+  FillRows(g_listView, {{L"old.jpg"}});
 #endif
   g_connected = true;
   ClearDrivers();
@@ -176,7 +174,7 @@ TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
   EXPECT_TRUE(g_connected);
   EXPECT_EQ(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0), 3);
   ExpectStatuses(statuses, {{L"", 0}});
-  DestroyListViewModel(g_listView);
+  DestroyRowView(g_listView);
   g_listView = nullptr;
 #endif
 }

@@ -7,6 +7,7 @@
 #include "download/listing.h"
 #include "link/login.h"
 #include "tests/support/handset_peer.h"
+#include "tests/support/row_view.h"
 #include "upload/upload.h"
 #include "upload_fixture.h"
 
@@ -131,22 +132,12 @@ class RelistTest : public RoundTripTest {
  protected:
   void SetUp() override {
     RoundTripTest::SetUp();
-#ifdef _WIN32
-    if (LoadLibraryW(L"comctl32.dll"))
-      g_listView = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
-#else
-    g_listView = CreateListViewModel();
-#endif
+    g_listView = CreateRowView();
     if (!g_listView) GTEST_SKIP() << "no list view in this build";
     g_connected = true;
   }
   void TearDown() override {
-#ifdef _WIN32
-    if (g_listView) DestroyWindow(g_listView);
-#else
-    if (g_listView) DestroyListViewModel(g_listView);
-#endif
+    if (g_listView) DestroyRowView(g_listView);
     g_listView = nullptr;
     RoundTripTest::TearDown();
   }
