@@ -16,14 +16,10 @@ class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTestProcess();
-    g_listView = CreateRowView();
-    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
     g_connected = true;
   }
-  void TearDown() override {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
-  }
+  void TearDown() override { DropRowView(); }
 
   void Fill(const std::vector<Row>& rows, int mark = -1) {
     FillRows(g_listView, rows);

@@ -151,7 +151,7 @@ TEST_F(OperationTest, NothingIsSentWhenThePortDoesNotOpen) {
 
 TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
 #ifndef _WIN32
-  g_listView = CreateRowView();
+  UseRowView();
   FillRows(g_listView, {{L"old.jpg"}});
 #endif
   g_connected = true;
@@ -174,8 +174,7 @@ TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
   EXPECT_TRUE(g_connected);
   EXPECT_EQ(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0), 3);
   ExpectStatuses(statuses, {{L"", 0}});
-  DestroyRowView(g_listView);
-  g_listView = nullptr;
+  DropRowView();
 #endif
 }
 

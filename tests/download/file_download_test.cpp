@@ -10,15 +10,12 @@ namespace {
 class FileDownloadTest : public DownloadTest {
  protected:
   void TearDown() override {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     DownloadTest::TearDown();
   }
 
   bool MakeListing(const std::vector<Row>& rows) {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = CreateRowView();
-    if (!g_listView) return false;
+    if (!UseRowView()) return false;
     FillRows(g_listView, rows);
     return true;
   }

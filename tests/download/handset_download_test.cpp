@@ -40,8 +40,7 @@ class HandsetDownloadTest : public ::testing::Test {
       CloseHandle(g_port);
       g_port = INVALID_HANDLE_VALUE;
     }
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     const auto violations = hs->Violations();
     EXPECT_TRUE(violations.empty()) << violations.front();
     std::error_code ignored;
@@ -53,8 +52,7 @@ class HandsetDownloadTest : public ::testing::Test {
 };
 
 TEST_F(HandsetDownloadTest, EveryRowOfTheSampleComesBackAsTheHandsetKeepsIt) {
-  g_listView = CreateRowView();
-  if (!g_listView) GTEST_SKIP() << "no list view in this build";
+  if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
   ASSERT_EQ(W(FetchListing()), W(nullptr));
   const int rows = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < rows; ++i) {

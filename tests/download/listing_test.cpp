@@ -22,12 +22,10 @@ class ListingTest : public DownloadTest {
  protected:
   void SetUp() override {
     DownloadTest::SetUp();
-    g_listView = CreateRowView();
-    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
   }
   void TearDown() override {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     DownloadTest::TearDown();
   }
 
@@ -51,18 +49,6 @@ class ListingTest : public DownloadTest {
     return FetchListing();
   }
 
-  std::wstring Text(int row, int column) {
-    WCHAR text[kPathUnits] = {};
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = kPathUnits;
-    SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-  }
-
   std::vector<ListedRow> Rows() {
     std::vector<ListedRow> rows;
     const int n = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
@@ -71,7 +57,7 @@ class ListingTest : public DownloadTest {
       item.mask = LVIF_IMAGE | LVIF_PARAM;
       item.iItem = i;
       SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      rows.push_back({item.iImage, item.lParam, Text(i, 0), Text(i, 1), Text(i, 2)});
+      rows.push_back({item.iImage, item.lParam, CellText(i, 0), CellText(i, 1), CellText(i, 2)});
     }
     return rows;
   }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "link/state.h"
 #include "platform/win32.h"
 
 // The listing the dispatch reads: the stand-in's model natively, the real
@@ -33,6 +34,33 @@ inline void DestroyRowView(HWND view) {
 #else
   DestroyListViewModel(view);
 #endif
+}
+
+// g_listView gone (nothing when there is none).
+inline void DropRowView() {
+  if (g_listView) DestroyRowView(g_listView);
+  g_listView = nullptr;
+}
+
+// g_listView made afresh for a test; false when this build can make none.
+inline bool UseRowView() {
+  DropRowView();
+  g_listView = CreateRowView();
+  return g_listView != nullptr;
+}
+
+// The text of a cell of g_listView, whether the control copies it into the
+// buffer or hands back its own.
+inline std::wstring CellText(int row, int column = 0) {
+  WCHAR text[kPathUnits] = {};
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT;
+  item.iItem = row;
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = kPathUnits;
+  SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return item.pszText ? std::wstring(item.pszText) : std::wstring(text);
 }
 
 // A row as the listing makes it: its name, its icon index, and whether the

@@ -1,13 +1,11 @@
+#include "handset/content.h"
 #include "upload/upload.h"
 #include "upload_fixture.h"
 
 namespace {
 
 // The comment line the bookmark download writes first.
-const std::string kComment =
-    "\x3B\x83\x74\x83\x48\x83\x8B\x83\x5F\x2C\x28\x83\x81\x83\x82\x83\x8A\x94\xD4\x8D\x86\x29\x2C"
-    "\x83\x5E\x83\x43\x83\x67\x83\x8B\x2C\x55\x52\x4C\x20\x82\xCC\x83\x5E\x83\x75\x8B\xE6\x90\xD8"
-    "\x82\xE8\x0D\x0A";
+const std::string kComment = handset::kBookmarkComment;
 
 std::string Record(const std::string& title, const std::string& url, const std::string& number,
                    const std::string& folder) {
