@@ -29,17 +29,10 @@ class HandsetDownloadTest : public ::testing::Test {
              ("palvo-handset-download-" +
               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(folder);
-    ASSERT_TRUE(OpenCorePort(hs.PortName()));
-    g_currentPin = 1234;
-    ASSERT_EQ(W(LogIn()), W(nullptr));
+    ASSERT_EQ(W(ConnectAndLogIn(hs)), W(nullptr));
   }
   void TearDown() override {
-    if (g_port != INVALID_HANDLE_VALUE) {
-      SendGoodbye();
-      EXPECT_TRUE(hs.WaitForGoodbye());
-      CloseHandle(g_port);
-      g_port = INVALID_HANDLE_VALUE;
-    }
+    EXPECT_TRUE(HangUp(hs));
     DropRowView();
     const auto violations = hs->Violations();
     EXPECT_TRUE(violations.empty()) << violations.front();

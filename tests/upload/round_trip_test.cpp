@@ -43,17 +43,10 @@ class RoundTripTest : public ::testing::Test {
     ResetTestProcess();
     ASSERT_TRUE(hs_.ok());
     dir_ = MakeTempDir();
-    ASSERT_TRUE(OpenCorePort(hs_.PortName()));
-    g_currentPin = 1234;
-    ASSERT_EQ(Text(LogIn()), Text(nullptr));
+    ASSERT_EQ(Text(ConnectAndLogIn(hs_)), Text(nullptr));
   }
   void TearDown() override {
-    if (g_port != INVALID_HANDLE_VALUE) {
-      SendGoodbye();
-      EXPECT_TRUE(hs_.WaitForGoodbye());
-      CloseHandle(g_port);
-      g_port = INVALID_HANDLE_VALUE;
-    }
+    EXPECT_TRUE(HangUp(hs_));
     EXPECT_TRUE(hs_->Violations().empty()) << hs_->Violations().front();
     std::error_code ec;
     fs::remove_all(dir_, ec);
