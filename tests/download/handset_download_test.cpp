@@ -86,12 +86,7 @@ TEST_F(HandsetDownloadTest, EveryRowOfTheSampleComesBackAsTheHandsetKeepsIt) {
 TEST_F(HandsetDownloadTest, ContentAndMailsInSmallPiecesAndAHandsetFallingSilent) {
   handset::Content content;
   content.files.push_back({"big.bin", "other", Pattern(20000), "2026/12/08 10:00"});
-  handset::MailItem mail;
-  mail.header[0] = "from";
-  mail.header[1] = "date";
-  mail.header[2] = "subject";
-  mail.header[3] = "x";
-  mail.body = Pattern(10000, 5);
+  const handset::MailItem mail{false, {"from", "date", "subject", "x"}, "", "", Pattern(10000, 5)};
   content.mails.push_back(mail);
   hs->SetContent(content);
 
