@@ -1,9 +1,10 @@
 // PIN entry in the window program: dialog 115, a single masked edit; Enter
 // confirms and Esc cancels.
+#include "link/pin_dialog.h"
+
 #include <cwchar>
 
 #include "link/frontend.h"
-#include "link/pin_dialog.h"
 #include "link/state.h"
 
 INT_PTR CALLBACK PinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
