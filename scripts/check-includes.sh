@@ -8,7 +8,8 @@
 #   upload     platform link upload, and of download only field_record.h and
 #              category.h (the records it encodes, the category table)
 #   commands   platform link download upload commands
-#   cli        commands and below, cli      (never ui)
+#   export     platform export              (local files only, no handset)
+#   cli        commands and below, export, cli   (never ui)
 #   ui         commands and below, ui       (never cli)
 #   handset    platform handset             (the simulated handset shares no
 #                                            code with the program it checks)
@@ -28,7 +29,8 @@ declare -A allowed=(
   [download]="platform link download"
   [upload]="platform link upload download/field_record.h download/category.h"
   [commands]="platform link download upload commands"
-  [cli]="platform link download upload commands cli"
+  [export]="platform export"
+  [cli]="platform link download upload commands export cli"
   [ui]="platform link download upload commands ui"
   [handset]="platform handset"
 )
