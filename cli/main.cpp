@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "download/command.h"
-#include "download/listing.h"
+#include "commands/commands.h"
 #include "export/export.h"
-#include "link/operation.h"
 #include "link/pin_store.h"
 #include "palvo_version.h"
-#include "upload/upload.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -23,10 +23,4 @@ static Message ReceiveAddresses(HANDLE file) {
   return nullptr;
 }
 
-Message DownloadAddressBook(const WCHAR* path) {
-  HANDLE file = CreateDownloadFile(path);
-  if (file == INVALID_HANDLE_VALUE) return MSG_CANNOT_WRITE;
-  const Message result = ReceiveAddresses(file);
-  CloseHandle(file);
-  return result;
-}
+Message DownloadAddressBook(const WCHAR* path) { return ReceiveIntoFile(path, ReceiveAddresses); }

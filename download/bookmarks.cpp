@@ -67,10 +67,4 @@ static Message ReceiveBookmarks(HANDLE file) {
   return skipped ? MSG_BAD_BOOKMARK : nullptr;
 }
 
-Message DownloadBookmarks(const WCHAR* path) {
-  HANDLE file = CreateDownloadFile(path);
-  if (file == INVALID_HANDLE_VALUE) return MSG_CANNOT_WRITE;
-  const Message result = ReceiveBookmarks(file);
-  CloseHandle(file);
-  return result;
-}
+Message DownloadBookmarks(const WCHAR* path) { return ReceiveIntoFile(path, ReceiveBookmarks); }

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "download/category.h"
 #include "download/download.h"
-#include "download/listing.h"
 #include "download/transfer.h"
 #include "link/messages.h"
 

@@ -8,13 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "download/field_record.h"
+#include "download/transfer.h"
 #include "link/frame.h"
 #include "link/messages.h"
-
-const Category kCategories[kCategoryCount] = {
-    {"image", L"画像", 106}, {"music", L"サウンド", 108}, {"net", L"インターネット", 107},
-    {"card", L"名刺", 109},  {"other", L"その他", 110},
-};
 
 namespace {
 
@@ -33,27 +30,10 @@ const FixedRow kFixedRows[] = {
 constexpr int kFixedRowCount = 3;
 constexpr int kOtherCategory = 4;
 
-// A decimal number as atoi reads one on the handheld: leading blanks, an
-// optional sign, digits up to the first non-digit; no digits give 0. Held to
-// the int range so that a long digit run cannot overflow.
-int ReadNumber(const char* p) {
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  std::int64_t n = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (n <= INT_MAX) n = n * 10 + (*p - '0');
-  }
-  if (negative) n = -n;
-  if (n > INT_MAX) return INT_MAX;
-  if (n < INT_MIN) return INT_MIN;
-  return static_cast<int>(n);
-}
-
 // The number at position pos of a field of length len; outside the field it
 // counts as 0.
 int NumberAt(const char* field, std::size_t len, std::size_t pos) {
-  return pos < len ? ReadNumber(field + pos) : 0;
+  return pos < len ? ReadDecimal(field + pos) : 0;
 }
 
 // Minutes on a calendar of 31-day months since 2000, wrapped to 32 bits as
@@ -165,9 +145,8 @@ int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM) {
 }
 
 Message FetchListing() {
-  SendRequest(kFileCount, "");
-  if (ReceiveResponse(kWholeFrame) < 0) return MSG_COMM_FILE_COUNT;
-  const int count = ReadNumber(ResponsePayload());
+  int count = 0;
+  if (!QueryCount(kFileCount, &count)) return MSG_COMM_FILE_COUNT;
 
   SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
   for (int i = 0; i < kFixedRowCount; ++i) {
@@ -181,7 +160,7 @@ Message FetchListing() {
   for (int i = 0; i < count; ++i) {
     if (ReceiveResponse(kWholeFrame) < 0 || !ResponseIs(kFileList)) return MSG_COMM_FILE_NAME;
     // Acknowledged at once: the handset prepares the next item meanwhile.
-    SendRequest(kNextItem, "0");
+    SendNextItemAck();
 
     char* name = reinterpret_cast<char*>(g_packet + kHeaderBytes);
     char* wireName = CutField(name);
@@ -194,7 +173,7 @@ Message FetchListing() {
     if (index < 0) continue;
 
     WCHAR sizeText[16];
-    FormatSize(ReadNumber(size), sizeText);
+    FormatSize(ReadDecimal(size), sizeText);
     SetColumnText(index, 1, sizeText);
 
     const std::size_t dateLength = std::strlen(date);

@@ -2,10 +2,19 @@
 
 #include "download/field_record.h"
 #include "link/frontend.h"
+#include "link/messages.h"
 
 HANDLE CreateDownloadFile(const WCHAR* path) {
   return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
+}
+
+Message ReceiveIntoFile(const WCHAR* path, Message (*receive)(HANDLE file)) {
+  HANDLE file = CreateDownloadFile(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_CANNOT_WRITE;
+  const Message result = receive(file);
+  CloseHandle(file);
+  return result;
 }
 
 bool WriteAll(HANDLE file, const void* data, DWORD n) {

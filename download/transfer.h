@@ -10,6 +10,11 @@
 // exists. INVALID_HANDLE_VALUE when it cannot be created.
 HANDLE CreateDownloadFile(const WCHAR* path);
 
+// Creates the download file at path, runs receive into it and closes it; its
+// message, or "ファイルが書き込めません" when the file cannot be created (then
+// nothing is asked of the handset).
+Message ReceiveIntoFile(const WCHAR* path, Message (*receive)(HANDLE file));
+
 // True when all n bytes went to the file (a full disk writes short).
 bool WriteAll(HANDLE file, const void* data, DWORD n);
 

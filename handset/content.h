@@ -106,4 +106,7 @@ std::string ListingItem(const StoredFile& file, std::uintmax_t size);  // data n
 
 bool ReadWhole(const std::filesystem::path& path, std::string* out);
 
+// Not empty, and nothing but the digits 0 to 9.
+bool AllDigits(const std::string& s);
+
 }  // namespace handset

@@ -1,10 +1,11 @@
 // PIN entry in the window program: dialog 115, a single masked edit; Enter
 // confirms and Esc cancels.
+#include "link/pin_dialog.h"
+
 #include <cwchar>
 
 #include "link/frontend.h"
 #include "link/state.h"
-#include "ui/resource.h"
 
 INT_PTR CALLBACK PinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {

@@ -24,9 +24,6 @@ start=$(date +%s)
 
 note() { echo "== $*"; }
 
-# Counts a ctest run from its output: one unit per ctest test, or, where the
-# test left a GoogleTest report <xmldir>/<test>.xml, one unit per test case (a
-# Windows test binary runs as one ctest test).
 xml_count() {  # file attribute: a counter of the report's root element (0 if absent)
   local v
   v=$(sed -n '/<testsuites/{p;q}' "$1" | sed -nE "s/.*[[:space:]]$2=\"([0-9]+)\".*/\1/p")
@@ -110,15 +107,20 @@ if [ $want_packages = 1 ]; then
     { echo "test.sh: package set-up failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 fi
 
+build() {  # preset what: configures and builds one tree; a failure counts once
+  local preset=$1 what=$2
+  if ! step "$preset-configure" 600 cmake --preset "$preset"; then
+    failed=$((failed + 1)); return 1
+  fi
+  if ! step "$preset-build" 2400 cmake --build --preset "$preset" -j "$jobs"; then
+    echo "test.sh: the $what build failed (build/test-logs/$preset-build.log)"
+    failed=$((failed + 1)); return 1
+  fi
+}
+
 run_native() {
   note "native build (build/native)"
-  if ! step native-configure 600 cmake --preset native; then
-    failed=$((failed + 1)); return
-  fi
-  if ! step native-build 2400 cmake --build --preset native -j "$jobs"; then
-    echo "test.sh: the native build failed (build/test-logs/native-build.log)"
-    failed=$((failed + 1)); return
-  fi
+  build native native || return
   note "native tests"
   rm -f "$logs/native-ctest.log"
   step native-ctest 1800 ctest --preset native --timeout 300 -j "$jobs" --no-tests=ignore
@@ -127,13 +129,7 @@ run_native() {
 
 run_mingw() {
   note "Windows build (build/mingw, MinGW-w64)"
-  if ! step mingw-configure 600 cmake --preset mingw; then
-    failed=$((failed + 1)); return
-  fi
-  if ! step mingw-build 2400 cmake --build --preset mingw -j "$jobs"; then
-    echo "test.sh: the Windows build failed (build/test-logs/mingw-build.log)"
-    failed=$((failed + 1)); return
-  fi
+  build mingw Windows || return
   note "Windows tests under Wine"
   rm -f "$logs/mingw-ctest.log"
   (

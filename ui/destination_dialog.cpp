@@ -1,7 +1,8 @@
 // The upload destination dialog: what the chosen file is for the handset (a
 // file under an editable name, the bookmarks, the address book or a mail),
 // with the category that the name's extension selects shown beside it.
-#include "download/listing.h"
+#include "commands/commands.h"
+#include "download/category.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 #include "upload/upload.h"

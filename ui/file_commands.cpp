@@ -1,6 +1,6 @@
 // The download and upload commands: their file dialogs around the logic that
-// the command line shares (download/command.h).
-#include "download/command.h"
+// the command line shares (commands/commands.h).
+#include "commands/commands.h"
 #include "ui/ui.h"
 
 namespace {

@@ -1,6 +1,9 @@
 // Identifiers of the resources in palvo.rc, shared with the code.
 #pragma once
 
+// The PIN dialog's identifiers (IDD_PIN, IDC_PIN_EDIT) live with its code in link/.
+#include "link/pin_dialog.h"
+
 // Menus, menu bar template, accelerators, string.
 #define IDM_MAIN 102
 #define IDR_MENUBAR 117
@@ -9,7 +12,6 @@
 
 // Dialogs.
 #define IDD_DESTINATION 111
-#define IDD_PIN 115
 #define IDD_STATUS 116
 
 // Icons: the program, the list rows and the toolbar images.
@@ -35,7 +37,6 @@
 // Controls.
 #define IDC_NAME_EDIT 1000
 #define IDC_KIND_COMBO 1002
-#define IDC_PIN_EDIT 1003
 #define IDC_STATUS_TEXT 1004
 #define IDC_CATEGORY_LABEL 1005
 #define IDC_LISTING 1111

@@ -1,6 +1,6 @@
 // The main window's procedure: close, get listing, download and upload, and
 // the list kept under the command bar.
-#include "link/operation.h"
+#include "commands/commands.h"
 #include "ui/commandbar.h"
 #include "ui/resource.h"
 #include "ui/ui.h"

@@ -47,6 +47,18 @@ const BYTE* SkipText(const BYTE* p) {
   return p;
 }
 
+// After a run of TABs, a text up to the next control byte: its start and
+// length, and p moved past it. False when p is at no TAB or no text follows.
+bool TakeText(const BYTE*& p, const BYTE** text, DWORD* length) {
+  if (*p != '\t') return false;
+  p = SkipTabs(p);
+  if (IsControl(*p)) return false;
+  *text = p;
+  p = SkipText(p);
+  *length = static_cast<DWORD>(p - *text);
+  return true;
+}
+
 const Message kSkipLine = L"";  // blank or comment: not an entry
 
 // Reads one line by the file's rules, checking in the order the user is told
@@ -58,18 +70,10 @@ Message ParseEntry(const char* line, Entry* e) {
   if (!IsDigit(*p)) return MSG_CHECK_FORMAT;
   e->folder = ReadDigits(p);
   if (e->folder > kMaxFolder) return MSG_CHECK_FOLDER_RANGE;
-  if (*p != '\t') return MSG_CHECK_FORMAT;
-  p = SkipTabs(p);
-  if (IsControl(*p)) return MSG_CHECK_FORMAT;
-  const BYTE* first = p;
-  p = SkipText(p);
-  const DWORD firstLength = static_cast<DWORD>(p - first);
-  if (*p != '\t') return MSG_CHECK_FORMAT;
-  p = SkipTabs(p);
-  if (IsControl(*p)) return MSG_CHECK_FORMAT;
-  const BYTE* second = p;
-  p = SkipText(p);
-  const DWORD secondLength = static_cast<DWORD>(p - second);
+  const BYTE *first = nullptr, *second = nullptr;
+  DWORD firstLength = 0, secondLength = 0;
+  if (!TakeText(p, &first, &firstLength) || !TakeText(p, &second, &secondLength))
+    return MSG_CHECK_FORMAT;
   if (*p == '\t') p = SkipTabs(p);
 
   if (IsControl(*p)) {  // two text fields: title and URL, no number

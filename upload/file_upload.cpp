@@ -1,7 +1,7 @@
 // An ordinary local file into the handset, in the category its name selects.
 #include <cwchar>
 
-#include "download/listing.h"
+#include "download/category.h"
 #include "link/frame.h"
 #include "link/messages.h"
 #include "upload/upload.h"
@@ -84,10 +84,8 @@ Message UploadFile(const WCHAR* path, const WCHAR* name) {
 
   HANDLE file = OpenForUpload(path);
   if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
-  DWORD high = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+  DWORD size = 0, high = 0;
+  if (!LocalFileSize(file, &size, &high)) {
     CloseHandle(file);
     return MSG_FILE_OPEN_ERROR;
   }

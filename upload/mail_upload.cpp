@@ -109,10 +109,8 @@ Message UploadMail(const WCHAR* path) {
   }
 
   const long long offset = LineFileOffset();
-  DWORD high = 0;
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+  DWORD size = 0, high = 0;
+  if (!LocalFileSize(file, &size, &high)) {
     CloseHandle(file);
     return MSG_FILE_OPEN_ERROR;
   }

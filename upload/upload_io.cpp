@@ -7,6 +7,14 @@ HANDLE OpenForUpload(const WCHAR* path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool LocalFileSize(HANDLE file, DWORD* size, DWORD* high) {
+  *high = 0;
+  SetLastError(ERROR_SUCCESS);
+  *size = GetFileSize(file, high);
+  // All ones is also a size: only the error code tells a failure.
+  return *size != INVALID_FILE_SIZE || GetLastError() == ERROR_SUCCESS;
+}
+
 bool ReplyAccepted() { return g_packet[12] == '0' && g_packet[13] == 0; }
 
 void ExchangeUnchecked(Request request, const char* payload) {

@@ -19,6 +19,10 @@ void ExchangeUnchecked(Request request, const char* payload);
 // returns the end.
 BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length);
 
+// The local file's size: its low 32 bits in *size, the rest in *high. False
+// when it cannot be read.
+bool LocalFileSize(HANDLE file, DWORD* size, DWORD* high);
+
 // Copies `size` bytes from the file's current position to the port, in pieces
 // of at most 4096 bytes through the packet buffer. False when the file runs
 // dry before `size` bytes or the port stops taking bytes.

@@ -133,16 +133,25 @@ struct Output {
 
 bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
+// A failed conversion: the error for GetLastError, and 0.
+int Fail(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
+// What both directions ask of their arguments: input of inLength units (-1:
+// zero-terminated; never 0) and an output buffer of outLength units (0: only
+// the size is asked for).
+bool ValidArguments(const void* in, int inLength, const void* out, int outLength) {
+  return in && inLength != 0 && inLength >= -1 && outLength >= 0 && (outLength == 0 || out);
+}
+
 }  // namespace
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR multi,
                         int multiLength, LPCSTR defaultChar, BOOL* usedDefault) {
   if (usedDefault) *usedDefault = FALSE;
-  if (!wide || wideLength == 0 || wideLength < -1 || multiLength < 0 ||
-      (multiLength > 0 && !multi)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (!ValidArguments(wide, wideLength, multi, multiLength)) return Fail(ERROR_INVALID_PARAMETER);
   bool utf8 = false;
   iconv_t cd = Converter(codePage, true, &utf8);
   if (cd == kNoConverter) return 0;
@@ -157,37 +166,23 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
     if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) {
       if (out.Drain()) continue;
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
+      return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     // A character the code page lacks (or a value that is no character).
-    if (utf8 && (flags & WC_ERR_INVALID_CHARS_)) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return 0;
-    }
-    if (!out.Put(fallback, fallbackBytes)) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
+    if (utf8 && (flags & WC_ERR_INVALID_CHARS_)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!out.Put(fallback, fallbackBytes)) return Fail(ERROR_INSUFFICIENT_BUFFER);
     if (usedDefault && !utf8) *usedDefault = TRUE;
     in += sizeof(WCHAR);
     inLeft -= sizeof(WCHAR);
   }
   const std::size_t total = out.Total(multi);
-  if (total > 0x7FFFFFFF) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (total > 0x7FFFFFFF) return Fail(ERROR_INSUFFICIENT_BUFFER);
   return static_cast<int>(total);
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLength, LPWSTR wide,
                         int wideLength) {
-  if (!multi || multiLength == 0 || multiLength < -1 || wideLength < 0 ||
-      (wideLength > 0 && !wide)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (!ValidArguments(multi, multiLength, wide, wideLength)) return Fail(ERROR_INVALID_PARAMETER);
   bool utf8 = false;
   iconv_t cd = Converter(codePage, false, &utf8);
   if (cd == kNoConverter) return 0;
@@ -213,14 +208,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
     if (::iconv(cd, &in, &inLeft, &out.next, &out.left) != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) {
       if (out.Drain()) continue;
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
+      return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     // EILSEQ, or EINVAL for a lead byte cut off at the end of the input.
-    if (flags & MB_ERR_INVALID_CHARS) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return 0;
-    }
+    if (flags & MB_ERR_INVALID_CHARS) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     const unsigned char b = static_cast<unsigned char>(*in);
     const bool sjisLead = IsShiftJisPage(codePage) && IsLeadByte(b);
     const WCHAR replacement = utf8 ? 0xFFFD : sjisLead ? 0x30FB : L'?';
@@ -229,18 +220,12 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiLengt
       const unsigned char t = static_cast<unsigned char>(in[1]);
       if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;  // unassigned pair
     }
-    if (!out.Put(&replacement, sizeof replacement)) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
+    if (!out.Put(&replacement, sizeof replacement)) return Fail(ERROR_INSUFFICIENT_BUFFER);
     in += skip;
     inLeft -= skip;
   }
   const std::size_t total = out.Total(wide) / sizeof(WCHAR);
-  if (total > 0x7FFFFFFF) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (total > 0x7FFFFFFF) return Fail(ERROR_INSUFFICIENT_BUFFER);
   if (beyondUnicode && !out.counting) {
     for (std::size_t i = 0; i < total; ++i)
       if (static_cast<unsigned long>(wide[i]) > 0x10FFFF) wide[i] = 0xFFFD;

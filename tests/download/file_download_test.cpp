@@ -7,40 +7,16 @@
 
 namespace {
 
-struct Row {
-  std::wstring text;
-  int icon;
-  bool selected;
-};
-
 class FileDownloadTest : public DownloadTest {
  protected:
   void TearDown() override {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     DownloadTest::TearDown();
   }
 
   bool MakeListing(const std::vector<Row>& rows) {
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = CreateRowView();
-    if (!g_listView) return false;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      std::wstring text = rows[i].text;
-      LVITEMW item = {};
-      item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-      item.iItem = static_cast<int>(i);
-      item.pszText = text.data();
-      item.iImage = rows[i].icon;
-      item.lParam = 1000 - static_cast<LPARAM>(i);
-      SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      if (rows[i].selected) {
-        LVITEMW state = {};
-        state.stateMask = LVIS_SELECTED;
-        state.state = LVIS_SELECTED;
-        SendMessageW(g_listView, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
-      }
-    }
+    if (!UseRowView()) return false;
+    FillRows(g_listView, rows);
     return true;
   }
 

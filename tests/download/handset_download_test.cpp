@@ -29,19 +29,11 @@ class HandsetDownloadTest : public ::testing::Test {
              ("palvo-handset-download-" +
               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(folder);
-    ASSERT_TRUE(OpenCorePort(hs.PortName()));
-    g_currentPin = 1234;
-    ASSERT_EQ(W(LogIn()), W(nullptr));
+    ASSERT_EQ(W(ConnectAndLogIn(hs)), W(nullptr));
   }
   void TearDown() override {
-    if (g_port != INVALID_HANDLE_VALUE) {
-      SendGoodbye();
-      EXPECT_TRUE(hs.WaitForGoodbye());
-      CloseHandle(g_port);
-      g_port = INVALID_HANDLE_VALUE;
-    }
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    EXPECT_TRUE(HangUp(hs));
+    DropRowView();
     const auto violations = hs->Violations();
     EXPECT_TRUE(violations.empty()) << violations.front();
     std::error_code ignored;
@@ -53,8 +45,7 @@ class HandsetDownloadTest : public ::testing::Test {
 };
 
 TEST_F(HandsetDownloadTest, EveryRowOfTheSampleComesBackAsTheHandsetKeepsIt) {
-  g_listView = CreateRowView();
-  if (!g_listView) GTEST_SKIP() << "no list view in this build";
+  if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
   ASSERT_EQ(W(FetchListing()), W(nullptr));
   const int rows = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < rows; ++i) {
@@ -95,12 +86,7 @@ TEST_F(HandsetDownloadTest, EveryRowOfTheSampleComesBackAsTheHandsetKeepsIt) {
 TEST_F(HandsetDownloadTest, ContentAndMailsInSmallPiecesAndAHandsetFallingSilent) {
   handset::Content content;
   content.files.push_back({"big.bin", "other", Pattern(20000), "2026/12/08 10:00"});
-  handset::MailItem mail;
-  mail.header[0] = "from";
-  mail.header[1] = "date";
-  mail.header[2] = "subject";
-  mail.header[3] = "x";
-  mail.body = Pattern(10000, 5);
+  const handset::MailItem mail{false, {"from", "date", "subject", "x"}, "", "", Pattern(10000, 5)};
   content.mails.push_back(mail);
   hs->SetContent(content);
 

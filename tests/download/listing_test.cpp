@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "link/operation.h"
+#include "commands/commands.h"
 #include "tests/download/download_fixture.h"
 
 namespace {
@@ -18,45 +18,14 @@ struct ListedRow {
 // Shift-JIS bytes of "写真" (photograph).
 const std::string kPhotoSjis = "\x8E\xCA\x90\x5E";
 
-// A list view for the core: the stand-in's model natively; under Wine the real
-// control in a message-only window, when the common controls can make one.
-HWND MakeListView() {
-#ifdef _WIN32
-  HMODULE controls = LoadLibraryW(L"comctl32.dll");
-  if (!controls) return nullptr;
-  HWND view = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  for (int i = 0; view && i < 3; ++i) {
-    LVCOLUMNW column = {};
-    column.mask = LVCF_WIDTH | LVCF_SUBITEM;
-    column.cx = 100;
-    column.iSubItem = i;
-    SendMessageW(view, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-  }
-  return view;
-#else
-  return CreateListViewModel();
-#endif
-}
-
-void DropListView(HWND view) {
-#ifdef _WIN32
-  DestroyWindow(view);
-#else
-  DestroyListViewModel(view);
-#endif
-}
-
 class ListingTest : public DownloadTest {
  protected:
   void SetUp() override {
     DownloadTest::SetUp();
-    g_listView = MakeListView();
-    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
   }
   void TearDown() override {
-    if (g_listView) DropListView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     DownloadTest::TearDown();
   }
 
@@ -80,18 +49,6 @@ class ListingTest : public DownloadTest {
     return FetchListing();
   }
 
-  std::wstring Text(int row, int column) {
-    WCHAR text[kPathUnits] = {};
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = kPathUnits;
-    SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-  }
-
   std::vector<ListedRow> Rows() {
     std::vector<ListedRow> rows;
     const int n = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
@@ -100,7 +57,7 @@ class ListingTest : public DownloadTest {
       item.mask = LVIF_IMAGE | LVIF_PARAM;
       item.iItem = i;
       SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      rows.push_back({item.iImage, item.lParam, Text(i, 0), Text(i, 1), Text(i, 2)});
+      rows.push_back({item.iImage, item.lParam, CellText(i, 0), CellText(i, 1), CellText(i, 2)});
     }
     return rows;
   }
@@ -313,11 +270,7 @@ TEST_F(ListingTest, WrongCodeOrOperationOrMissingItemIsANameError) {
 
 TEST_F(ListingTest, UnansweredCountFailsWithinTheSilenceLimitAndTouchesNothing) {
   // Rows of an earlier listing stay when the count never comes.
-  std::wstring text = L"earlier";
-  LVITEMW item = {};
-  item.mask = LVIF_TEXT;
-  item.pszText = text.data();
-  SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  FillRows(g_listView, {{L"earlier"}});
   PeerScript script([&] { Next(); });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(W(FetchListing()), W(MSG_COMM_FILE_COUNT));

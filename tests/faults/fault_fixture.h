@@ -15,12 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "download/command.h"
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "handset/content.h"
 #include "link/frame.h"
 #include "link/messages.h"
-#include "link/operation.h"
 #include "link/state.h"
 #include "tests/support/handset_peer.h"
 #include "tests/support/row_view.h"
@@ -63,17 +62,6 @@ inline void SetLastPath(const std::wstring& p) {
 
 inline int RowCount() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }
 
-inline std::wstring RowText(int row) {
-  WCHAR text[kPathUnits] = {};
-  LVITEMW item = {};
-  item.mask = LVIF_TEXT;
-  item.iItem = row;
-  item.pszText = text;
-  item.cchTextMax = kPathUnits;
-  SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  return item.pszText ? std::wstring(item.pszText) : std::wstring(text);
-}
-
 inline int RowIcon(int row) {
   LVITEMW item = {};
   item.mask = LVIF_IMAGE;
@@ -91,7 +79,7 @@ inline bool SelectOnly(int icon, const std::wstring& text = L"") {
     state.stateMask = LVIS_SELECTED;
     SendMessageW(g_listView, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
                  reinterpret_cast<LPARAM>(&state));
-    if (found < 0 && RowIcon(row) == icon && (text.empty() || RowText(row) == text)) found = row;
+    if (found < 0 && RowIcon(row) == icon && (text.empty() || CellText(row) == text)) found = row;
   }
   if (found < 0) return false;
   LVITEMW state = {};
@@ -119,14 +107,12 @@ class HandsetFixture : public ::testing::Test {
     ResetTestProcess();
     g_silenceLimitMs = 1000;
     folder = MakeFolder("palvo-faults-");
-    g_listView = CreateRowView();
-    ASSERT_NE(g_listView, nullptr);
+    ASSERT_TRUE(UseRowView());
     Plug(Content());
   }
   void TearDown() override {
     hs.reset();
-    if (g_listView) DestroyRowView(g_listView);
-    g_listView = nullptr;
+    DropRowView();
     std::error_code ignored;
     fs::remove_all(folder, ignored);
   }
@@ -147,26 +133,11 @@ class HandsetFixture : public ::testing::Test {
     c.bookmarks.push_back({2, 7, "\x83\x65\x83\x58\x83\x67", "http://example.jp/?a=1"});
     c.addresses.push_back("BEGIN:VCARD\r\nVERSION:2.1\r\nN:a;b\r\nTEL:0901\r\nEND:VCARD\r\n");
     c.addresses.push_back("BEGIN:VCARD\r\nN:c\r\nEND:VCARD\r\n");
-    handset::MailItem light;
-    light.light = true;
-    light.header[0] = "l1";
-    light.header[1] = "l2";
-    light.header[2] = "2026/12/03 12:00";
-    light.header[3] = "l4";
-    light.line1 = "one";
-    light.line2 = "";
-    light.body = "light body\r\n";
-    c.lightMails.push_back(light);
-    handset::MailItem mail;
-    mail.header[0] = "from";
-    mail.header[1] = "to";
-    mail.header[2] = "2026/12/04 13:00";
-    mail.header[3] = "subject";
-    mail.body = "short\r\n";
-    c.mails.push_back(mail);
-    mail.header[3] = "long";
-    mail.body = Filler(6000, 3);  // longer than one frame can hold
-    c.mails.push_back(mail);
+    c.lightMails.push_back(
+        {true, {"l1", "l2", "2026/12/03 12:00", "l4"}, "one", "", "light body\r\n"});
+    c.mails.push_back({false, {"from", "to", "2026/12/04 13:00", "subject"}, "", "", "short\r\n"});
+    // Longer than one frame can hold.
+    c.mails.push_back({false, {"from", "to", "2026/12/04 13:00", "long"}, "", "", Filler(6000, 3)});
     return c;
   }
 

@@ -22,23 +22,8 @@ Content SampleContent() {
   c.bookmarks.push_back({3, 7, "A", "B"});
   c.bookmarks.push_back({0, 0, "\x93\x56\x8B\x43", "http://x/"});
   c.addresses.push_back("BEGIN:VCARD\r\nN:a\r\nEND:VCARD\r\n");
-  handset::MailItem light;
-  light.light = true;
-  light.header[0] = "t1";
-  light.header[1] = "t2";
-  light.header[2] = "t3";
-  light.header[3] = "t4";
-  light.line1 = "x";
-  light.line2 = "y";
-  light.body = "z";
-  c.lightMails.push_back(light);
-  handset::MailItem mail;
-  mail.header[0] = "m1";
-  mail.header[1] = "m2";
-  mail.header[2] = "m3";
-  mail.header[3] = "m4,more";
-  mail.body = "body\r\n";
-  c.mails.push_back(mail);
+  c.lightMails.push_back({true, {"t1", "t2", "t3", "t4"}, "x", "y", "z"});
+  c.mails.push_back({false, {"m1", "m2", "m3", "m4,more"}, "", "", "body\r\n"});
   return c;
 }
 

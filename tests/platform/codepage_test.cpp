@@ -69,3 +69,35 @@ TEST(CodePageTest, InvalidBytesAndSmallBuffers) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, longText.c_str(), -1, nullptr, 0, nullptr, nullptr),
             10001);
 }
+
+TEST(CodePageTest, BadArgumentsFailBothWaysAlike) {
+  // No input, an input length of 0 or below -1, a negative output size, an
+  // output size without a buffer: each fails before anything is converted.
+  const struct {
+    bool input;
+    int inLength;
+    bool output;
+    int outLength;
+  } cases[] = {{false, -1, true, 8},
+               {true, 0, true, 8},
+               {true, -2, true, 8},
+               {true, 1, true, -1},
+               {true, 1, false, 8}};
+  char multi[8];
+  WCHAR wide[8];
+  for (const auto& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, c.input ? L"x" : nullptr, c.inLength,
+                                  c.output ? multi : nullptr, c.outLength, nullptr, nullptr),
+              0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, c.input ? "x" : nullptr, c.inLength,
+                                  c.output ? wide : nullptr, c.outLength),
+              0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  // Output size 0 without a buffer only asks for the size.
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"x", 1, nullptr, 0, nullptr, nullptr), 1);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "x", 1, nullptr, 0), 1);
+}

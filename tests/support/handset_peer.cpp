@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "link/login.h"
+#include "link/messages.h"
 #include "link/pin_store.h"
 #include "link/state.h"
 
@@ -54,6 +56,21 @@ void InProcessHandset::Stop() {
 
 bool InProcessHandset::WaitForGoodbye(int count, int timeoutMs) {
   return handset_.WaitForRequest(255, 1, 2, count, timeoutMs);
+}
+
+Message ConnectAndLogIn(const InProcessHandset& handset) {
+  if (!OpenCorePort(handset.PortName())) return MSG_OPEN_FAILED;
+  g_currentPin = 1234;
+  return LogIn();
+}
+
+bool HangUp(InProcessHandset& handset) {
+  if (g_port == INVALID_HANDLE_VALUE) return true;
+  SendGoodbye();
+  const bool heard = handset.WaitForGoodbye();
+  CloseHandle(g_port);
+  g_port = INVALID_HANDLE_VALUE;
+  return heard;
 }
 
 void RegisterHandset(const InProcessHandset& handset, bool storePin, DWORD pin) {

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "handset/handset.h"
+#include "link/state.h"
 #include "tests/support/peer.h"
 
 class InProcessHandset {
@@ -59,3 +60,11 @@ class InProcessHandset {
 // and the PIN: stored (scrambled, as the PIN dialog would leave it) when
 // storePin, else no stored PIN, so the PIN dialog (AskPin) is asked.
 void RegisterHandset(const InProcessHandset& handset, bool storePin, DWORD pin = 1234);
+
+// A connection without the operation runner, for tests of one transfer: the
+// core's port opened on the handset and logged in with PIN 1234; LogIn's
+// message, or "オープンに失敗しました" when the port did not open.
+Message ConnectAndLogIn(const InProcessHandset& handset);
+// Goodbye and the port closed, when it is open. False when the handset did
+// not hear the goodbye.
+bool HangUp(InProcessHandset& handset);

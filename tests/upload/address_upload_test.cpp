@@ -3,40 +3,13 @@
 
 namespace {
 
-class AddressUploadTest : public UploadTest {
+class AddressUploadTest : public TextUploadTest {
  protected:
-  std::vector<ReceivedRequest> Upload(const std::string& file, Message* result,
-                                      ReplyRule rule = AcceptAll) {
-    const std::wstring path = LocalFile("address.txt", file);
-    return Run([&] { return UploadAddressBook(path.c_str()); }, result, std::move(rule));
-  }
+  AddressUploadTest() : TextUploadTest("address.txt", UploadAddressBook) {}
 
-  // The vCards between start/preparation and end; checks the frame around them.
+  // The vCards, one record each.
   std::vector<std::string> Cards(const std::vector<ReceivedRequest>& requests) {
-    std::vector<std::string> cards;
-    EXPECT_GE(requests.size(), 3u);
-    if (requests.size() < 3) return cards;
-    EXPECT_EQ(requests[0].operation, 4u);
-    EXPECT_EQ(requests[0].payload, "10");
-    EXPECT_EQ(requests[1].operation, 5u);
-    EXPECT_EQ(requests.back().operation, 6u);
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      EXPECT_EQ(requests[i].code, 3u);
-      EXPECT_EQ(requests[i].group, 3u);
-      if (i >= 2 && i + 1 < requests.size()) {
-        EXPECT_EQ(requests[i].operation, 3u);
-        EXPECT_EQ(AnnouncedLength(requests[i]), requests[i].payload.size() + 4);
-        cards.push_back(requests[i].payload);
-      }
-    }
-    return cards;
-  }
-
-  Message Check(const std::string& file) {
-    Message result;
-    auto requests = Upload(file, &result);
-    EXPECT_TRUE(requests.empty()) << "a refused file sends nothing";
-    return result;
+    return BulkRecords(requests, 3, "10");
   }
 };
 

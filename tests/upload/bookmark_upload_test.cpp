@@ -1,54 +1,23 @@
+#include "handset/content.h"
 #include "upload/upload.h"
 #include "upload_fixture.h"
 
 namespace {
 
 // The comment line the bookmark download writes first.
-const std::string kComment =
-    "\x3B\x83\x74\x83\x48\x83\x8B\x83\x5F\x2C\x28\x83\x81\x83\x82\x83\x8A\x94\xD4\x8D\x86\x29\x2C"
-    "\x83\x5E\x83\x43\x83\x67\x83\x8B\x2C\x55\x52\x4C\x20\x82\xCC\x83\x5E\x83\x75\x8B\xE6\x90\xD8"
-    "\x82\xE8\x0D\x0A";
+const std::string kComment = handset::kBookmarkComment;
 
 std::string Record(const std::string& title, const std::string& url, const std::string& number,
                    const std::string& folder) {
   return "\x1C" + Field(1, 2, title) + Field(2, 1, url) + Field(3, 1, number) + Field(4, 2, folder);
 }
 
-class BookmarkUploadTest : public UploadTest {
+class BookmarkUploadTest : public TextUploadTest {
  protected:
-  std::vector<ReceivedRequest> Upload(const std::string& file, Message* result,
-                                      ReplyRule rule = AcceptAll) {
-    const std::wstring path = LocalFile("bookmark.txt", file);
-    return Run([&] { return UploadBookmarks(path.c_str()); }, result, std::move(rule));
-  }
+  BookmarkUploadTest() : TextUploadTest("bookmark.txt", UploadBookmarks) {}
 
-  // The records between start/preparation and end; checks the frame around them.
   std::vector<std::string> Records(const std::vector<ReceivedRequest>& requests) {
-    std::vector<std::string> records;
-    EXPECT_GE(requests.size(), 3u);
-    if (requests.size() < 3) return records;
-    EXPECT_EQ(requests[0].operation, 4u);
-    EXPECT_EQ(requests[0].payload, "13");
-    EXPECT_EQ(requests[1].operation, 5u);
-    EXPECT_EQ(requests[1].payload, "");
-    EXPECT_EQ(requests.back().operation, 6u);
-    EXPECT_EQ(requests.back().payload, "");
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      EXPECT_EQ(requests[i].code, 3u);
-      EXPECT_EQ(requests[i].group, 8u);
-      if (i >= 2 && i + 1 < requests.size()) {
-        EXPECT_EQ(requests[i].operation, 3u);
-        records.push_back(requests[i].payload);
-      }
-    }
-    return records;
-  }
-
-  Message Check(const std::string& file) {
-    Message result;
-    auto requests = Upload(file, &result);
-    EXPECT_TRUE(requests.empty()) << "a refused file sends nothing";
-    return result;
+    return BulkRecords(requests, 8, "13");
   }
 };
 

@@ -20,19 +20,6 @@ TEST(ExtensionRule, CategoryFollowsTheLastExtension) {
   for (const auto& c : cases) EXPECT_EQ(CategoryOfName(c.name), c.category) << Text(c.name);
 }
 
-TEST(ExtensionRule, DefaultKindFromTheLocalName) {
-  EXPECT_EQ(DefaultUploadKind(L"BOOKMARK.TXT"), kUploadBookmarks);
-  EXPECT_EQ(DefaultUploadKind(L"Address.txt"), kUploadAddressBook);
-  EXPECT_EQ(DefaultUploadKind(L"mail007.txt"), kUploadMail);
-  EXPECT_EQ(DefaultUploadKind(L"MAIL123.TXT"), kUploadMail);
-  EXPECT_EQ(DefaultUploadKind(L"mail12.txt"), kUploadFile);
-  EXPECT_EQ(DefaultUploadKind(L"mailabc.txt"), kUploadFile);
-  EXPECT_EQ(DefaultUploadKind(L"mail0001.txt"), kUploadFile);
-  EXPECT_EQ(DefaultUploadKind(L"mail"), kUploadFile);
-  EXPECT_EQ(DefaultUploadKind(L"bookmark.txt.bak"), kUploadFile);
-  EXPECT_EQ(DefaultUploadKind(L"photo.jpg"), kUploadFile);
-}
-
 using FileUploadTest = UploadTest;
 
 TEST_F(FileUploadTest, NameHeaderThenEveryByteInOneRequest) {

@@ -3,13 +3,9 @@
 
 namespace {
 
-class MailUploadTest : public UploadTest {
+class MailUploadTest : public TextUploadTest {
  protected:
-  std::vector<ReceivedRequest> Upload(const std::string& file, Message* result,
-                                      ReplyRule rule = AcceptAll) {
-    const std::wstring path = LocalFile("mail000.txt", file);
-    return Run([&] { return UploadMail(path.c_str()); }, result, std::move(rule));
-  }
+  MailUploadTest() : TextUploadTest("mail000.txt", UploadMail) {}
 
   // The one record of a successful upload, with its frame checked.
   std::string Sent(const std::string& file, unsigned group) {
@@ -23,13 +19,6 @@ class MailUploadTest : public UploadTest {
     EXPECT_EQ(requests[0].operation, 3u);
     EXPECT_EQ(AnnouncedLength(requests[0]), requests[0].payload.size() + 4);
     return requests[0].payload;
-  }
-
-  Message Check(const std::string& file) {
-    Message result;
-    auto requests = Upload(file, &result);
-    EXPECT_TRUE(requests.empty()) << "a refused file sends nothing";
-    return result;
   }
 };
 

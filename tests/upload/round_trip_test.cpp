@@ -2,10 +2,12 @@
 // emptied handset and downloaded again, they come back byte for byte.
 #include <algorithm>
 
+#include "commands/commands.h"
 #include "download/download.h"
 #include "download/listing.h"
 #include "link/login.h"
 #include "tests/support/handset_peer.h"
+#include "tests/support/row_view.h"
 #include "upload/upload.h"
 #include "upload_fixture.h"
 
@@ -21,21 +23,12 @@ handset::Content Sample() {
       "BEGIN:VCARD\r\nVERSION:2.1\r\nN:\x8E\x52\x93\x63;\x91\xBE\x98\x59\r\n"
       "TEL;CELL:09012345678\r\nEND:VCARD\r\n");
   c.addresses.push_back("BEGIN:VCARD\r\nN:a\r\n\r\nEND:VCARD\r\n");
-  handset::MailItem light;
-  light.light = true;
-  light.header[0] = "t1";
-  light.header[1] = "";
-  light.header[2] = "2007/01/02 03:04";
-  light.header[3] = "t4,with comma";
-  light.line1 = "\x88\xEA\x8D\x73";
-  light.line2 = "";
-  light.body = "z\r\nzz\r\n";
-  c.lightMails.push_back(light);
-  handset::MailItem mail;
-  mail.header[0] = "m1";
-  mail.header[1] = "m2";
-  mail.header[2] = "m3";
-  mail.header[3] = "m4";
+  c.lightMails.push_back({true,
+                          {"t1", "", "2007/01/02 03:04", "t4,with comma"},
+                          "\x88\xEA\x8D\x73",
+                          "",
+                          "z\r\nzz\r\n"});
+  handset::MailItem mail{false, {"m1", "m2", "m3", "m4"}, "", "", ""};
   for (int i = 0; i < 10000; ++i) mail.body += static_cast<char>(i % 3 == 0 ? '\n' : 'a' + i % 26);
   c.mails.push_back(mail);
   mail.header[3] = "empty body";
@@ -50,17 +43,10 @@ class RoundTripTest : public ::testing::Test {
     ResetTestProcess();
     ASSERT_TRUE(hs_.ok());
     dir_ = MakeTempDir();
-    ASSERT_TRUE(OpenCorePort(hs_.PortName()));
-    g_currentPin = 1234;
-    ASSERT_EQ(Text(LogIn()), Text(nullptr));
+    ASSERT_EQ(Text(ConnectAndLogIn(hs_)), Text(nullptr));
   }
   void TearDown() override {
-    if (g_port != INVALID_HANDLE_VALUE) {
-      SendGoodbye();
-      EXPECT_TRUE(hs_.WaitForGoodbye());
-      CloseHandle(g_port);
-      g_port = INVALID_HANDLE_VALUE;
-    }
+    EXPECT_TRUE(HangUp(hs_));
     EXPECT_TRUE(hs_->Violations().empty()) << hs_->Violations().front();
     std::error_code ec;
     fs::remove_all(dir_, ec);
@@ -130,23 +116,11 @@ class RelistTest : public RoundTripTest {
  protected:
   void SetUp() override {
     RoundTripTest::SetUp();
-#ifdef _WIN32
-    if (LoadLibraryW(L"comctl32.dll"))
-      g_listView = CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
-#else
-    g_listView = CreateListViewModel();
-#endif
-    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
     g_connected = true;
   }
   void TearDown() override {
-#ifdef _WIN32
-    if (g_listView) DestroyWindow(g_listView);
-#else
-    if (g_listView) DestroyListViewModel(g_listView);
-#endif
-    g_listView = nullptr;
+    DropRowView();
     RoundTripTest::TearDown();
   }
   int Rows() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }

@@ -144,5 +144,57 @@ class UploadTest : public ::testing::Test {
   fs::path dir_;
 };
 
+// The uploads of one text file kind (bookmarks, address book, mail): the file
+// under the name its download writes, uploaded by that kind's step.
+class TextUploadTest : public UploadTest {
+ protected:
+  TextUploadTest(const char* localName, Message (*upload)(const WCHAR* path))
+      : localName_(localName), upload_(upload) {}
+
+  std::vector<ReceivedRequest> Upload(const std::string& file, Message* result,
+                                      ReplyRule rule = AcceptAll) {
+    const std::wstring path = LocalFile(localName_, file);
+    return Run([&] { return upload_(path.c_str()); }, result, std::move(rule));
+  }
+
+  // A file the upload refuses before it sends anything: its message.
+  Message Check(const std::string& file) {
+    Message result;
+    auto requests = Upload(file, &result);
+    EXPECT_TRUE(requests.empty()) << "a refused file sends nothing";
+    return result;
+  }
+
+  // A bulk upload of group (start payload `start`): the records between the
+  // start and preparation requests and the end, with the frame around them
+  // checked.
+  std::vector<std::string> BulkRecords(const std::vector<ReceivedRequest>& requests, unsigned group,
+                                       const std::string& start) {
+    std::vector<std::string> records;
+    EXPECT_GE(requests.size(), 3u);
+    if (requests.size() < 3) return records;
+    EXPECT_EQ(requests[0].operation, 4u);
+    EXPECT_EQ(requests[0].payload, start);
+    EXPECT_EQ(requests[1].operation, 5u);
+    EXPECT_EQ(requests[1].payload, "");
+    EXPECT_EQ(requests.back().operation, 6u);
+    EXPECT_EQ(requests.back().payload, "");
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].code, 3u);
+      EXPECT_EQ(requests[i].group, group);
+      if (i >= 2 && i + 1 < requests.size()) {
+        EXPECT_EQ(requests[i].operation, 3u);
+        EXPECT_EQ(AnnouncedLength(requests[i]), requests[i].payload.size() + 4);
+        records.push_back(requests[i].payload);
+      }
+    }
+    return records;
+  }
+
+ private:
+  const char* localName_;
+  Message (*upload_)(const WCHAR* path);
+};
+
 // Message texts compare by content: null (success) prints as "(none)".
 inline std::wstring Text(Message m) { return m ? std::wstring(m) : std::wstring(L"(none)"); }

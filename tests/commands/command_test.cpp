@@ -1,66 +1,28 @@
 // The download and upload commands' steps around their dialogs: the proposed
-// name, the destination forms and the last path.
-#include "download/command.h"
-
+// name, the destination forms, the last path and the kind a name suggests.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "download/listing.h"
+#include "tests/support/row_view.h"
 #include "tests/support/test_frontend.h"
 
 namespace {
-
-struct Row {
-  const WCHAR* text;
-  int icon;
-  bool selected;
-};
-
-HWND MakeListView() {
-#ifdef _WIN32
-  if (!LoadLibraryW(L"comctl32.dll")) return nullptr;
-  return CreateWindowExW(0, L"SysListView32", L"", LVS_REPORT, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
-#else
-  return CreateListViewModel();
-#endif
-}
 
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTestProcess();
-    g_listView = MakeListView();
-    if (!g_listView) GTEST_SKIP() << "no list view in this build";
+    if (!UseRowView()) GTEST_SKIP() << "no list view in this build";
     g_connected = true;
   }
-  void TearDown() override {
-#ifdef _WIN32
-    if (g_listView) DestroyWindow(g_listView);
-#else
-    if (g_listView) DestroyListViewModel(g_listView);
-#endif
-    g_listView = nullptr;
-  }
+  void TearDown() override { DropRowView(); }
 
   void Fill(const std::vector<Row>& rows, int mark = -1) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      std::wstring text = rows[i].text;
-      LVITEMW item = {};
-      item.mask = LVIF_TEXT | LVIF_IMAGE;
-      item.iItem = static_cast<int>(i);
-      item.pszText = text.data();
-      item.iImage = rows[i].icon;
-      SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      if (rows[i].selected) {
-        LVITEMW state = {};
-        state.stateMask = LVIS_SELECTED;
-        state.state = LVIS_SELECTED;
-        SendMessageW(g_listView, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
-      }
-    }
+    FillRows(g_listView, rows);
     SendMessageW(g_listView, LVM_SETSELECTIONMARK, 0, mark);
   }
 
@@ -163,6 +125,19 @@ TEST_F(CommandTest, UploadSourceKeepsThePathAndNamesItsFile) {
   StoreUploadSource(longPath.c_str(), name);
   EXPECT_EQ(std::wstring(g_lastPath).size(), static_cast<std::size_t>(kPathUnits - 1));
   EXPECT_EQ(std::wstring(name).size(), static_cast<std::size_t>(kPathUnits - 2));
+}
+
+TEST(ExtensionRule, DefaultKindFromTheLocalName) {
+  EXPECT_EQ(DefaultUploadKind(L"BOOKMARK.TXT"), kUploadBookmarks);
+  EXPECT_EQ(DefaultUploadKind(L"Address.txt"), kUploadAddressBook);
+  EXPECT_EQ(DefaultUploadKind(L"mail007.txt"), kUploadMail);
+  EXPECT_EQ(DefaultUploadKind(L"MAIL123.TXT"), kUploadMail);
+  EXPECT_EQ(DefaultUploadKind(L"mail12.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mailabc.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mail0001.txt"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"mail"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"bookmark.txt.bak"), kUploadFile);
+  EXPECT_EQ(DefaultUploadKind(L"photo.jpg"), kUploadFile);
 }
 
 }  // namespace

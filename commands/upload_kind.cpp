@@ -1,5 +1,6 @@
 // Which kind of upload a local file name suggests, and the upload command's
 // transfer: the upload of the chosen kind followed by a fresh listing.
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "link/messages.h"
 #include "upload/upload.h"

@@ -1,10 +1,9 @@
-#include "download/command.h"
-
+// The download and upload commands' steps around the front ends' dialogs.
 #include <cwchar>
 
+#include "commands/commands.h"
+#include "download/category.h"
 #include "download/download.h"
-#include "download/listing.h"
-#include "link/operation.h"
 
 namespace {
 

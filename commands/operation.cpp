@@ -1,5 +1,6 @@
-#include "link/operation.h"
-
+// The operation runner, and the get-listing command that runs FetchListing
+// through it.
+#include "commands/commands.h"
 #include "download/listing.h"
 #include "link/frontend.h"
 #include "link/login.h"

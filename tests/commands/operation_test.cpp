@@ -1,9 +1,9 @@
 // The operation runner: open, log in, transfer, goodbye, close, report.
-#include "link/operation.h"
-
+#include "commands/commands.h"
 #include "link/messages.h"
 #include "link/pin_store.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/row_view.h"
 
 namespace {
 
@@ -151,11 +151,8 @@ TEST_F(OperationTest, NothingIsSentWhenThePortDoesNotOpen) {
 
 TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
 #ifndef _WIN32
-  g_listView = CreateListViewModel();
-  LVITEMW row = {};
-  row.mask = LVIF_TEXT;
-  row.pszText = const_cast<LPWSTR>(L"old.jpg");
-  SendMessageW(g_listView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row));
+  UseRowView();
+  FillRows(g_listView, {{L"old.jpg"}});
 #endif
   g_connected = true;
   ClearDrivers();
@@ -177,8 +174,7 @@ TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
   EXPECT_TRUE(g_connected);
   EXPECT_EQ(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0), 3);
   ExpectStatuses(statuses, {{L"", 0}});
-  DestroyListViewModel(g_listView);
-  g_listView = nullptr;
+  DropRowView();
 #endif
 }
 

@@ -1,0 +1,86 @@
+// The user's commands, shared by both front ends: everything between the
+// window's dialogs (ui/) or the command line's arguments (cli/) and the
+// transfers of download/ and upload/. A front end takes the user's choice its
+// own way and calls these around it:
+//
+//   get listing  GetListingCommand()
+//   download     ProposeDownloadName() -> save dialog or --to ->
+//                StoreDownloadDestination() -> RunDownload()
+//   upload       CutLastPathToFolder() -> open dialog or FILE ->
+//                StoreUploadSource() -> DefaultUploadKind() -> destination
+//                dialog or --kind/--as -> RunUpload()
+//
+// A command of its own (one transfer in one connection) runs through
+// RunOperation with its transfer. Every Run* reports its first message
+// through ShowStatus (link/frontend.h) and also returns it.
+#pragma once
+
+#include "link/state.h"
+
+// ---- the operation runner
+
+typedef Message (*Transfer)(void* context);
+
+// Runs one operation: open, [busy box], log in, transfer, goodbye, close, and
+// reports its first message through ShowStatus in result mode; returns that
+// message. busy shows "通信中です" in keep-open mode once the port is open
+// (downloads and uploads).
+Message RunOperation(Transfer transfer, void* context, bool busy);
+
+// ---- get listing
+
+// Clears the connected flag, empties the listing, then runs FetchListing as
+// the transfer.
+Message GetListingCommand();
+
+// ---- the file dialogs' last path
+
+// Cuts g_lastPath in place just after its last backslash, so the next file
+// dialog opens in the folder of the last pick. True when there was a
+// backslash (give the dialog that folder); false: give no initial folder.
+bool CutLastPathToFolder();
+
+// ---- download
+
+// Download command up to the save dialog. False when the command does nothing
+// (not connected, nothing selected). Otherwise name holds the name to propose
+// (the selected row's name, or "(ここに上書き)") and *several tells whether the
+// rows go into a folder under their own names (several rows, or the mail row).
+bool ProposeDownloadName(WCHAR name[kPathUnits], bool* several);
+
+// Stores the save dialog's accepted path as g_lastPath: whole for one row,
+// cut after its last backslash when several.
+void StoreDownloadDestination(const WCHAR* chosen, bool several);
+
+// Runs the download of the selected rows to g_lastPath through the operation
+// runner with the busy box; returns the first message (already reported).
+Message RunDownload();
+
+// ---- upload
+
+// Upload kinds as the destination dialog returns them.
+enum UploadKind {
+  kUploadCancel = 0,
+  kUploadFile = 1,
+  kUploadBookmarks = 2,
+  kUploadAddressBook = 3,
+  kUploadMail = 4
+};
+
+// The kind a local file name suggests: the names the downloads write
+// (bookmark.txt, address.txt, mail000.txt ...) upload as what they hold.
+UploadKind DefaultUploadKind(const WCHAR* fileName);
+
+// Stores the open dialog's accepted path as g_lastPath and copies its
+// file-name part (all of it when there is no backslash) into name, ready for
+// the upload destination dialog.
+void StoreUploadSource(const WCHAR* chosen, WCHAR name[kPathUnits]);
+
+// Runs the upload of g_lastPath as kind (name: the handset file name, used for
+// kUploadFile) and, after success, the fresh listing, through the operation
+// runner with the busy box; returns the first message (already reported).
+Message RunUpload(UploadKind kind, const WCHAR* name);
+
+// The upload command's transfer: the upload of `kind`, then on success the
+// connected flag cleared and the listing fetched again.
+Message UploadAndRelist(UploadKind kind, const WCHAR* path, const WCHAR* name);
