@@ -125,9 +125,14 @@ void Problems::SetFile(const char* name) { std::snprintf(file_, sizeof file_, "%
 void Problems::Add(unsigned long line, const char* format, ...) {
   if (count_ < kListedProblems) {
     char* out = text_[count_];
-    int n = line ? std::snprintf(out, kProblemText, "%s:%lu: ", file_, line)
-                 : std::snprintf(out, kProblemText, "%s: ", file_);
-    if (n < 0) n = 0;
+    // The file name is copied by hand: both buffers are members, which
+    // fortified snprintf takes for an overlap.
+    const std::size_t name = std::strlen(file_);  // below kProblemText / 2
+    std::memcpy(out, file_, name);
+    int n = static_cast<int>(name);
+    const int more = line ? std::snprintf(out + n, kProblemText - name, ":%lu: ", line)
+                          : std::snprintf(out + n, kProblemText - name, ": ");
+    if (more > 0) n += more;
     if (static_cast<std::size_t>(n) < kProblemText) {
       va_list args;
       va_start(args, format);

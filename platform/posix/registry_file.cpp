@@ -452,9 +452,14 @@ std::string FormatRegistryText(const std::string& original, const std::vector<Re
     const bool blank = out.size() >= 2 * eol.size() &&
                        out.compare(out.size() - 2 * eol.size(), 2 * eol.size(), eol + eol) == 0;
     if (!blank) out += eol;
-    out += "[" + std::string(kRoot);
-    if (!k.path.empty()) out += "\\" + Encode(k.path);
-    out += "]" + eol;
+    out += '[';
+    out += kRoot;
+    if (!k.path.empty()) {
+      out += '\\';
+      out += Encode(k.path);
+    }
+    out += ']';
+    out += eol;
     for (const RegValue& v : k.values) out += FormatValue(v) + eol;
   }
   return out;

@@ -107,7 +107,7 @@ void AddUsbSerialPortKeys(std::vector<RegKey>* keys) {
     std::snprintf(driverKey, sizeof driverKey,
                   "Drivers\\USB\\LoadClients\\%u_%u_Default\\0\\RS232_USB", ports[i].vendor,
                   ports[i].product);
-    std::snprintf(node, sizeof node, "/dev/%s", ports[i].tty);
+    std::snprintf(node, sizeof node, "/dev/%.63s", ports[i].tty);
     RegKey active;
     WCHAR name[64];
     Utf8ToWide(ports[i].tty, std::strlen(ports[i].tty), name, 64, true);
