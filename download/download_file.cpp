@@ -94,7 +94,7 @@ Message DownloadSelection(WCHAR* path) {
   return nullptr;
 }
 
-Message DownloadFile(const WCHAR* path, int category, const WCHAR* name) {
+Message DownloadFile(const WCHAR* path, int category, const WCHAR* name, const FILETIME* modified) {
   if (category < 0 || category >= kCategoryCount) category = kCategoryCount - 1;  // "other"
 
   char request[kFileRequestBytes];
@@ -121,14 +121,14 @@ Message DownloadFile(const WCHAR* path, int category, const WCHAR* name) {
   if (!ReadPortExact(g_packet + kHeaderBytes, echo)) return MSG_COMM_HEADER;
   const bool found = echo == r && std::memcmp(g_packet + kHeaderBytes, request, r) == 0;
 
-  HANDLE file = INVALID_HANDLE_VALUE;
-  if (found) file = CreateDownloadFile(path);
+  LocalFile file;
+  const bool created = found && CreateLocalFile(&file, path);
   // Without a file the content is still read, so the link stays in step.
-  const StreamResult streamed = StreamFromPort(file, payload - echo);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  const StreamResult streamed =
+      StreamFromPort(created ? file.handle : INVALID_HANDLE_VALUE, payload - echo);
+  const bool saved = created && FinishLocalFile(&file, streamed == StreamResult::kDone, modified);
   if (streamed == StreamResult::kReadFailed) return MSG_COMM_CONTENT;
   if (!found) return MSG_FILE_NOT_FOUND;
-  if (file == INVALID_HANDLE_VALUE || streamed == StreamResult::kWriteFailed)
-    return MSG_CANNOT_WRITE;
+  if (!saved) return MSG_CANNOT_WRITE;
   return nullptr;
 }
