@@ -1,5 +1,6 @@
 // The core's front-end hooks on a terminal: the PIN typed without echo, the
-// outcome of an operation as one line on stderr, progress of long transfers.
+// outcome of an operation as one line on stderr, progress of long transfers;
+// and Ctrl-C, SIGTERM and SIGHUP, which ask the running command to stop.
 #include "link/frontend.h"
 
 #include <chrono>
@@ -62,12 +63,19 @@ int AskPinOnConsole(HANDLE in) {
 }
 #else
 termios g_savedTerminal;
+volatile std::sig_atomic_t g_terminalQuiet = 0;  // echo is off for the PIN
 
-// Ctrl+C while echo is off must not leave the terminal silent.
-void RestoreTerminalAndDie(int sig) {
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+// The first signal asks the command to stop (it ends at the next piece or
+// item, says goodbye and closes the port); a second one ends the program at
+// once, the terminal's echo put back first.
+void OnStopSignal(int sig) {
+  if (g_stopRequest) {
+    if (g_terminalQuiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    return;
+  }
+  g_stopRequest = sig;
 }
 #endif
 
@@ -135,14 +143,11 @@ int AskPinOnce() {
 #else
     termios quiet;
     const bool haveTerminal = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
-    void (*oldInt)(int) = SIG_DFL;
-    void (*oldTerm)(int) = SIG_DFL;
     if (haveTerminal) {
       quiet = g_savedTerminal;
       quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
       quiet.c_lflag |= ECHONL;
-      oldInt = std::signal(SIGINT, RestoreTerminalAndDie);
-      oldTerm = std::signal(SIGTERM, RestoreTerminalAndDie);
+      g_terminalQuiet = 1;
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     // Only now the prompt: a PIN typed as soon as it shows is neither echoed
@@ -153,8 +158,7 @@ int AskPinOnce() {
     const bool got = ReadByteLine(line, sizeof line);
     if (haveTerminal) {
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-      std::signal(SIGINT, oldInt);
-      std::signal(SIGTERM, oldTerm);
+      g_terminalQuiet = 0;
     } else {
       WriteText(stderr, "\n");
     }
@@ -176,6 +180,29 @@ int AskPinOnce() {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+// Ctrl+C, Ctrl+Break and a closed console: the first asks the command to
+// stop; a second gets the default handling, which ends the program at once.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_stopRequest) return FALSE;
+  g_stopRequest = event == CTRL_CLOSE_EVENT ? 1 : 2;  // as SIGHUP, SIGINT
+  return TRUE;
+}
+}  // namespace
+
+void CatchStopSignals() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+#else
+void CatchStopSignals() {
+  struct sigaction stop = {};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  stop.sa_flags = 0;  // no SA_RESTART: a read waiting for the PIN returns
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &stop, nullptr);
+}
+#endif
 
 void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the

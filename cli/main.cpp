@@ -462,9 +462,13 @@ int Run(const std::vector<std::wstring>& args) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
-  const int status = command(a);
+  CatchStopSignals();
+  int status = command(a);
   EndProgressLine();
   std::fflush(stdout);
+  // Stopped: the transfer ended at its next piece or item, the handset heard
+  // goodbye; the status tells a script which signal it was.
+  if (g_stopRequest) status = kExitSignalBase + g_stopRequest;
   return status;
 }
 

@@ -22,13 +22,16 @@ void Handset::Impl::Dispatch(LoggedRequest& r, int nth) {
       SendNextItem();
       return;
     }
-    // A program that refuses a bent item rightly ends with goodbye instead.
-    if (!(r.Is(255, kGroupConnection, 2) && (transferBent || lastFrameBent)))
+    // A program that refuses a bent item, or that the user stopped, rightly
+    // ends with goodbye instead.
+    if (!r.Is(255, kGroupConnection, 2))
       Violation("expected the next-item acknowledgement of item " + std::to_string(nextItem - 1) +
                 ", got " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
                 std::to_string(r.operation));
     else
-      Trace("goodbye instead of the acknowledgement of a bent item");
+      Trace(
+          std::string("goodbye instead of the acknowledgement of ") +
+          (transferBent || lastFrameBent ? "a bent item" : "item " + std::to_string(nextItem - 1)));
     pending.clear();
     awaitingAck = false;
   } else if (ack) {

@@ -45,3 +45,4 @@
 
 // commands
 #define MSG_BUSY L"通信中です"
+#define MSG_INTERRUPTED L"中断しました"
