@@ -131,6 +131,10 @@ struct Handset::Impl {
   bool transferBent = false;   // the running transfer's items are overridden
   Clock::time_point throttleStart;
   long long throttled = 0;
+  // The same line the other way: what the program sends is taken no faster.
+  Clock::time_point receiveStart;
+  long long received = 0;
+  void PaceReceive(std::size_t n);
 
   // A setting of the control API, under mu.
   template <typename T>

@@ -1,6 +1,7 @@
 // Reading requests: the marker found, the header checked, the payload
 // gathered (or, for a large file upload, streamed to disk by spill.cpp).
 #include <algorithm>
+#include <thread>
 
 #include "handset/impl.h"
 
@@ -32,6 +33,24 @@ std::size_t TrailingGoodbye(const std::string& s, std::size_t from) {
 }
 
 }  // namespace
+
+void Handset::Impl::PaceReceive(std::size_t n) {
+  long rate;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    rate = throttle;
+  }
+  if (rate <= 0 || n == 0) return;
+  // As for writing: no credit for a pause, a late read made up.
+  const Clock::time_point now = Clock::now();
+  if (now - (receiveStart + std::chrono::milliseconds(received * 1000 / rate)) >
+      std::chrono::milliseconds(1000 / 50)) {
+    receiveStart = now;
+    received = 0;
+  }
+  received += static_cast<long long>(n);
+  std::this_thread::sleep_until(receiveStart + std::chrono::milliseconds(received * 1000 / rate));
+}
 
 Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& stop,
                                                       LoggedRequest* r, bool* headerOk) {
@@ -72,6 +91,7 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
       }
       if (n > 0) {
         const std::size_t k = static_cast<std::size_t>(n);
+        PaceReceive(k);
         spill.failed = spill.failed || std::fwrite(buf, 1, k, spill.file) != k;
         spill.left -= k;
         lastByte = Clock::now();
@@ -151,6 +171,7 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
       continue;
     }
     if (n > 0) {
+      PaceReceive(static_cast<std::size_t>(n));
       rx.append(buf, static_cast<std::size_t>(n));
       lastByte = Clock::now();
       continue;

@@ -108,8 +108,8 @@ void Handset::Serve(Io& io) {
     std::lock_guard<std::mutex> lock(m.mu);
     m.rng.seed(m.seed);
   }
-  m.throttleStart = Clock::now();
-  m.throttled = 0;
+  m.throttleStart = m.receiveStart = Clock::now();
+  m.throttled = m.received = 0;
   while (!stop_ && !m.vanished) {
     LoggedRequest r;
     bool headerOk = true;
