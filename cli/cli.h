@@ -39,6 +39,9 @@ void EndProgressLine();
 // closed console) set g_stopRequest to the signal's number; a second one ends
 // the program at once.
 void CatchStopSignals();
+// Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
+// of input), -1 when standard input is no terminal.
+int AskOnTerminal(const std::string& question);
 
 // --- host (host.cpp) ---
 // The list view the core fills and reads (g_listView); null when none can be made.

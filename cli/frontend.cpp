@@ -13,6 +13,7 @@
 #include "cli/cli.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -21,10 +22,29 @@ namespace {
 
 constexpr int kPinLineUnits = 260;  // as the PIN dialog's text buffer
 
+// Waits for standard input to have something to read; false once the user
+// asked the command to stop. (A signal that comes just before a blocking read
+// would not interrupt it: the read waits only once input is there.)
+bool WaitForInput() {
+#ifndef _WIN32
+  // A terminal hands over a line at a time, so nothing waits in stdio's
+  // buffer that poll would not see.
+  if (!::isatty(STDIN_FILENO)) return true;
+  for (;;) {
+    if (g_stopRequest) return false;
+    struct pollfd in = {STDIN_FILENO, POLLIN, 0};
+    if (::poll(&in, 1, 100) > 0) return !g_stopRequest;
+  }
+#else
+  return true;
+#endif
+}
+
 // Reads one line of bytes from stdin into line (cut at the newline, the rest
-// of a long line read off and dropped). False at end of input.
+// of a long line read off and dropped). False at end of input, or when the
+// user asked the command to stop.
 bool ReadByteLine(char* line, std::size_t cap) {
-  if (!std::fgets(line, static_cast<int>(cap), stdin)) return false;
+  if (!WaitForInput() || !std::fgets(line, static_cast<int>(cap), stdin)) return false;
   const std::size_t n = std::strlen(line);
   if (n > 0 && line[n - 1] == '\n') {
     line[n - 1] = 0;
@@ -203,6 +223,20 @@ void CatchStopSignals() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &stop, nullptr);
 }
 #endif
+
+int AskOnTerminal(const std::string& question) {
+  if (!StdinIsTerminal()) return -1;
+  EndProgressLine();
+  WriteText(stderr, "palvo: " + question + " [y/N] ");
+  std::fflush(stderr);
+  char line[64];
+  // Ctrl-C here (the read interrupted) or the end of input is a no.
+  if (!ReadByteLine(line, sizeof line)) {
+    WriteText(stderr, "\n");
+    return 0;
+  }
+  return line[0] == 'y' || line[0] == 'Y' ? 1 : 0;
+}
 
 void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the

@@ -127,6 +127,23 @@ inline Result RunProgram(const fs::path& program, const std::vector<std::string>
                      timeoutSeconds);
 }
 
+// The wait status of a child, killed (and the test failed) when it does not
+// end within timeoutSeconds.
+inline int WaitChild(pid_t pid, int timeoutSeconds = 20) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (::waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the program did not end";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return status;
+}
+
 // Polls until pred holds; false after timeoutMs.
 template <typename Pred>
 bool WaitUntil(Pred pred, int timeoutMs = 20000) {

@@ -143,8 +143,7 @@ TEST_F(InterruptTest, CtrlCOnATerminal) {
     }
     termios after;
     const bool echoes = ::tcgetattr(master, &after) == 0 && (after.c_lflag & ECHO);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const int status = WaitChild(pid);
     ::close(master);
     EXPECT_TRUE(stopped) << seen;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << seen;

@@ -107,7 +107,11 @@ TEST_F(PalvoTest, UsageErrorsExitTwoWithAUsageLine) {
                                                        {"get", "--all", "a.jpg"},
                                                        {"get", "--to"},
                                                        {"put"},
-                                                       {"put", "a", "b"},
+                                                       {"put", "--all"},
+                                                       {"put", "--all", "a", "b"},
+                                                       {"put", "--all", "a", "--kind", "file"},
+                                                       {"put", "a", "b", "--as", "c"},
+                                                       {"list", "--yes"},
                                                        {"put", "x.txt", "--kind", "photo"},
                                                        {"get", "--tsv", "a.jpg"}};
   for (const auto& args : cases) {
@@ -134,7 +138,7 @@ TEST_F(PalvoTest, HelpExplainsEveryCommand) {
   const Result r = Palvo({"--help"}, "");
   EXPECT_EQ(r.status, 0);
   for (const char* word : {"palvo list", "--tsv", "palvo get", "--all", "--to", "palvo put",
-                           "--kind", "--as", "Exit status"})
+                           "--kind", "--as", "--yes", "FILE...", "Ctrl-C", "Exit status"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
