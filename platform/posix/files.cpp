@@ -88,6 +88,29 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   const bool reading = (access & GENERIC_READ) != 0, writing = (access & GENERIC_WRITE) != 0;
   const int mode = writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY;
 
+  // A file that did not exist yet is made at once: a new regular file, so no
+  // device check, no type check and no truncation (a download writes many).
+  if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
+    const int fd = ::open(path, mode | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      // Nobody else can have it open, but the lock is what later opens check.
+      ::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB);
+      PosixHandle* p = AllocHandle(HandleKind::File);
+      if (!p) {
+        ::close(fd);
+        ::unlink(path);
+        return INVALID_HANDLE_VALUE;
+      }
+      p->fd = fd;
+      SetLastError(ERROR_SUCCESS);
+      return p;
+    }
+    if (errno != EEXIST) {
+      SetOpenError(path);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+
   struct stat st;
   if (::stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
     if (disposition == CREATE_NEW) {
