@@ -37,6 +37,20 @@ static bool IsOldMailName(const WCHAR* name) {
   return _wcsicmp(name + 7, L".txt") == 0;
 }
 
+// Which of mail000.txt to mail999.txt (the only names an earlier download's
+// files are known by) the download just put in place.
+constexpr int kOldMailNumbers = 1000;
+static bool g_placed[kOldMailNumbers];
+
+// An earlier download's file that no new one replaced: any letter case but
+// the very name a new file has.
+static bool IsStaleMailName(const WCHAR* name) {
+  if (!IsOldMailName(name)) return false;
+  const int n = (name[4] - L'0') * 100 + (name[5] - L'0') * 10 + (name[6] - L'0');
+  return !(g_placed[n] && std::wcsncmp(name, L"mail", 4) == 0 &&
+           std::wcscmp(name + 7, L".txt") == 0);
+}
+
 // Deletes every file of the folder that the pattern finds and test accepts.
 static void DeleteMatching(const MailFolder& folder, const WCHAR* pattern,
                            bool (*test)(const WCHAR* name)) {
@@ -189,7 +203,10 @@ static Saved SaveLightMail(MailFolder& folder, int number, int total) {
 
 // A mail: header line, then the body, which runs to the end of the frame
 // whatever its field's length says, the part past the packet buffer included.
-static Saved SaveMail(MailFolder& folder, int number, int total) {
+// A frame that lay whole in the packet buffer is off the port already: its
+// acknowledgement goes out (*acked) before the file is written, so the
+// handset sends the next mail meanwhile.
+static Saved SaveMail(MailFolder& folder, int number, int total, bool* acked) {
   const int end = total < kMaxFrame ? total : kMaxFrame;
   const std::uint64_t onPort = static_cast<std::uint64_t>(total - end);
 
@@ -199,17 +216,22 @@ static Saved SaveMail(MailFolder& folder, int number, int total) {
   // Tags 1 to 4 make a mail; a record that stops after them has an empty body.
   const int bodyStart = pos + kFieldHeaderBytes < total ? pos + kFieldHeaderBytes : total;
 
+  static MailText text;
+  text.n = 0;
+  if (complete) {
+    const int inBuffer = bodyStart < end ? end - bodyStart : 0;
+    AddHeaderLine(&text, "X-PORIKA-MAIL: ", values, "\r\n");
+    text.Add(g_packet + bodyStart, static_cast<std::size_t>(inBuffer));
+  }
+  *acked = onPort == 0;
+  if (*acked) SendNextItemAck();
+
   HANDLE file = complete ? CreateMailFile(folder, number) : INVALID_HANDLE_VALUE;
   if (file == INVALID_HANDLE_VALUE) {
     if (StreamFromPort(INVALID_HANDLE_VALUE, onPort) == StreamResult::kReadFailed)
       return Saved::kReadFailed;
     return Saved::kSkipped;
   }
-  const int inBuffer = bodyStart < end ? end - bodyStart : 0;
-  static MailText text;
-  text.n = 0;
-  AddHeaderLine(&text, "X-PORIKA-MAIL: ", values, "\r\n");
-  text.Add(g_packet + bodyStart, static_cast<std::size_t>(inBuffer));
   const bool written = WriteAll(file, text.bytes, static_cast<DWORD>(text.n));
   // A body field whose header straddles the buffer's end starts on the port.
   const std::uint64_t beforeBody =
@@ -249,12 +271,13 @@ static Message ReceiveMails(MailFolder& folder, int* number, int* skippedItems) 
   for (int i = 0; i < count; ++i, ++*number) {
     const int total = ReceiveResponse(kWholeFrame);
     if (total < 0 || !ResponseIs(kMailTransfer)) return MSG_COMM_MAIL;
-    const Saved saved = SaveMail(folder, *number, total);
+    bool acked = false;
+    const Saved saved = SaveMail(folder, *number, total, &acked);
     if (saved == Saved::kReadFailed) return MSG_COMM_CONTENT;
     if (saved == Saved::kWriteFailed) return MSG_CANNOT_WRITE;
     if (saved == Saved::kSkipped) ++skipped;
     // Only now: the whole frame is off the port.
-    SendNextItemAck();
+    if (!acked) SendNextItemAck();
   }
   return nullptr;
 }
@@ -288,18 +311,24 @@ Message DownloadMail(WCHAR* path) {
   }
 
   // The transfer ran to its end (faulty items skipped are the handset's
-  // mail as it is): the earlier set goes, the new one takes its names.
-  DeleteMatching(folder, L"mail*.txt", IsOldMailName);
+  // mail as it is): each new file takes its name, replacing an earlier file
+  // of that very name in one step, and then the earlier files that no new one
+  // replaced go.
   bool moved = true;
+  for (bool& placed : g_placed) placed = false;
   for (int n = 0; n < number; ++n) {
     if (!PlacePartName(folder, n) || !PlaceMailName(folder, n)) continue;
-    if (CommitPart(folder.part, path)) continue;
+    if (CommitPart(folder.part, path)) {
+      if (n < kOldMailNumbers) g_placed[n] = true;
+      continue;
+    }
     // A skipped item has no part file; any other refusal loses this mail.
     if (GetLastError() != ERROR_FILE_NOT_FOUND) {
       moved = false;
       DeleteFileW(folder.part);
     }
   }
+  DeleteMatching(folder, L"mail*.txt", IsStaleMailName);
   if (number > 0) PlaceMailName(folder, number - 1);
   if (!moved) return MSG_CANNOT_WRITE;
   return skipped ? MSG_BAD_DATA : nullptr;
