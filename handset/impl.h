@@ -126,7 +126,10 @@ struct Handset::Impl {
   std::vector<int> bulkNumbers;  // memory numbers of this bookmark upload
   std::mt19937 rng{1};
   bool vanished = false;
-  std::string spillTail;       // the last bytes a streaming upload received
+  std::string spillTail;  // the last bytes a streaming upload received
+  // Bytes of the current connection each way, traced when it ends (what a
+  // line had to carry for it).
+  unsigned long long bytesIn = 0, bytesOut = 0;
   bool lastFrameBent = false;  // the last frame was overridden or hit by a fault
   bool transferBent = false;   // the running transfer's items are overridden
   Clock::time_point throttleStart;

@@ -92,6 +92,7 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
       if (n > 0) {
         const std::size_t k = static_cast<std::size_t>(n);
         PaceReceive(k);
+        bytesIn += k;
         spill.failed = spill.failed || std::fwrite(buf, 1, k, spill.file) != k;
         spill.left -= k;
         lastByte = Clock::now();
@@ -172,6 +173,7 @@ Handset::Impl::ReadOutcome Handset::Impl::ReadRequest(const std::atomic<bool>& s
     }
     if (n > 0) {
       PaceReceive(static_cast<std::size_t>(n));
+      bytesIn += static_cast<unsigned long long>(n);
       rx.append(buf, static_cast<std::size_t>(n));
       lastByte = Clock::now();
       continue;

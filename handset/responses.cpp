@@ -55,6 +55,7 @@ bool Handset::Impl::GoodbyeArrived() {
   for (;;) {
     const long n = io->Read(buf, sizeof buf, 0);
     if (n <= 0) break;
+    bytesIn += static_cast<unsigned long long>(n);
     rx.append(buf, static_cast<std::size_t>(n));
   }
   return rx.find(kGoodbyeFrame) != std::string::npos;
@@ -70,6 +71,7 @@ bool Handset::Impl::WriteOut(const char* data, std::size_t n) {
     if (k > 0) {
       data += k;
       n -= static_cast<std::size_t>(k);
+      bytesOut += static_cast<unsigned long long>(k);
       lastProgress = Clock::now();
     }
     if (n == 0) break;

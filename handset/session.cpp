@@ -5,7 +5,12 @@
 namespace handset {
 
 void Handset::Impl::EndSession(const char* why) {
-  if (state != kStandby) Trace(std::string("back to standby: ") + why);
+  if (state != kStandby) {
+    Trace(std::string("back to standby: ") + why);
+    Trace("connection carried " + std::to_string(bytesIn) + " bytes in, " +
+          std::to_string(bytesOut) + " bytes out");
+  }
+  bytesIn = bytesOut = 0;
   state = kStandby;
   pending.clear();
   awaitingAck = false;
@@ -41,6 +46,7 @@ void Handset::Impl::Dispatch(LoggedRequest& r, int nth) {
 
   if (r.Is(0, kGroupConnection, 1)) {  // hello: always a fresh connection
     EndSession("hello");
+    bytesIn = 12 + r.payload.size();  // the hello itself opens the count
     uploadCounts.clear();
     if (r.payload != "1") Violation("hello with payload " + Show(r.payload));
     std::string answer = r.payload == "1" ? "OK" : "NG";
