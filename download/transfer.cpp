@@ -62,12 +62,31 @@ bool CommitPart(const WCHAR* part, const WCHAR* path) {
 #endif
 }
 
+// An existing path that is no file on a disk: a device (NUL, a serial port,
+// Wine's view of /dev/full) or a folder. Windows gives NUL ordinary attributes
+// and Wine gives /dev/full none at all, so there the name is opened and asked
+// what it is.
+static bool IsNotADiskFile(const WCHAR* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    return true;
+#if defined(_WIN32) && !defined(_WIN32_WCE)
+  HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+  CloseHandle(h);
+  return !disk;
+#else
+  return false;
+#endif
+}
+
 bool CreateLocalFile(LocalFile* file, const WCHAR* path) {
   file->path = path;
   file->part[0] = 0;
-  const DWORD attributes = GetFileAttributesW(path);
-  const bool inPlace = attributes != INVALID_FILE_ATTRIBUTES &&
-                       (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+  const bool inPlace = IsNotADiskFile(path);
   if (!inPlace && !PartPath(path, file->part)) {
     file->handle = INVALID_HANDLE_VALUE;
     return false;
