@@ -11,6 +11,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitSignalBase = 128;  // + the signal's number: stopped by it
 
 // --- text (text.cpp) ---
 // UTF-8 of wide text (UTF-16 on Windows, UTF-32 on Linux). With sanitize,
@@ -34,6 +35,13 @@ void Complain(const WCHAR* text);
 // --- front end (frontend.cpp) ---
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
+// From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
+// closed console) set g_stopRequest to the signal's number; a second one ends
+// the program at once.
+void CatchStopSignals();
+// Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
+// of input), -1 when standard input is no terminal.
+int AskOnTerminal(const std::string& question);
 
 // --- host (host.cpp) ---
 // The list view the core fills and reads (g_listView); null when none can be made.

@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "commands/commands.h"
 #include "export/export.h"
+#include "link/messages.h"
 #include "link/pin_store.h"
 #include "palvo_version.h"
 
@@ -23,7 +24,8 @@ const char kUsage[] =
     "usage: palvo list [--tsv]\n"
     "       palvo get [--to PATH] NAME...\n"
     "       palvo get --all [--to DIR]\n"
-    "       palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
+    "       palvo put [--yes] [--kind file|bookmark|address|mail] [--as NAME] FILE...\n"
+    "       palvo put --all [--yes] DIR\n"
     "       palvo export DIR --to OUT\n"
     "       palvo --help | --version\n";
 
@@ -41,20 +43,34 @@ const char kHelp[] =
     "    Downloads the rows whose name is NAME, exactly as the listing shows it\n"
     "    (quote mail???.txt for the shell). One row is saved as PATH, or under\n"
     "    its own name when PATH is a folder or ends with \"/\". Several rows, or\n"
-    "    the mail row, are saved each under its own name in PATH if it is a\n"
-    "    folder, else in the folder PATH names a file in. Without --to: the\n"
-    "    current folder. The mail row writes mail000.txt onwards and first\n"
-    "    deletes the mail???.txt files already in that folder.\n"
+    "    the mail row, are saved each under its own name in the folder PATH\n"
+    "    (made when missing, one level). Without --to: the current folder. The\n"
+    "    mail row writes mail000.txt onwards, and once all of it arrived the\n"
+    "    mail???.txt files already in that folder give way to the new ones.\n"
+    "    A file arrives under a part name (.palvo-NAME.part) and replaces an\n"
+    "    older one only when whole; it keeps the handset's date. A row whose\n"
+    "    name cannot be a file name here (a slash, a control character; on\n"
+    "    Windows also < > : \" | ? * and device names), or that would take the\n"
+    "    place of bookmark.txt, address.txt or a mail file, is saved under\n"
+    "    another name; the rows saved so are listed at the end.\n"
     "palvo get --all [--to DIR]\n"
     "    Downloads every row into DIR (made when missing; default: the current\n"
     "    folder): a full backup.\n"
     "\n"
-    "palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
-    "    Uploads FILE. Its kind follows its name unless --kind says otherwise:\n"
-    "    bookmark.txt the bookmarks, address.txt the address book, mailNNN.txt\n"
-    "    a mail, anything else an ordinary file, stored under FILE's own name\n"
-    "    or NAME, in the category its extension selects. The listing is fetched\n"
-    "    again afterwards.\n"
+    "palvo put [--yes] [--kind file|bookmark|address|mail] [--as NAME] FILE...\n"
+    "    Uploads each FILE, in order, in one connection; every FILE is checked\n"
+    "    first and nothing is sent when one fails. A file's kind follows its\n"
+    "    name unless --kind says otherwise: bookmark.txt the bookmarks,\n"
+    "    address.txt the address book, mailNNN.txt a mail, anything else an\n"
+    "    ordinary file, stored under its own name (or NAME, for one FILE) in the\n"
+    "    category its extension selects. The listing is fetched again once at\n"
+    "    the end. Bookmarks and the address book replace the handset's whole\n"
+    "    set: on a terminal palvo asks first, with the counts; --yes answers\n"
+    "    yes; without a terminal it goes ahead and says what it replaced.\n"
+    "palvo put --all [--yes] DIR\n"
+    "    Restores a folder written by get --all in one connection: bookmark.txt,\n"
+    "    address.txt, every mailNNN.txt in number order, then every other file\n"
+    "    as an ordinary file.\n"
     "\n"
     "palvo export DIR --to OUT\n"
     "    Writes a backup (a folder written by get --all) in today's formats into\n"
@@ -73,8 +89,14 @@ const char kHelp[] =
     "standard input), and kept scrambled in the registry.\n"
     "Progress of long transfers is shown on a terminal.\n"
     "\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) stops a command at its next piece or item:\n"
+    "files being written are removed, the handset is told goodbye; a second\n"
+    "Ctrl-C ends at once.\n"
+    "\n"
     "Exit status: 0 done; 1 failed (the handset's or the program's message on\n"
-    "standard error; nothing when the PIN entry was ended); 2 usage error.\n";
+    "standard error; nothing when the PIN entry was ended), or a file was not\n"
+    "saved or left out; 2 usage error; 130, 143, 129 stopped by Ctrl-C,\n"
+    "SIGTERM, SIGHUP.\n";
 
 int UsageError(const std::wstring& problem) {
   Complain(problem.c_str());
@@ -90,7 +112,7 @@ int Failure(const std::wstring& problem) {
 struct Arguments {
   std::wstring command;
   std::vector<std::wstring> operands;
-  bool tsv = false, all = false, help = false, version = false;
+  bool tsv = false, all = false, yes = false, help = false, version = false;
   bool haveTo = false, haveKind = false, haveAs = false;
   std::wstring to, kind, as;
 };
@@ -128,12 +150,12 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
-    if (name == L"--tsv" || name == L"--all") {
+    if (name == L"--tsv" || name == L"--all" || name == L"--yes") {
       if (inlineValue) {
         *problem = L"option " + name + L" takes no value";
         return false;
       }
-      (name == L"--tsv" ? a->tsv : a->all) = true;
+      (name == L"--tsv" ? a->tsv : name == L"--all" ? a->all : a->yes) = true;
       continue;
     }
     bool* have;
@@ -166,8 +188,9 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
 }
 
 bool Only(const Arguments& a, bool tsv, bool all, bool to, bool kind, bool as,
-          std::wstring* problem) {
+          std::wstring* problem, bool yes = false) {
   const wchar_t* extra = nullptr;
+  if (a.yes && !yes) extra = L"--yes";
   if (a.tsv && !tsv) extra = L"--tsv";
   if (a.all && !all) extra = L"--all";
   if (a.haveTo && !to) extra = L"--to";
@@ -196,11 +219,6 @@ const WCHAR* CellText(int row, int column, WCHAR (&text)[kPathUnits], int* icon 
   if (icon) *icon = item.iImage;
   // The control may answer with a pointer to its own copy of the text.
   return item.pszText ? item.pszText : text;
-}
-
-std::wstring RowText(int row, int column) {
-  WCHAR text[kPathUnits];
-  return CellText(row, column, text);
 }
 
 void SelectRow(int row) {
@@ -263,13 +281,6 @@ void PrintListing(bool tsv) {
 
 int ExitFor(Message message) { return message ? kExitFailed : kExitOk; }
 
-// A row name that is safe to write under in a folder: the handset's names are
-// not trusted to stay inside it.
-bool IsPlainFileName(const std::wstring& name) {
-  return !name.empty() && name != L"." && name != L".." &&
-         name.find_first_of(L"/\\") == std::wstring::npos;
-}
-
 int List(const Arguments& a) {
   std::wstring problem;
   if (!Only(a, true, false, false, false, false, &problem)) return UsageError(problem);
@@ -289,27 +300,55 @@ bool EndsWithSeparator(const std::wstring& path) {
 #endif
 }
 
+// Why a folder could not be made, for the user.
+std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, DWORD why) {
+  std::wstring reason;
+  if (why == ERROR_PATH_NOT_FOUND) {
+    reason = L"the folder it would be in does not exist (" + FolderOf(path) + L")";
+  } else if (why == ERROR_ALREADY_EXISTS) {
+    reason = L"a file of that name is there";
+  } else if (why == ERROR_ACCESS_DENIED) {
+    reason = L"permission denied";
+  } else {
+    reason = L"error " + std::to_wstring(why);
+  }
+  return L"cannot make the folder " + shown + L": " + reason;
+}
+
+// The rows a folder download saved under other names, or not at all.
+void ReportRenamedRows() {
+  bool notSaved = false;
+  const WCHAR* lines = RenamedRowsText(&notSaved);
+  if (!lines) return;
+  EndProgressLine();
+  // With a row not saved, the operation's message already heads the list.
+  if (!notSaved) Complain(MSG_SAVED_AS);
+  WriteText(stderr, ToUtf8(lines));  // its handset text is made safe already
+}
+
 int Get(const Arguments& a) {
   std::wstring problem;
   if (!Only(a, false, true, true, false, false, &problem)) return UsageError(problem);
   if (a.all && !a.operands.empty()) return UsageError(L"palvo get --all takes no NAME");
   if (!a.all && a.operands.empty()) return UsageError(L"palvo get needs a NAME or --all");
 
-  // Where the save dialog's choice would point: a folder to add the proposed
-  // name to, or a whole file path. Checked before the handset is disturbed.
-  bool intoFolder = true;
-  std::wstring destination = ProgramPath(a.haveTo ? a.to.c_str() : L".");
-  if (destination.empty()) return Failure(L"cannot resolve the path " + a.to);
+  // Where the save dialog's choice would point: a folder the rows go into
+  // under their own names, or one row's whole file path. Checked, and a
+  // missing folder made, before the handset is disturbed; nothing is ever
+  // written into a folder the user did not name.
+  const std::wstring shown = a.haveTo ? a.to : L".";
+  const std::wstring destination = ProgramPath(shown.c_str());
+  if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
+  bool several = a.all || a.operands.size() > 1;
+  for (const std::wstring& name : a.operands) several = several || name == L"mail???.txt";
   const PathKind kind = KindOfPath(destination);
-  if (a.all) {
-    if (kind == PathKind::Missing && !MakeFolder(destination))
-      return Failure(L"cannot make the folder " + a.to);
-    if (KindOfPath(destination) != PathKind::Folder) return Failure(L"not a folder: " + a.to);
-  } else if (kind != PathKind::Folder) {
-    if (EndsWithSeparator(a.to)) return Failure(L"no such folder: " + a.to);
-    intoFolder = false;
-    if (KindOfPath(FolderOf(destination)) != PathKind::Folder)
-      return Failure(L"no such folder for " + a.to);
+  bool intoFolder = kind == PathKind::Folder || several || EndsWithSeparator(shown);
+  if (intoFolder && kind != PathKind::Folder) {
+    if (kind != PathKind::Missing) return Failure(L"not a folder: " + shown);
+    const DWORD why = MakeDestinationFolder(destination.c_str());
+    if (why != ERROR_SUCCESS) return Failure(FolderProblem(shown, destination, why));
+  } else if (!intoFolder && KindOfPath(FolderOf(destination)) != PathKind::Folder) {
+    return Failure(L"no such folder for " + shown + L": " + FolderOf(destination));
   }
 
   const Message listing = GetListingCommand();
@@ -336,28 +375,23 @@ int Get(const Arguments& a) {
   }
 
   WCHAR proposed[kPathUnits];
-  bool several = false;
-  if (!ProposeDownloadName(proposed, &several)) return Failure(L"nothing to download");
-  // Rows that go into a folder are written under their own names.
-  if (intoFolder || several) {
-    for (int i = 0; i < rows; ++i) {
-      if (!(SendMessageW(g_listView, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED) &
-            LVIS_SELECTED))
-        continue;
-      const std::wstring name = RowText(i, 0);
-      if (!IsPlainFileName(name))
-        return Failure(L"the row " + name + L" has no plain file name; save it with --to FILE");
-    }
-  }
+  bool severalRows = false;
+  if (!ProposeDownloadName(proposed, &severalRows)) return Failure(L"nothing to download");
+  // One name that matched several rows: they cannot all be one file.
+  if (severalRows && !intoFolder) return Failure(L"several rows are called so; give --to DIR");
   std::wstring path = destination;
   if (intoFolder) {
+    // Each row into the folder under its own name (or the name it can have
+    // there), as the window does with several rows.
     if (path.back() != L'\\') path += L'\\';
     path += proposed;
   }
   if (path.size() >= static_cast<std::size_t>(kPathUnits))
     return Failure(L"path too long: " + path);
-  StoreDownloadDestination(path.c_str(), several);
-  return ExitFor(RunDownload());
+  StoreDownloadDestination(path.c_str(), intoFolder);
+  const Message message = RunDownload();
+  ReportRenamedRows();
+  return ExitFor(message);
 }
 
 bool KindFromText(const std::wstring& text, UploadKind* kind) {
@@ -377,45 +411,95 @@ bool KindFromText(const std::wstring& text, UploadKind* kind) {
   return false;
 }
 
+// The files of a put, as the command line names them.
+struct FileList {
+  std::vector<UploadItem> items;
+  std::size_t next = 0;
+};
+
+bool NextListed(void* context, UploadItem* item) {
+  FileList* list = static_cast<FileList*>(context);
+  if (list->next >= list->items.size()) return false;
+  *item = list->items[list->next++];
+  return true;
+}
+
+void RewindListed(void* context) { static_cast<FileList*>(context)->next = 0; }
+
+const WCHAR* FileNameOf(const WCHAR* path) {
+  const WCHAR* slash = std::wcsrchr(path, L'\\');
+  return slash ? slash + 1 : path;
+}
+
+// Before a bookmark or address file replaces the handset's set: asked on a
+// terminal; without one it goes ahead and says afterwards what it replaced.
+bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool done) {
+  static bool asked = false;
+  const std::string what = item.kind == kUploadBookmarks ? "bookmarks" : "addresses";
+  const std::string counts = "the handset's " + std::to_string(handsetCount) + " " + what +
+                             " with " + std::to_string(fileCount);
+  if (done) {
+    if (!asked) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
+    asked = false;
+    return true;
+  }
+  const int answer = AskOnTerminal("replace " + counts + "?");
+  asked = answer >= 0;
+  if (answer == 0) Complain((std::wstring(FileNameOf(item.path)) + L" left out").c_str());
+  return answer != 0;
+}
+
 int Put(const Arguments& a) {
   std::wstring problem;
-  if (!Only(a, false, false, false, true, true, &problem)) return UsageError(problem);
-  if (a.operands.size() != 1) return UsageError(L"palvo put takes one FILE");
-  const std::wstring& file = a.operands[0];
-
-  const std::wstring path = ProgramPath(file.c_str());
-  if (path.empty()) return Failure(L"cannot resolve the path " + file);
-  const std::size_t slash = path.rfind(L'\\');
-  const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  UploadKind kind = DefaultUploadKind(fileName.c_str());
-  if (a.haveKind && !KindFromText(a.kind, &kind))
+  if (!Only(a, false, true, false, !a.all, !a.all, &problem, true)) return UsageError(problem);
+  if (a.all && a.operands.size() != 1) return UsageError(L"palvo put --all takes one DIR");
+  if (!a.all && a.operands.empty()) return UsageError(L"palvo put needs a FILE or --all DIR");
+  if (a.haveAs && a.operands.size() != 1) return UsageError(L"--as is for one FILE");
+  UploadKind forced = kUploadFile;
+  if (a.haveKind && !KindFromText(a.kind, &forced))
     return UsageError(L"unknown kind " + a.kind + L" (file, bookmark, address or mail)");
-  if (a.haveAs) {
-    // A name of its own belongs to an ordinary file only; others are not
-    // stored under a name, and silently dropping it would mislead.
-    if (kind != kUploadFile) return UsageError(L"--as is for --kind file only");
-    if (a.as.empty()) return UsageError(L"--as needs a name");
-    if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
-      return UsageError(L"--as name too long");
+
+  // The open dialog's rules for each file: an existing file, its full path.
+  std::vector<std::wstring> paths, names;
+  for (const std::wstring& file : a.operands) {
+    const std::wstring path = ProgramPath(file.c_str());
+    if (path.empty()) return Failure(L"cannot resolve the path " + file);
+    const PathKind pathKind = KindOfPath(path);
+    if (a.all) {
+      if (pathKind != PathKind::Folder) return Failure(L"not a folder: " + file);
+    } else if (pathKind == PathKind::Missing) {
+      return Failure(L"no such file: " + file);
+    } else if (pathKind != PathKind::File) {
+      return Failure(L"not a file: " + file);
+    }
+    if (path.size() >= static_cast<std::size_t>(kPathUnits))
+      return Failure(L"path too long: " + path);
+    paths.push_back(path);
+    names.push_back(a.haveAs ? a.as : std::wstring(FileNameOf(path.c_str())));
+  }
+  FileList listed;
+  for (std::size_t i = 0; !a.all && i < paths.size(); ++i) {
+    const UploadKind kind = a.haveKind ? forced : DefaultUploadKind(FileNameOf(paths[i].c_str()));
+    if (a.haveAs) {
+      // A name of its own belongs to an ordinary file only; others are not
+      // stored under a name, and silently dropping it would mislead.
+      if (kind != kUploadFile) return UsageError(L"--as is for --kind file only");
+      if (a.as.empty()) return UsageError(L"--as needs a name");
+      if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
+        return UsageError(L"--as name too long");
+    }
+    listed.items.push_back({kind, paths[i].c_str(), names[i].c_str()});
+  }
+  static BackupFolder folder;
+  UploadList list = {&NextListed, &RewindListed, &listed};
+  if (a.all) {
+    if (!OpenBackupFolder(&folder, paths[0].c_str())) return Failure(L"path too long: " + paths[0]);
+    list = BackupFolderList(&folder);
   }
 
-  // The open dialog's rules: an existing file, its full path.
-  const PathKind pathKind = KindOfPath(path);
-  if (pathKind == PathKind::Missing) return Failure(L"no such file: " + file);
-  if (pathKind != PathKind::File) return Failure(L"not a file: " + file);
-  if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + path);
-
-  const Message listing = GetListingCommand();
-  if (listing) return kExitFailed;
-
-  WCHAR name[kPathUnits];
-  StoreUploadSource(path.c_str(), name);
-  if (a.haveAs) {
-    std::wcsncpy(name, a.as.c_str(), kPathUnits - 1);
-    name[kPathUnits - 1] = 0;
-  }
-  return ExitFor(RunUpload(kind, name));
+  int declined = 0;
+  const Message message = RunUploads(list, a.yes ? nullptr : &AskReplace, &declined);
+  return message || declined > 0 ? kExitFailed : kExitOk;
 }
 
 // --- export (export/): a backup's files in today's formats ---
@@ -462,9 +546,13 @@ int Run(const std::vector<std::wstring>& args) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
-  const int status = command(a);
+  CatchStopSignals();
+  int status = command(a);
   EndProgressLine();
   std::fflush(stdout);
+  // Stopped: the transfer ended at its next piece or item, the handset heard
+  // goodbye; the status tells a script which signal it was.
+  if (g_stopRequest) status = kExitSignalBase + g_stopRequest;
   return status;
 }
 

@@ -30,6 +30,9 @@
 #define MSG_COMM_MAIL_COUNT L"通信エラー(メール数)"
 #define MSG_COMM_MAIL L"通信エラー(メール)"
 #define MSG_BAD_DATA L"データ異常"
+#define MSG_NOT_SAVED L"保存できない行があります"
+#define MSG_SAVED_AS L"別の名前で保存しました"
+#define MSG_ROW_NOT_SAVED L"保存しませんでした"
 
 // uploads
 #define MSG_UPLOAD_FAILED L"転送に失敗しました"
@@ -45,3 +48,4 @@
 
 // commands
 #define MSG_BUSY L"通信中です"
+#define MSG_INTERRUPTED L"中断しました"

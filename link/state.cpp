@@ -11,6 +11,7 @@ WCHAR g_lastPath[kPathUnits];
 bool g_connected = false;
 HWND g_mainWindow = nullptr;
 HWND g_listView = nullptr;
+volatile std::sig_atomic_t g_stopRequest = 0;
 
 void InitProcessState() {
   if (!g_packet) g_packet = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kBufferBytes));
@@ -21,4 +22,5 @@ void InitProcessState() {
   g_portName[0] = 0;
   g_lastPath[0] = 0;
   g_connected = false;
+  g_stopRequest = 0;
 }

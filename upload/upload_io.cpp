@@ -36,6 +36,7 @@ BYTE* PutFieldHead(BYTE* dst, BYTE tag, BYTE type, DWORD length) {
 bool StreamFileToPort(HANDLE file, DWORD size) {
   DWORD remaining = size;
   while (remaining > 0) {
+    if (g_stopRequest) return false;  // asked to stop: at a piece boundary
     const DWORD want = remaining < kMaxPiece ? remaining : static_cast<DWORD>(kMaxPiece);
     DWORD got = 0;
     // A file that yields nothing before its size is reached has shrunk or

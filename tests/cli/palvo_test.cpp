@@ -2,195 +2,13 @@
 // on a pseudo-terminal, each test with a registry and folders of its own.
 #ifndef _WIN32
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "platform/win32.h"
-
-namespace fs = std::filesystem;
+#include "tests/cli/cli_fixture.h"
 
 namespace {
 
-const fs::path kBuild = PALVO_BUILD_DIR;
-const WCHAR kDriverKey[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
-const fs::path kSource = PALVO_SOURCE_DIR;
-
-// Shift-JIS bytes of "写真.jpg" and its UTF-8 form.
-const std::string kPhotoSjis = "\x8E\xCA\x90\x5E.jpg";
-const std::string kPhotoUtf8 = "写真.jpg";
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  std::ofstream out(file, std::ios::binary);
-  out << bytes;
-}
-
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + i / 7) & 0xFF);
-  return s;
-}
-
-// File contents compared without printing them: they may be binary.
-#define EXPECT_SAME_BYTES(a, b) EXPECT_TRUE((a) == (b)) << #a " differs from " #b
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs a program with the given environment additions, working folder and
-// standard input; standard output and error go to files of the test.
-Result RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                  const std::vector<std::string>& env, const fs::path& cwd,
-                  const std::string& input, const fs::path& scratch, int timeoutSeconds = 60) {
-  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
-  WriteAll(in, input);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    const int fdIn = ::open(in.c_str(), O_RDONLY);
-    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fdIn, 0);
-    ::dup2(fdOut, 1);
-    ::dup2(fdErr, 2);
-    ::setsid();  // no controlling terminal: the PIN comes from standard input
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  Result r;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  for (;;) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ADD_FAILURE() << program << " did not finish";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadAll(out);
-  r.err = ReadAll(err);
-  return r;
-}
-
-class PalvoTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static int serial = 0;
-    root = fs::temp_directory_path() /
-           ("palvo-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-    fs::remove_all(root);
-    fs::create_directories(root / "work");
-    fs::create_directories(root / "scratch");
-    registry = "PALVO_REGISTRY=" + (root / "registry.reg").string();
-    // The handset driver's own key, as the handheld's device manager keeps
-    // it: the stored PIN lives there.
-    ::setenv("PALVO_REGISTRY", (root / "registry.reg").c_str(), 1);
-    HKEY key;
-    DWORD disposition;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, &disposition),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-
-    // The shipped sample plus files of our own with fixed dates.
-    content = root / "content";
-    fs::copy(kSource / "handset" / "sample", content, fs::copy_options::recursive);
-    photo = Pattern(20000);
-    WriteAll(content / "files" / "image" / kPhotoSjis, photo);
-    WriteAll(content / "files" / "music" / "tone.mid", "MThd-tone");
-    std::ofstream dates(content / "dates.txt", std::ios::app | std::ios::binary);
-    dates << "image/" << kPhotoSjis << "\t2010/10/10 10:10\n";
-    dates << "music/tone.mid\t2009/09/09 09:09\n";
-  }
-
-  void TearDown() override {
-    StopHandset();
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-
-  // Starts palvo-handset and waits for its ready line (the pty path).
-  void StartHandset(const std::vector<std::string>& extra = {}) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    std::vector<std::string> args = {(kBuild / "palvo-handset").string(), "--content",
-                                     content.string(), "--log", (root / "handset.log").string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    handset = ::fork();
-    if (handset == 0) {
-      ::putenv(const_cast<char*>(registry.c_str()));
-      ::dup2(pipeFds[1], 1);
-      ::close(pipeFds[0]);
-      const int err = ::open((root / "handset.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(err, 2);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string line;
-    char c;
-    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(pipeFds[0]);
-    ASSERT_FALSE(line.empty()) << ReadAll(root / "handset.err");
-  }
-
-  void StopHandset() {
-    if (handset <= 0) return;
-    ::kill(handset, SIGTERM);
-    int status;
-    ::waitpid(handset, &status, 0);
-    handset = -1;
-  }
-
-  Result Palvo(const std::vector<std::string>& args, const std::string& input = "1234\n") {
-    return RunProgram(kBuild / "palvo", args, {registry}, root / "work", input, root / "scratch");
-  }
-
-  fs::path root, content;
-  std::string registry, photo;
-  pid_t handset = -1;
-};
+using namespace cli_test;
 
 const std::vector<std::string> kSampleTsv = {
     "5\tbookmark.txt\t\tブックマーク",
@@ -289,7 +107,11 @@ TEST_F(PalvoTest, UsageErrorsExitTwoWithAUsageLine) {
                                                        {"get", "--all", "a.jpg"},
                                                        {"get", "--to"},
                                                        {"put"},
-                                                       {"put", "a", "b"},
+                                                       {"put", "--all"},
+                                                       {"put", "--all", "a", "b"},
+                                                       {"put", "--all", "a", "--kind", "file"},
+                                                       {"put", "a", "b", "--as", "c"},
+                                                       {"list", "--yes"},
                                                        {"put", "x.txt", "--kind", "photo"},
                                                        {"get", "--tsv", "a.jpg"}};
   for (const auto& args : cases) {
@@ -316,7 +138,7 @@ TEST_F(PalvoTest, HelpExplainsEveryCommand) {
   const Result r = Palvo({"--help"}, "");
   EXPECT_EQ(r.status, 0);
   for (const char* word : {"palvo list", "--tsv", "palvo get", "--all", "--to", "palvo put",
-                           "--kind", "--as", "Exit status"})
+                           "--kind", "--as", "--yes", "FILE...", "Ctrl-C", "Exit status"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
