@@ -84,8 +84,13 @@ _palvo_server() {
   # The first client starts services.exe and explorer.exe, which keep its
   # stdout for as long as the server lives: give them none.
   [ $fresh = 1 ] && echo "wine-env: making the Wine prefix in $WINEPREFIX (once, ~15 s)" >&2
+  # A first client that meets the server while it still sets up the prefix
+  # fails now and then: one more try before giving up, its output kept.
   timeout 300 wine cmd /c exit </dev/null >/dev/null 2>&1 || {
-    echo "wine-env: Wine did not start (prefix $WINEPREFIX)" >&2
+    sleep 2
+    timeout 300 wine cmd /c exit </dev/null >"$(palvo_wine_log first-client)" 2>&1
+  } || {
+    echo "wine-env: Wine did not start (prefix $WINEPREFIX, see $(palvo_wine_log first-client))" >&2
     return 1
   }
   if [ ! -f "$PALVO_WINE_DIR/configured" ]; then
