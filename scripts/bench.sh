@@ -124,12 +124,17 @@ stop_handset() {
 }
 trap stop_handset EXIT
 
+# What a failed run saw: the handset's state and the registry it searched.
+palvo_failed() {
+  { echo "-- handset (pid ${handset_pid:-none}):"; cat "$data/handset.out" "$data/handset.err"
+    echo "-- $PALVO_REGISTRY:"; cat "$PALVO_REGISTRY"; } >&2 2>/dev/null
+}
 # Seconds one palvo command takes (the PIN goes in on standard input).
 palvo_time() {
   local t0 t1
   t0=$(now)
   echo "$pin" | timeout 300 "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err" ||
-    { cat "$data/palvo.err" >&2; echo "bench: palvo $* failed" >&2; echo 0; return 1; }
+    { cat "$data/palvo.err" >&2; echo "bench: palvo $* failed" >&2; palvo_failed; echo 0; return 1; }
   t1=$(now)
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }'
 }
@@ -196,7 +201,8 @@ measure() { # label, palvo arguments...
   shift
   rm -f "$data/alloc.txt"
   echo "$pin" | BENCH_ALLOC_OUT=$data/alloc.txt LD_PRELOAD=$tools/alloc_count.so \
-    timeout 300 "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err" || { cat "$data/palvo.err"; die "palvo $* failed"; }
+    timeout 300 "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err" ||
+    { cat "$data/palvo.err"; palvo_failed; die "palvo $* failed"; }
   read -r allocs rss <"$data/alloc.txt"
   printf '%-44s %12s %12s\n' "$label" "$allocs" "$rss" | tee -a "$table"
 }
