@@ -30,6 +30,14 @@ void WriteText(std::FILE* stream, const std::string& utf8);
 void WriteText(std::FILE* stream, const WCHAR* text);
 // "palvo: " + text + newline on stderr.
 void Complain(const WCHAR* text);
+// The locale's language is Japanese: LC_ALL, LC_MESSAGES or LANG (the first
+// one set) natively, the user's UI language on Windows.
+bool IsJapaneseLocale();
+// Outside a Japanese locale, the system's own texts are followed by their
+// English meaning (asked once per run).
+bool AddEnglish();
+// A message text of the core, UTF-8, with " (meaning)" when AddEnglish().
+std::string WithMeaning(const WCHAR* text);
 
 // --- front end (frontend.cpp) ---
 // Ends a progress line still on the terminal, so the next output starts clean.

@@ -181,7 +181,8 @@ void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the
   // outcome of an operation is what the command line reports.
   if (mode == 1 || !text || !text[0]) return;
-  Complain(text);
+  EndProgressLine();
+  WriteText(stderr, "palvo: " + WithMeaning(text) + "\n");
 }
 
 void ShowProgress(std::uint64_t done, std::uint64_t total) {

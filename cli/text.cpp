@@ -1,9 +1,11 @@
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <type_traits>
 
 #include "cli/cli.h"
+#include "link/messages.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -178,4 +180,36 @@ void WriteText(std::FILE* stream, const WCHAR* text) { WriteText(stream, ToUtf8(
 void Complain(const WCHAR* text) {
   EndProgressLine();
   WriteText(stderr, "palvo: " + ToUtf8(text, true) + "\n");
+}
+
+#ifdef _WIN32
+bool IsJapaneseLocale() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
+#else
+bool IsJapaneseLocale() {
+  // The messages' locale as setlocale would find it: the first of these set.
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    name = std::getenv(variable);
+    if (name && *name) break;
+    name = nullptr;
+  }
+  return name && name[0] == 'j' && name[1] == 'a' &&
+         (name[2] == 0 || name[2] == '_' || name[2] == '.' || name[2] == '@');
+}
+#endif
+
+bool AddEnglish() {
+  static const bool add = !IsJapaneseLocale();
+  return add;
+}
+
+std::string WithMeaning(const WCHAR* text) {
+  std::string line = ToUtf8(text, true);
+  const char* english = AddEnglish() ? EnglishMeaning(text) : nullptr;
+  if (english && *english) {
+    line += " (";
+    line += english;
+    line += ')';
+  }
+  return line;
 }
