@@ -33,6 +33,14 @@ Message RunOperation(Transfer transfer, void* context, bool busy);
 // the transfer.
 Message GetListingCommand();
 
+// ---- the PIN
+
+// Connects with a PIN that AskPin gives whatever is stored (g_pinSource
+// kAskAndStore) and stores it once the handset accepted it; nothing else is
+// asked of the handset. Without a driver key (a given port no driver
+// publishes) nothing can be stored: check g_driverKeyPath afterwards.
+Message StorePinCommand();
+
 // ---- the file dialogs' last path
 
 // Cuts g_lastPath in place just after its last backslash, so the next file
