@@ -23,11 +23,21 @@ void AppendText(std::string& out, const WCHAR* text, bool sanitize = false);
 std::wstring FromUtf8(const char* text);
 // Columns the text takes on a terminal (East Asian wide characters take two).
 int DisplayWidth(const WCHAR* text);
+// Appends text cut to at most columns display columns: a text that does not
+// fit ends in "…" within them. The columns taken.
+int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize = true);
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal stream writes to; 0 when it is none.
+int TerminalColumns(std::FILE* stream);
 // Writes text to stream: UTF-8 bytes, or the console's own wide output on a
 // Windows console.
 void WriteText(std::FILE* stream, const std::string& utf8);
 void WriteText(std::FILE* stream, const WCHAR* text);
+// At start: descriptors 0 to 2 that are closed get /dev/null (a closed stdout
+// still counts as failing), and a broken pipe is a write error, not a signal.
+void GuardStandardStreams();
+// Flushes stdout: the errno of the first failed write to it, or 0.
+int FinishStandardOutput();
 // "palvo: " + text + newline on stderr.
 void Complain(const WCHAR* text);
 // The locale's language is Japanese: LC_ALL, LC_MESSAGES or LANG (the first

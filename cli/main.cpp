@@ -2,12 +2,14 @@
 // the same core and operation runner as the window program.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
 #include "commands/commands.h"
+#include "download/listing.h"
 #include "export/export.h"
 #include "link/pin_store.h"
 #include "palvo_version.h"
@@ -90,7 +92,7 @@ int Failure(const std::wstring& problem) {
 struct Arguments {
   std::wstring command;
   std::vector<std::wstring> operands;
-  bool tsv = false, all = false, help = false, version = false;
+  bool tsv = false, header = false, all = false, help = false, version = false;
   bool haveTo = false, haveKind = false, haveAs = false;
   std::wstring to, kind, as;
 };
@@ -128,12 +130,12 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
-    if (name == L"--tsv" || name == L"--all") {
+    if (name == L"--tsv" || name == L"--all" || name == L"--header") {
       if (inlineValue) {
         *problem = L"option " + name + L" takes no value";
         return false;
       }
-      (name == L"--tsv" ? a->tsv : a->all) = true;
+      (name == L"--tsv" ? a->tsv : name == L"--all" ? a->all : a->header) = true;
       continue;
     }
     bool* have;
@@ -213,11 +215,13 @@ void SelectRow(int row) {
 
 // Row by row, straight from the list view: a listing of any length costs no
 // memory of its own beyond one line.
-void PrintListing(bool tsv) {
+void PrintListing(bool tsv, bool header) {
   const int rows = RowCount();
-  WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits];
+  WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits], exact[kPathUnits];
   std::string line;
   if (tsv) {
+    // Today's four columns first, in their order: scripts count on them.
+    if (header) WriteText(stdout, "icon\tname\tsize\tdate\tbytes\n");
     for (int i = 0; i < rows; ++i) {
       int icon = 0;
       const WCHAR* n = CellText(i, 0, name, &icon);
@@ -229,22 +233,32 @@ void PrintListing(bool tsv) {
       AppendText(line, CellText(i, 1, size), true);
       line += '\t';
       AppendText(line, CellText(i, 2, date), true);
+      line += '\t';
+      AppendText(line, CellText(i, kExactSizeColumn, exact), true);
       line += '\n';
       WriteText(stdout, line);
     }
     return;
   }
-  const WCHAR* const header[3] = {L"名前", L"サイズ", L"更新日時"};
-  int nameWidth = DisplayWidth(header[0]), sizeWidth = DisplayWidth(header[1]);
+  const WCHAR* const heading[3] = {L"名前", L"サイズ", L"更新日時"};
+  int nameWidth = DisplayWidth(heading[0]), sizeWidth = DisplayWidth(heading[1]);
+  int dateWidth = DisplayWidth(heading[2]);
   for (int i = 0; i < rows; ++i) {
     nameWidth = std::max(nameWidth, DisplayWidth(CellText(i, 0, name)));
     sizeWidth = std::max(sizeWidth, DisplayWidth(CellText(i, 1, size)));
+    dateWidth = std::max(dateWidth, DisplayWidth(CellText(i, 2, date)));
+  }
+  // On a terminal the lines fit its width: long names are cut, the size and
+  // date columns stay where they are. Never narrower than the heading.
+  if (const int columns = TerminalColumns(stdout); columns > 0) {
+    const int room = columns - (2 + sizeWidth + 2 + dateWidth);
+    nameWidth = std::max(std::min(nameWidth, room), DisplayWidth(heading[0]));
   }
   // Name left, size right-aligned, date left; columns two blanks apart.
   auto print = [&](const WCHAR* n, const WCHAR* s, const WCHAR* d) {
     line.clear();
-    AppendText(line, n, true);
-    line.append(static_cast<std::size_t>(nameWidth - DisplayWidth(n) + 2), ' ');
+    const int taken = AppendCut(line, n, nameWidth);
+    line.append(static_cast<std::size_t>(nameWidth - taken + 2), ' ');
     line.append(static_cast<std::size_t>(sizeWidth - DisplayWidth(s)), ' ');
     AppendText(line, s, true);
     if (*d) {
@@ -254,7 +268,7 @@ void PrintListing(bool tsv) {
     line += '\n';
     WriteText(stdout, line);
   };
-  print(header[0], header[1], header[2]);
+  print(heading[0], heading[1], heading[2]);
   for (int i = 0; i < rows; ++i)
     print(CellText(i, 0, name), CellText(i, 1, size), CellText(i, 2, date));
 }
@@ -274,9 +288,10 @@ int List(const Arguments& a) {
   std::wstring problem;
   if (!Only(a, true, false, false, false, false, &problem)) return UsageError(problem);
   if (!a.operands.empty()) return UsageError(L"palvo list takes no operands");
+  if (a.header && !a.tsv) return UsageError(L"--header goes with --tsv");
   const Message message = GetListingCommand();
   // What arrived before a failure is shown all the same.
-  if (!message || RowCount() > 0) PrintListing(a.tsv);
+  if (!message || RowCount() > 0) PrintListing(a.tsv, a.header);
   return ExitFor(message);
 }
 
@@ -432,7 +447,19 @@ int Export(const Arguments& a) {
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
 
+int RunCommand(const std::vector<std::wstring>& args);
+
+// Every command's output reaches standard output whole, or the run fails.
 int Run(const std::vector<std::wstring>& args) {
+  int status = RunCommand(args);
+  if (const int error = FinishStandardOutput()) {
+    Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
+    status = kExitFailed;
+  }
+  return status;
+}
+
+int RunCommand(const std::vector<std::wstring>& args) {
   Arguments a;
   std::wstring problem;
   if (!Parse(args, &a, &problem)) return UsageError(problem);
@@ -464,7 +491,6 @@ int Run(const std::vector<std::wstring>& args) {
   if (!g_listView) return Failure(L"cannot make the list view");
   const int status = command(a);
   EndProgressLine();
-  std::fflush(stdout);
   return status;
 }
 
@@ -473,6 +499,7 @@ int Run(const std::vector<std::wstring>& args) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
   // The same bytes as natively: lines end in LF, also in a pipe or a file.
+  GuardStandardStreams();
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::wstring> args(argv, argv + argc);
@@ -480,6 +507,7 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+  GuardStandardStreams();
   std::vector<std::wstring> args;
   for (int i = 0; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
   return Run(args);
