@@ -50,6 +50,15 @@ bool AddEnglish();
 std::string WithMeaning(const WCHAR* text);
 
 // --- front end (frontend.cpp) ---
+extern bool g_quiet;    // -q: errors only (no progress, no notes)
+extern bool g_verbose;  // -v: each step on stderr
+// The PIN for every connection of this run, read from file (no asking).
+void GivePin(DWORD pin, const std::wstring& file);
+// Reads a PIN file: four digits (blanks and a line end around them allowed),
+// in a regular file that only its owner may read. False with the reason.
+bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem);
+// Follows the core's steps: the row of the progress line, and -v.
+void FollowSteps();
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
 

@@ -2,6 +2,7 @@
 // the same core and operation runner as the window program.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -12,6 +13,7 @@
 #include "download/listing.h"
 #include "export/export.h"
 #include "link/pin_store.h"
+#include "link/port.h"
 #include "palvo_version.h"
 
 #ifdef _WIN32
@@ -94,7 +96,8 @@ struct Arguments {
   std::vector<std::wstring> operands;
   bool tsv = false, header = false, all = false, help = false, version = false;
   bool haveTo = false, haveKind = false, haveAs = false;
-  std::wstring to, kind, as;
+  bool quiet = false, verbose = false, forget = false, havePort = false, havePinFile = false;
+  std::wstring to, kind, as, port, pinFile;
 };
 
 // Options may stand anywhere after the command; "--" ends them. A value
@@ -117,6 +120,13 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
     }
     if (arg == L"--help" || arg == L"-h") {
       a->help = true;
+      continue;
+    }
+    if (arg == L"-q" || arg == L"--quiet" || arg == L"-v" || arg == L"--verbose" ||
+        arg == L"--forget") {
+      (arg == L"--forget"                    ? a->forget
+       : arg[1] == L'q' || arg == L"--quiet" ? a->quiet
+                                             : a->verbose) = true;
       continue;
     }
     if (arg == L"--version") {
@@ -146,6 +156,10 @@ bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* pr
       have = &a->haveKind, target = &a->kind;
     } else if (name == L"--as") {
       have = &a->haveAs, target = &a->as;
+    } else if (name == L"--port") {
+      have = &a->havePort, target = &a->port;
+    } else if (name == L"--pin-file") {
+      have = &a->havePinFile, target = &a->pinFile;
     } else {
       *problem = L"unknown option " + name;
       return false;
@@ -433,6 +447,24 @@ int Put(const Arguments& a) {
   return ExitFor(RunUpload(kind, name));
 }
 
+// --- the PIN ---
+int Pin(const Arguments& a) {
+  if (!a.operands.empty()) return UsageError(L"palvo pin takes no operands");
+  if (a.forget) {
+    const int forgotten = ForgetStoredPins();
+    if (!g_quiet) Complain(forgotten ? L"the kept PIN is forgotten" : L"no PIN was kept");
+    return kExitOk;
+  }
+  if (StorePinCommand()) return kExitFailed;
+  if (g_driverKeyPath[0] == 0) {
+    return Failure(L"the handset accepted the PIN, but it cannot be kept for the port " + a.port +
+                   L": no handset driver in the registry publishes it (give the PIN with "
+                   L"--pin-file or PALVO_PIN_FILE instead)");
+  }
+  if (!g_quiet) Complain(L"the PIN is kept");
+  return kExitOk;
+}
+
 // --- export (export/): a backup's files in today's formats ---
 int Export(const Arguments& a) {
   std::wstring problem;
@@ -480,6 +512,8 @@ int RunCommand(const std::vector<std::wstring>& args) {
     command = Get;
   } else if (a.command == L"put") {
     command = Put;
+  } else if (a.command == L"pin") {
+    command = Pin;
   } else {
     return UsageError(L"unknown command " + a.command);
   }
@@ -489,6 +523,33 @@ int RunCommand(const std::vector<std::wstring>& args) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
+  g_quiet = a.quiet;
+  g_verbose = a.verbose;
+  FollowSteps();
+  if (a.havePort) {
+    if (a.port.empty() || a.port.size() >= static_cast<std::size_t>(kPathUnits))
+      return UsageError(L"--port needs a port name");
+    std::wstring port = a.port;
+#ifdef _WIN32
+    // COM10 and up open only as device paths; "\\.\" serves every number.
+    if (port.size() > 3 && _wcsnicmp(port.c_str(), L"COM", 3) == 0 &&
+        port.find_first_not_of(L"0123456789", 3) == std::wstring::npos)
+      port = L"\\\\.\\" + port;
+#endif
+    std::wcsncpy(g_givenPort, port.c_str(), kPathUnits - 1);
+  }
+  std::wstring pinFile = a.pinFile;
+  if (!a.havePinFile) {
+    const char* env = std::getenv("PALVO_PIN_FILE");
+    if (env && *env) pinFile = FromUtf8(env);
+  }
+  if (!pinFile.empty() && !(a.command == L"pin" && a.forget)) {
+    DWORD pin = 0;
+    std::wstring why;
+    if (!ReadPinFile(pinFile, &pin, &why)) return Failure(L"PIN file " + pinFile + L": " + why);
+    GivePin(pin, pinFile);
+    g_pinSource = PinSource::kGiven;
+  }
   const int status = command(a);
   EndProgressLine();
   return status;
