@@ -23,7 +23,9 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // The first error of a write to standard output (errno), 0 while none.
 int g_stdoutError = 0;
+#ifndef _WIN32
 bool g_stdoutClosed = false;  // started without one: nothing written can arrive
+#endif
 
 // A short write to stdout is remembered; the run's end reports it.
 void Written(std::FILE* stream, std::size_t wanted, std::size_t written) {
