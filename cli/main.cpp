@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "commands/commands.h"
 #include "download/listing.h"
 #include "export/export.h"
 #include "link/pin_store.h"
 #include "link/port.h"
-#include "palvo_version.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -23,175 +23,13 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: palvo list [--tsv]\n"
-    "       palvo get [--to PATH] NAME...\n"
-    "       palvo get --all [--to DIR]\n"
-    "       palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
-    "       palvo export DIR --to OUT\n"
-    "       palvo --help | --version\n";
-
-const char kHelp[] =
-    "palvo: the handset's files from the command line.\n"
-    "\n"
-    "palvo list [--tsv]\n"
-    "    Fetches the handset's listing and prints it: the rows bookmark.txt,\n"
-    "    address.txt and mail???.txt first, then the files, newest first.\n"
-    "    --tsv  one line per row, no header: icon, name, size and date separated\n"
-    "           by TABs, in UTF-8. Icons: 0 image, 1 music, 2 net, 3 card,\n"
-    "           4 other, 5 bookmarks, 6 address book, 7 mail.\n"
-    "\n"
-    "palvo get [--to PATH] NAME...\n"
-    "    Downloads the rows whose name is NAME, exactly as the listing shows it\n"
-    "    (quote mail???.txt for the shell). One row is saved as PATH, or under\n"
-    "    its own name when PATH is a folder or ends with \"/\". Several rows, or\n"
-    "    the mail row, are saved each under its own name in PATH if it is a\n"
-    "    folder, else in the folder PATH names a file in. Without --to: the\n"
-    "    current folder. The mail row writes mail000.txt onwards and first\n"
-    "    deletes the mail???.txt files already in that folder.\n"
-    "palvo get --all [--to DIR]\n"
-    "    Downloads every row into DIR (made when missing; default: the current\n"
-    "    folder): a full backup.\n"
-    "\n"
-    "palvo put FILE [--kind file|bookmark|address|mail] [--as NAME]\n"
-    "    Uploads FILE. Its kind follows its name unless --kind says otherwise:\n"
-    "    bookmark.txt the bookmarks, address.txt the address book, mailNNN.txt\n"
-    "    a mail, anything else an ordinary file, stored under FILE's own name\n"
-    "    or NAME, in the category its extension selects. The listing is fetched\n"
-    "    again afterwards.\n"
-    "\n"
-    "palvo export DIR --to OUT\n"
-    "    Writes a backup (a folder written by get --all) in today's formats into\n"
-    "    OUT (made when missing), never touching DIR nor the handset:\n"
-    "    contacts.vcf (vCard 3.0, UTF-8) from address.txt, bookmarks.html (a\n"
-    "    bookmark file browsers import) from bookmark.txt, mail/ with every\n"
-    "    mailNNN.txt as UTF-8 text, and every other file copied as it is. Ends\n"
-    "    with a summary: what was exported, and each problem with its file and\n"
-    "    line; exit status 1 when there was any.\n"
-    "\n"
-    "palvo --version\n"
-    "    Prints the program's version.\n"
-    "\n"
-    "The handset's driver and port are found through the registry. The PIN is\n"
-    "asked for once, on the terminal without echo (or read as a line from\n"
-    "standard input), and kept scrambled in the registry.\n"
-    "Progress of long transfers is shown on a terminal.\n"
-    "\n"
-    "Exit status: 0 done; 1 failed (the handset's or the program's message on\n"
-    "standard error; nothing when the PIN entry was ended); 2 usage error.\n";
-
-int UsageError(const std::wstring& problem) {
-  Complain(problem.c_str());
-  WriteText(stderr, kUsage);
-  return kExitUsage;
-}
+// A usage error of a command: the hint names it.
+const std::wstring* g_command = nullptr;
+int UsageError(const std::wstring& problem) { return ::UsageError(problem, *g_command); }
 
 int Failure(const std::wstring& problem) {
   Complain(problem.c_str());
   return kExitFailed;
-}
-
-struct Arguments {
-  std::wstring command;
-  std::vector<std::wstring> operands;
-  bool tsv = false, header = false, all = false, help = false, version = false;
-  bool haveTo = false, haveKind = false, haveAs = false;
-  bool quiet = false, verbose = false, forget = false, havePort = false, havePinFile = false;
-  std::wstring to, kind, as, port, pinFile;
-};
-
-// Options may stand anywhere after the command; "--" ends them. A value
-// follows its option as the next argument or after "=".
-bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* problem) {
-  bool optionsDone = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::wstring& arg = args[i];
-    if (optionsDone || arg.size() < 2 || arg[0] != L'-') {
-      if (a->command.empty()) {
-        a->command = arg;
-      } else {
-        a->operands.push_back(arg);
-      }
-      continue;
-    }
-    if (arg == L"--") {
-      optionsDone = true;
-      continue;
-    }
-    if (arg == L"--help" || arg == L"-h") {
-      a->help = true;
-      continue;
-    }
-    if (arg == L"-q" || arg == L"--quiet" || arg == L"-v" || arg == L"--verbose" ||
-        arg == L"--forget") {
-      (arg == L"--forget"                    ? a->forget
-       : arg[1] == L'q' || arg == L"--quiet" ? a->quiet
-                                             : a->verbose) = true;
-      continue;
-    }
-    if (arg == L"--version") {
-      a->version = true;
-      continue;
-    }
-    std::wstring name = arg, value;
-    const std::size_t eq = arg.find(L'=');
-    const bool inlineValue = eq != std::wstring::npos;
-    if (inlineValue) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    if (name == L"--tsv" || name == L"--all" || name == L"--header") {
-      if (inlineValue) {
-        *problem = L"option " + name + L" takes no value";
-        return false;
-      }
-      (name == L"--tsv" ? a->tsv : name == L"--all" ? a->all : a->header) = true;
-      continue;
-    }
-    bool* have;
-    std::wstring* target;
-    if (name == L"--to") {
-      have = &a->haveTo, target = &a->to;
-    } else if (name == L"--kind") {
-      have = &a->haveKind, target = &a->kind;
-    } else if (name == L"--as") {
-      have = &a->haveAs, target = &a->as;
-    } else if (name == L"--port") {
-      have = &a->havePort, target = &a->port;
-    } else if (name == L"--pin-file") {
-      have = &a->havePinFile, target = &a->pinFile;
-    } else {
-      *problem = L"unknown option " + name;
-      return false;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) {
-        *problem = L"option " + name + L" needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (*have) {
-      *problem = L"option " + name + L" given twice";
-      return false;
-    }
-    *have = true;
-    *target = value;
-  }
-  return true;
-}
-
-bool Only(const Arguments& a, bool tsv, bool all, bool to, bool kind, bool as,
-          std::wstring* problem) {
-  const wchar_t* extra = nullptr;
-  if (a.tsv && !tsv) extra = L"--tsv";
-  if (a.all && !all) extra = L"--all";
-  if (a.haveTo && !to) extra = L"--to";
-  if (a.haveKind && !kind) extra = L"--kind";
-  if (a.haveAs && !as) extra = L"--as";
-  if (!extra) return true;
-  *problem = std::wstring(L"palvo ") + a.command + L" takes no " + extra;
-  return false;
 }
 
 // --- the listing as the list view holds it ---
@@ -299,9 +137,7 @@ bool IsPlainFileName(const std::wstring& name) {
 }
 
 int List(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, true, false, false, false, false, &problem)) return UsageError(problem);
-  if (!a.operands.empty()) return UsageError(L"palvo list takes no operands");
+  if (!a.operands.empty()) return UsageError(L"list takes no operands");
   if (a.header && !a.tsv) return UsageError(L"--header goes with --tsv");
   const Message message = GetListingCommand();
   // What arrived before a failure is shown all the same.
@@ -319,10 +155,8 @@ bool EndsWithSeparator(const std::wstring& path) {
 }
 
 int Get(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, true, true, false, false, &problem)) return UsageError(problem);
-  if (a.all && !a.operands.empty()) return UsageError(L"palvo get --all takes no NAME");
-  if (!a.all && a.operands.empty()) return UsageError(L"palvo get needs a NAME or --all");
+  if (a.all && !a.operands.empty()) return UsageError(L"get --all takes no NAME");
+  if (!a.all && a.operands.empty()) return UsageError(L"get needs a NAME or --all");
 
   // Where the save dialog's choice would point: a folder to add the proposed
   // name to, or a whole file path. Checked before the handset is disturbed.
@@ -407,9 +241,7 @@ bool KindFromText(const std::wstring& text, UploadKind* kind) {
 }
 
 int Put(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, false, false, true, true, &problem)) return UsageError(problem);
-  if (a.operands.size() != 1) return UsageError(L"palvo put takes one FILE");
+  if (a.operands.size() != 1) return UsageError(L"put takes one FILE");
   const std::wstring& file = a.operands[0];
 
   const std::wstring path = ProgramPath(file.c_str());
@@ -449,7 +281,7 @@ int Put(const Arguments& a) {
 
 // --- the PIN ---
 int Pin(const Arguments& a) {
-  if (!a.operands.empty()) return UsageError(L"palvo pin takes no operands");
+  if (!a.operands.empty()) return UsageError(L"pin takes no operands");
   if (a.forget) {
     const int forgotten = ForgetStoredPins();
     if (!g_quiet) Complain(forgotten ? L"the kept PIN is forgotten" : L"no PIN was kept");
@@ -467,9 +299,7 @@ int Pin(const Arguments& a) {
 
 // --- export (export/): a backup's files in today's formats ---
 int Export(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, false, true, false, false, &problem)) return UsageError(problem);
-  if (a.operands.size() != 1 || !a.haveTo) return UsageError(L"palvo export takes DIR --to OUT");
+  if (a.operands.size() != 1 || !a.haveTo) return UsageError(L"export takes DIR --to OUT");
   const std::wstring from = ProgramPath(a.operands[0].c_str()), to = ProgramPath(a.to.c_str());
   if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
   if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
@@ -479,10 +309,10 @@ int Export(const Arguments& a) {
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
 
-int RunCommand(const std::vector<std::wstring>& args);
+int RunCommand(const std::vector<std::string>& args);
 
 // Every command's output reaches standard output whole, or the run fails.
-int Run(const std::vector<std::wstring>& args) {
+int Run(const std::vector<std::string>& args) {
   int status = RunCommand(args);
   if (const int error = FinishStandardOutput()) {
     Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
@@ -491,19 +321,10 @@ int Run(const std::vector<std::wstring>& args) {
   return status;
 }
 
-int RunCommand(const std::vector<std::wstring>& args) {
-  Arguments a;
-  std::wstring problem;
-  if (!Parse(args, &a, &problem)) return UsageError(problem);
-  if (a.help) {
-    WriteText(stdout, kHelp);
-    return kExitOk;
-  }
-  if (a.version) {
-    WriteText(stdout, "palvo " PALVO_VERSION "\n");
-    return kExitOk;
-  }
-  if (a.command.empty()) return UsageError(L"no command");
+int RunCommand(const std::vector<std::string>& args) {
+  static Arguments a;
+  if (const int status = ParseArguments(args, &a); status >= 0) return status;
+  g_command = &a.command;
   if (a.command == L"export") return Export(a);  // local files only: no handset state
   int (*command)(const Arguments&) = nullptr;
   if (a.command == L"list") {
@@ -512,10 +333,8 @@ int RunCommand(const std::vector<std::wstring>& args) {
     command = Get;
   } else if (a.command == L"put") {
     command = Put;
-  } else if (a.command == L"pin") {
-    command = Pin;
   } else {
-    return UsageError(L"unknown command " + a.command);
+    command = Pin;
   }
 
   InitProcessState();
@@ -559,18 +378,18 @@ int RunCommand(const std::vector<std::wstring>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
-  // The same bytes as natively: lines end in LF, also in a pipe or a file.
   GuardStandardStreams();
+  // The same bytes as natively: lines end in LF, also in a pipe or a file.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-  std::vector<std::wstring> args(argv, argv + argc);
+  // The parser reads UTF-8, as natively.
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(ToUtf8(argv[i]));
   return Run(args);
 }
 #else
 int main(int argc, char** argv) {
   GuardStandardStreams();
-  std::vector<std::wstring> args;
-  for (int i = 0; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
-  return Run(args);
+  return Run(std::vector<std::string>(argv, argv + argc));
 }
 #endif
