@@ -69,7 +69,17 @@ HWND CreateListingView();
 // when it cannot be made.
 std::wstring ProgramPath(const WCHAR* argument);
 enum class PathKind { Missing, Folder, File, Other };
-PathKind KindOfPath(const std::wstring& programPath);
+// What there is at the path; with reason, why nothing is (the system's words).
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason = nullptr);
+// Why no file can be made in the folder, in the system's words; empty when one
+// can (a file of its own is made there and removed at once).
+std::wstring WhyNotWritable(const std::wstring& folder);
+// The system's words for an error: errno natively, GetLastError on Windows.
+#ifdef _WIN32
+std::wstring SystemReason(DWORD error);
+#else
+std::wstring SystemReason(int error);
+#endif
 // The folder part of a program path (up to, not including, its last backslash;
 // the root stays "\" or "C:\").
 std::wstring FolderOf(const std::wstring& programPath);

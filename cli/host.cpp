@@ -5,13 +5,27 @@
 #include "cli/cli.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #endif
 
 #ifdef _WIN32
+std::wstring SystemReason(DWORD error) {
+  WCHAR text[512];
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, text, 512, nullptr);
+  std::wstring reason(text, n);
+  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
+                             reason.back() == L'.' || reason.back() == L' '))
+    reason.pop_back();
+  return reason.empty() ? L"error " + std::to_wstring(error) : reason;
+}
+
 std::wstring ProgramPath(const WCHAR* argument) {
   WCHAR full[4 * MAX_PATH];
   const DWORD n = GetFullPathNameW(argument, 4 * MAX_PATH, full, nullptr);
@@ -19,9 +33,12 @@ std::wstring ProgramPath(const WCHAR* argument) {
   return std::wstring(full, n);
 }
 
-PathKind KindOfPath(const std::wstring& programPath) {
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   const DWORD attributes = GetFileAttributesW(programPath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (reason) *reason = SystemReason(GetLastError());
+    return PathKind::Missing;
+  }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
   if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
   return PathKind::File;
@@ -29,6 +46,17 @@ PathKind KindOfPath(const std::wstring& programPath) {
 
 bool MakeFolder(const std::wstring& programPath) {
   return CreateDirectoryW(programPath.c_str(), nullptr) != 0;
+}
+
+std::wstring WhyNotWritable(const std::wstring& folder) {
+  std::wstring probe = folder;
+  if (probe.empty() || probe.back() != L'\\') probe += L'\\';
+  probe += L".palvo-probe-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return SystemReason(GetLastError());
+  CloseHandle(file);
+  return std::wstring();
 }
 #else
 HWND CreateListingView() { return CreateListViewModel(); }
@@ -68,9 +96,14 @@ static std::string NativePath(const std::wstring& programPath) {
   return ToUtf8(path.c_str());
 }
 
-PathKind KindOfPath(const std::wstring& programPath) {
+std::wstring SystemReason(int error) { return FromUtf8(std::strerror(error)); }
+
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   struct stat st;
-  if (::stat(NativePath(programPath).c_str(), &st) != 0) return PathKind::Missing;
+  if (::stat(NativePath(programPath).c_str(), &st) != 0) {
+    if (reason) *reason = SystemReason(errno);
+    return PathKind::Missing;
+  }
   if (S_ISDIR(st.st_mode)) return PathKind::Folder;
   if (S_ISREG(st.st_mode)) return PathKind::File;
   return PathKind::Other;
@@ -78,6 +111,17 @@ PathKind KindOfPath(const std::wstring& programPath) {
 
 bool MakeFolder(const std::wstring& programPath) {
   return ::mkdir(NativePath(programPath).c_str(), 0777) == 0;
+}
+
+std::wstring WhyNotWritable(const std::wstring& folder) {
+  std::string probe = NativePath(folder);
+  if (probe.empty() || probe.back() != '/') probe += '/';
+  probe += ".palvo-probe-" + std::to_string(::getpid());
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return SystemReason(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::wstring();
 }
 #endif
 

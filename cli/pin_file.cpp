@@ -35,17 +35,6 @@ bool ParsePin(const char* text, std::size_t n, DWORD* pin) {
 }
 
 #ifdef _WIN32
-std::wstring SystemReason(DWORD error) {
-  WCHAR text[512];
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, text, 512, nullptr);
-  std::wstring reason(text, n);
-  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
-                             reason.back() == L'.' || reason.back() == L' '))
-    reason.pop_back();
-  return reason.empty() ? L"error " + std::to_wstring(error) : reason;
-}
-
 // Only the owner, the system and the administrators may read it: every other
 // entry that allows reading is one too many.
 bool OnlyOwnerReads(HANDLE file, std::wstring* problem) {
@@ -106,14 +95,14 @@ bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem) {
   const std::string native = ToUtf8(path.c_str());
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    *problem = FromUtf8(std::strerror(errno));
+    *problem = SystemReason(errno);
     return false;
   }
   // Asked of the file opened, not of the name: it cannot change in between.
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0;
   if (!ok) {
-    *problem = FromUtf8(std::strerror(errno));
+    *problem = SystemReason(errno);
   } else if (!S_ISREG(st.st_mode)) {
     *problem = L"not a regular file";
     ok = false;
@@ -129,7 +118,7 @@ bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem) {
   if (ok) {
     const ssize_t got = ::read(fd, text, sizeof text);
     if (got < 0) {
-      *problem = FromUtf8(std::strerror(errno));
+      *problem = SystemReason(errno);
       ok = false;
     } else {
       n = static_cast<std::size_t>(got);
