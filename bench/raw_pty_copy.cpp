@@ -10,6 +10,7 @@
 //   raw_pty_copy SOURCE DEST [down|up] [--throttle BYTES_PER_SEC]
 //
 // down: master writes, slave reads (a download); up: the reverse (an upload).
+// A rate paces the handset's side: its writes down, its reads up.
 // Prints the seconds the copy took.
 #include <fcntl.h>
 #include <poll.h>
@@ -62,8 +63,8 @@ bool SendHeld(const std::string& data, int port, long rate) {
     const std::size_t k = std::min(slice, data.size() - pos);
     if (!WriteAll(port, data.data() + pos, k)) return false;
     pos += k;
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(
-                                              static_cast<long long>(pos) * 1000 / rate));
+    std::this_thread::sleep_until(
+        start + std::chrono::milliseconds(static_cast<long long>(pos) * 1000 / rate));
   }
   return true;
 }
@@ -79,8 +80,12 @@ bool SendPieces(int src, int port) {
   }
 }
 
-bool Receive(int port, int dst, long long total) {
+// Stores what arrives; with a rate, taken no faster, as the handset takes an
+// upload (each read's bytes due at the rate before the next read).
+bool Receive(int port, int dst, long long total, long rate) {
   char buf[kPiece];
+  const Clock::time_point start = Clock::now();
+  long long got = 0;
   while (total > 0) {
     struct pollfd q = {port, POLLIN, 0};
     if (::poll(&q, 1, 5000) <= 0) return false;
@@ -90,6 +95,9 @@ bool Receive(int port, int dst, long long total) {
     if (n <= 0) return false;
     if (!WriteAll(dst, buf, static_cast<std::size_t>(n))) return false;
     total -= n;
+    got += n;
+    if (rate > 0)
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(got * 1000 / rate));
   }
   return true;
 }
@@ -138,7 +146,7 @@ int main(int argc, char** argv) {
   const pid_t child = ::fork();
   if (child < 0) return 1;
   if (child == 0) _exit((up ? SendPieces(src, writer) : SendHeld(held, writer, rate)) ? 0 : 1);
-  const bool received = Receive(reader, dst, total);
+  const bool received = Receive(reader, dst, total, up ? rate : 0);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   int status = 0;
   ::waitpid(child, &status, 0);

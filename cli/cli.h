@@ -11,6 +11,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitSignalBase = 128;  // + the signal's number: stopped by it
 
 // --- text (text.cpp) ---
 // UTF-8 of wide text (UTF-16 on Windows, UTF-32 on Linux). With sanitize,
@@ -61,6 +62,13 @@ bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem);
 void FollowSteps();
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
+// From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
+// closed console) set g_stopRequest to the signal's number; a second one ends
+// the program at once.
+void CatchStopSignals();
+// Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
+// of input), -1 when standard input is no terminal.
+int AskOnTerminal(const std::string& question);
 
 // --- host (host.cpp) ---
 // The list view the core fills and reads (g_listView); null when none can be made.
@@ -83,4 +91,10 @@ std::wstring SystemReason(int error);
 // The folder part of a program path (up to, not including, its last backslash;
 // the root stays "\" or "C:\").
 std::wstring FolderOf(const std::wstring& programPath);
-bool MakeFolder(const std::wstring& programPath);
+// A new empty folder of the program's own among the temporary files; empty,
+// with the system's reason, when none can be made.
+std::wstring MakeTemporaryFolder(std::wstring* reason);
+// Removes file (when there) and then the folder, made by MakeTemporaryFolder.
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file);
+// Copies a local file to standard output; false when it cannot be read.
+bool CopyToStandardOutput(const std::wstring& programPath);

@@ -1,5 +1,6 @@
 // The core's front-end hooks on a terminal: the PIN typed without echo, the
-// outcome of an operation as one line on stderr, progress of long transfers.
+// outcome of an operation as one line on stderr, progress of long transfers;
+// and Ctrl-C, SIGTERM and SIGHUP, which ask the running command to stop.
 #include "link/frontend.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "link/steps.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -27,10 +29,29 @@ namespace {
 
 constexpr int kPinLineUnits = 260;  // as the PIN dialog's text buffer
 
+// Waits for standard input to have something to read; false once the user
+// asked the command to stop. (A signal that comes just before a blocking read
+// would not interrupt it: the read waits only once input is there.)
+bool WaitForInput() {
+#ifndef _WIN32
+  // A terminal hands over a line at a time, so nothing waits in stdio's
+  // buffer that poll would not see.
+  if (!::isatty(STDIN_FILENO)) return true;
+  for (;;) {
+    if (g_stopRequest) return false;
+    struct pollfd in = {STDIN_FILENO, POLLIN, 0};
+    if (::poll(&in, 1, 100) > 0) return !g_stopRequest;
+  }
+#else
+  return true;
+#endif
+}
+
 // Reads one line of bytes from stdin into line (cut at the newline, the rest
-// of a long line read off and dropped). False at end of input.
+// of a long line read off and dropped). False at end of input, or when the
+// user asked the command to stop.
 bool ReadByteLine(char* line, std::size_t cap) {
-  if (!std::fgets(line, static_cast<int>(cap), stdin)) return false;
+  if (!WaitForInput() || !std::fgets(line, static_cast<int>(cap), stdin)) return false;
   const std::size_t n = std::strlen(line);
   if (n > 0 && line[n - 1] == '\n') {
     line[n - 1] = 0;
@@ -70,12 +91,19 @@ int AskPinOnConsole(HANDLE in) {
 }
 #else
 termios g_savedTerminal;
+volatile std::sig_atomic_t g_terminalQuiet = 0;  // echo is off for the PIN
 
-// Ctrl+C while echo is off must not leave the terminal silent.
-void RestoreTerminalAndDie(int sig) {
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+// The first signal asks the command to stop (it ends at the next piece or
+// item, says goodbye and closes the port); a second one ends the program at
+// once, the terminal's echo put back first.
+void OnStopSignal(int sig) {
+  if (g_stopRequest) {
+    if (g_terminalQuiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    return;
+  }
+  g_stopRequest = sig;
 }
 #endif
 
@@ -210,14 +238,11 @@ int AskPinOnce() {
 #else
     termios quiet;
     const bool haveTerminal = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
-    void (*oldInt)(int) = SIG_DFL;
-    void (*oldTerm)(int) = SIG_DFL;
     if (haveTerminal) {
       quiet = g_savedTerminal;
       quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
       quiet.c_lflag |= ECHONL;
-      oldInt = std::signal(SIGINT, RestoreTerminalAndDie);
-      oldTerm = std::signal(SIGTERM, RestoreTerminalAndDie);
+      g_terminalQuiet = 1;
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     // Only now the prompt: a PIN typed as soon as it shows is neither echoed
@@ -228,8 +253,7 @@ int AskPinOnce() {
     const bool got = ReadByteLine(line, sizeof line);
     if (haveTerminal) {
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-      std::signal(SIGINT, oldInt);
-      std::signal(SIGTERM, oldTerm);
+      g_terminalQuiet = 0;
     } else {
       WriteText(stderr, "\n");
     }
@@ -251,6 +275,43 @@ int AskPinOnce() {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+// Ctrl+C, Ctrl+Break and a closed console: the first asks the command to
+// stop; a second gets the default handling, which ends the program at once.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_stopRequest) return FALSE;
+  g_stopRequest = event == CTRL_CLOSE_EVENT ? 1 : 2;  // as SIGHUP, SIGINT
+  return TRUE;
+}
+}  // namespace
+
+void CatchStopSignals() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+#else
+void CatchStopSignals() {
+  struct sigaction stop = {};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  stop.sa_flags = 0;  // no SA_RESTART: a read waiting for the PIN returns
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &stop, nullptr);
+}
+#endif
+
+int AskOnTerminal(const std::string& question) {
+  if (!StdinIsTerminal()) return -1;
+  EndProgressLine();
+  WriteText(stderr, "palvo: " + question + " [y/N] ");
+  std::fflush(stderr);
+  char line[64];
+  // Ctrl-C here (the read interrupted) or the end of input is a no.
+  if (!ReadByteLine(line, sizeof line)) {
+    WriteText(stderr, "\n");
+    return 0;
+  }
+  return line[0] == 'y' || line[0] == 'Y' ? 1 : 0;
+}
 
 void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #endif
 
@@ -44,8 +45,27 @@ PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   return PathKind::File;
 }
 
-bool MakeFolder(const std::wstring& programPath) {
-  return CreateDirectoryW(programPath.c_str(), nullptr) != 0;
+std::wstring MakeTemporaryFolder(std::wstring* reason) {
+  WCHAR base[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, base);
+  if (n == 0 || n > MAX_PATH) {
+    *reason = SystemReason(GetLastError());
+    return std::wstring();
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring path(base, n);
+    if (path.back() != L'\\') path += L'\\';
+    path += L"palvo-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  *reason = SystemReason(GetLastError());
+  return std::wstring();
+}
+
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file) {
+  DeleteFileW(file.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 std::wstring WhyNotWritable(const std::wstring& folder) {
@@ -109,8 +129,19 @@ PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   return PathKind::Other;
 }
 
-bool MakeFolder(const std::wstring& programPath) {
-  return ::mkdir(NativePath(programPath).c_str(), 0777) == 0;
+std::wstring MakeTemporaryFolder(std::wstring* reason) {
+  const char* base = std::getenv("TMPDIR");
+  std::string path = std::string(base && *base ? base : "/tmp") + "/palvo-XXXXXX";
+  if (!::mkdtemp(path.data())) {
+    *reason = SystemReason(errno);
+    return std::wstring();
+  }
+  return ProgramPath(FromUtf8(path.c_str()).c_str());
+}
+
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file) {
+  ::unlink(NativePath(file).c_str());
+  ::rmdir(NativePath(folder).c_str());
 }
 
 std::wstring WhyNotWritable(const std::wstring& folder) {
@@ -131,4 +162,19 @@ std::wstring FolderOf(const std::wstring& programPath) {
   // Keep the backslash of a root: "\" natively, "C:\" on Windows.
   if (slash == 0 || (slash == 2 && programPath[1] == L':')) return programPath.substr(0, slash + 1);
   return programPath.substr(0, slash);
+}
+
+bool CopyToStandardOutput(const std::wstring& programPath) {
+  HANDLE file = CreateFileW(programPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  static char buffer[4096];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
+    // A failed write shows in stdout's error flag, checked at the end of the run.
+    if (std::fwrite(buffer, 1, got, stdout) != got) break;
+  }
+  CloseHandle(file);
+  return ok;
 }

@@ -13,6 +13,7 @@
 #include "commands/commands.h"
 #include "download/listing.h"
 #include "export/export.h"
+#include "link/messages.h"
 #include "link/pin_store.h"
 #include "link/port.h"
 
@@ -50,11 +51,6 @@ const WCHAR* CellText(int row, int column, WCHAR (&text)[kPathUnits], int* icon 
   if (icon) *icon = item.iImage;
   // The control may answer with a pointer to its own copy of the text.
   return item.pszText ? item.pszText : text;
-}
-
-std::wstring RowText(int row, int column) {
-  WCHAR text[kPathUnits];
-  return CellText(row, column, text);
 }
 
 void SelectRow(int row) {
@@ -129,13 +125,6 @@ void PrintListing(bool tsv, bool header) {
 
 int ExitFor(Message message) { return message ? kExitFailed : kExitOk; }
 
-// A row name that is safe to write under in a folder: the handset's names are
-// not trusted to stay inside it.
-bool IsPlainFileName(const std::wstring& name) {
-  return !name.empty() && name != L"." && name != L".." &&
-         name.find_first_of(L"/\\") == std::wstring::npos;
-}
-
 int List(const Arguments& a) {
   if (!a.operands.empty()) return UsageError(L"list takes no operands");
   if (a.header && !a.tsv) return UsageError(L"--header goes with --tsv");
@@ -154,25 +143,83 @@ bool EndsWithSeparator(const std::wstring& path) {
 #endif
 }
 
+// Why a folder could not be made, for the user.
+std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, DWORD why) {
+  std::wstring reason;
+  if (why == ERROR_PATH_NOT_FOUND) {
+    reason = L"the folder it would be in does not exist (" + FolderOf(path) + L")";
+  } else if (why == ERROR_ALREADY_EXISTS) {
+    reason = L"a file of that name is there";
+  } else if (why == ERROR_ACCESS_DENIED) {
+    reason = L"permission denied";
+  } else {
+    reason = L"error " + std::to_wstring(why);
+  }
+  return L"cannot make the folder " + shown + L": " + reason;
+}
+
+// The rows a folder download saved under other names, or not at all.
+void ReportRenamedRows() {
+  bool notSaved = false;
+  const WCHAR* lines = RenamedRowsText(&notSaved);
+  if (!lines) return;
+  EndProgressLine();
+  // With a row not saved, the operation's message already heads the list.
+  if (!notSaved) Complain(MSG_SAVED_AS);
+  WriteText(stderr, ToUtf8(lines));  // its handset text is made safe already
+}
+
+// The one row of get --to -, out on standard output: downloaded into a
+// folder of its own first (the core writes files, and part files beside
+// them), then copied.
+int GetToStandardOutput(const std::wstring& name) {
+  std::wstring reason;
+  const std::wstring folder = MakeTemporaryFolder(&reason);
+  if (folder.empty()) return Failure(L"cannot make a temporary folder: " + reason);
+  const std::wstring path = folder + L"\\" + L"row";
+  StoreDownloadDestination(path.c_str(), false);
+  const Message message = RunDownload();
+  int status = ExitFor(message);
+  if (!message && !CopyToStandardOutput(path)) {
+    Complain((L"cannot read the downloaded " + name).c_str());
+    status = kExitFailed;
+  }
+  RemoveTemporaryFolder(folder, path);
+  return status;
+}
+
 int Get(const Arguments& a) {
   if (a.all && !a.operands.empty()) return UsageError(L"get --all takes no NAME");
   if (!a.all && a.operands.empty()) return UsageError(L"get needs a NAME or --all");
+  bool several = a.all || a.operands.size() > 1;
+  for (const std::wstring& name : a.operands) several = several || name == L"mail???.txt";
+  const bool toStdout = a.haveTo && a.to == L"-";
+  if (toStdout && several) return UsageError(L"--to - takes one row, not several or the mail row");
 
-  // Where the save dialog's choice would point: a folder to add the proposed
-  // name to, or a whole file path. Checked before the handset is disturbed.
-  bool intoFolder = true;
-  std::wstring destination = ProgramPath(a.haveTo ? a.to.c_str() : L".");
-  if (destination.empty()) return Failure(L"cannot resolve the path " + a.to);
-  const PathKind kind = KindOfPath(destination);
-  if (a.all) {
-    if (kind == PathKind::Missing && !MakeFolder(destination))
-      return Failure(L"cannot make the folder " + a.to);
-    if (KindOfPath(destination) != PathKind::Folder) return Failure(L"not a folder: " + a.to);
-  } else if (kind != PathKind::Folder) {
-    if (EndsWithSeparator(a.to)) return Failure(L"no such folder: " + a.to);
-    intoFolder = false;
-    if (KindOfPath(FolderOf(destination)) != PathKind::Folder)
-      return Failure(L"no such folder for " + a.to);
+  // Where the save dialog's choice would point: a folder the rows go into
+  // under their own names, or one row's whole file path. Checked, and a
+  // missing folder made, before the handset is disturbed; nothing is ever
+  // written into a folder the user did not name.
+  const std::wstring shown = a.haveTo ? a.to : L".";
+  const std::wstring destination = ProgramPath(shown.c_str());
+  if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
+  bool intoFolder = false;
+  if (!toStdout) {
+    const PathKind kind = KindOfPath(destination);
+    intoFolder = kind == PathKind::Folder || several || EndsWithSeparator(shown);
+    if (intoFolder && kind != PathKind::Folder) {
+      if (kind != PathKind::Missing) return Failure(L"not a folder: " + shown);
+      const DWORD why = MakeDestinationFolder(destination.c_str());
+      if (why != ERROR_SUCCESS) return Failure(FolderProblem(shown, destination, why));
+    }
+    const std::wstring folder = intoFolder ? destination : FolderOf(destination);
+    std::wstring reason;
+    const PathKind folderKind = KindOfPath(folder, &reason);
+    if (folderKind == PathKind::Missing)
+      return Failure(L"no such folder for " + shown + L": " + folder + L": " + reason);
+    if (folderKind != PathKind::Folder) return Failure(L"not a folder: " + folder);
+    reason = WhyNotWritable(folder);
+    if (!reason.empty()) return Failure(L"cannot write in " + folder + L": " + reason);
   }
 
   const Message listing = GetListingCommand();
@@ -192,35 +239,32 @@ int Get(const Arguments& a) {
       }
       if (!found) unmatched += (unmatched.empty() ? L"" : L", ") + name;
     }
-    if (!unmatched.empty()) return UsageError(L"no such row in the listing: " + unmatched);
+    // The handset was asked: not a usage error, a failure.
+    if (!unmatched.empty()) return Failure(L"no such row: " + unmatched);
     for (int i = 0; i < rows; ++i) {
       if (chosen[static_cast<std::size_t>(i)]) SelectRow(i);
     }
   }
 
   WCHAR proposed[kPathUnits];
-  bool several = false;
-  if (!ProposeDownloadName(proposed, &several)) return Failure(L"nothing to download");
-  // Rows that go into a folder are written under their own names.
-  if (intoFolder || several) {
-    for (int i = 0; i < rows; ++i) {
-      if (!(SendMessageW(g_listView, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED) &
-            LVIS_SELECTED))
-        continue;
-      const std::wstring name = RowText(i, 0);
-      if (!IsPlainFileName(name))
-        return Failure(L"the row " + name + L" has no plain file name; save it with --to FILE");
-    }
-  }
+  bool severalRows = false;
+  if (!ProposeDownloadName(proposed, &severalRows)) return Failure(L"nothing to download");
+  // One name that matched several rows: they cannot all be one file.
+  if (severalRows && !intoFolder) return Failure(L"several rows are called so; give --to DIR");
+  if (toStdout) return GetToStandardOutput(a.operands[0]);
   std::wstring path = destination;
   if (intoFolder) {
+    // Each row into the folder under its own name (or the name it can have
+    // there), as the window does with several rows.
     if (path.back() != L'\\') path += L'\\';
     path += proposed;
   }
   if (path.size() >= static_cast<std::size_t>(kPathUnits))
     return Failure(L"path too long: " + path);
-  StoreDownloadDestination(path.c_str(), several);
-  return ExitFor(RunDownload());
+  StoreDownloadDestination(path.c_str(), intoFolder);
+  const Message message = RunDownload();
+  ReportRenamedRows();
+  return ExitFor(message);
 }
 
 bool KindFromText(const std::wstring& text, UploadKind* kind) {
@@ -240,43 +284,95 @@ bool KindFromText(const std::wstring& text, UploadKind* kind) {
   return false;
 }
 
+// The files of a put, as the command line names them.
+struct FileList {
+  std::vector<UploadItem> items;
+  std::size_t next = 0;
+};
+
+bool NextListed(void* context, UploadItem* item) {
+  FileList* list = static_cast<FileList*>(context);
+  if (list->next >= list->items.size()) return false;
+  *item = list->items[list->next++];
+  return true;
+}
+
+void RewindListed(void* context) { static_cast<FileList*>(context)->next = 0; }
+
+const WCHAR* FileNameOf(const WCHAR* path) {
+  const WCHAR* slash = std::wcsrchr(path, L'\\');
+  return slash ? slash + 1 : path;
+}
+
+// Before a bookmark or address file replaces the handset's set: asked on a
+// terminal; without one it goes ahead and says afterwards what it replaced.
+bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool done) {
+  static bool asked = false;
+  const std::string what = item.kind == kUploadBookmarks ? "bookmarks" : "addresses";
+  const std::string counts = "the handset's " + std::to_string(handsetCount) + " " + what +
+                             " with " + std::to_string(fileCount);
+  if (done) {
+    if (!asked) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
+    asked = false;
+    return true;
+  }
+  const int answer = AskOnTerminal("replace " + counts + "?");
+  asked = answer >= 0;
+  if (answer == 0) Complain((std::wstring(FileNameOf(item.path)) + L" left out").c_str());
+  return answer != 0;
+}
+
 int Put(const Arguments& a) {
-  if (a.operands.size() != 1) return UsageError(L"put takes one FILE");
-  const std::wstring& file = a.operands[0];
-
-  const std::wstring path = ProgramPath(file.c_str());
-  if (path.empty()) return Failure(L"cannot resolve the path " + file);
-  const std::size_t slash = path.rfind(L'\\');
-  const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  UploadKind kind = DefaultUploadKind(fileName.c_str());
-  if (a.haveKind && !KindFromText(a.kind, &kind))
+  if (a.all && (a.haveKind || a.haveAs)) return UsageError(L"put --all takes no --kind, no --as");
+  if (a.all && a.operands.size() != 1) return UsageError(L"put --all takes one DIR");
+  if (!a.all && a.operands.empty()) return UsageError(L"put needs a FILE or --all DIR");
+  if (a.haveAs && a.operands.size() != 1) return UsageError(L"--as is for one FILE");
+  UploadKind forced = kUploadFile;
+  if (a.haveKind && !KindFromText(a.kind, &forced))
     return UsageError(L"unknown kind " + a.kind + L" (file, bookmark, address or mail)");
-  if (a.haveAs) {
-    // A name of its own belongs to an ordinary file only; others are not
-    // stored under a name, and silently dropping it would mislead.
-    if (kind != kUploadFile) return UsageError(L"--as is for --kind file only");
-    if (a.as.empty()) return UsageError(L"--as needs a name");
-    if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
-      return UsageError(L"--as name too long");
+
+  // The open dialog's rules for each file: an existing file, its full path.
+  std::vector<std::wstring> paths, names;
+  for (const std::wstring& file : a.operands) {
+    const std::wstring path = ProgramPath(file.c_str());
+    if (path.empty()) return Failure(L"cannot resolve the path " + file);
+    std::wstring reason;
+    const PathKind pathKind = KindOfPath(path, &reason);
+    if (pathKind == PathKind::Missing) {
+      return Failure(file + L": " + reason);
+    } else if (a.all) {
+      if (pathKind != PathKind::Folder) return Failure(L"not a folder: " + file);
+    } else if (pathKind != PathKind::File) {
+      return Failure(L"not a file: " + file);
+    }
+    if (path.size() >= static_cast<std::size_t>(kPathUnits))
+      return Failure(L"path too long: " + path);
+    paths.push_back(path);
+    names.push_back(a.haveAs ? a.as : std::wstring(FileNameOf(path.c_str())));
+  }
+  FileList listed;
+  for (std::size_t i = 0; !a.all && i < paths.size(); ++i) {
+    const UploadKind kind = a.haveKind ? forced : DefaultUploadKind(FileNameOf(paths[i].c_str()));
+    if (a.haveAs) {
+      // A name of its own belongs to an ordinary file only; others are not
+      // stored under a name, and silently dropping it would mislead.
+      if (kind != kUploadFile) return UsageError(L"--as is for --kind file only");
+      if (a.as.empty()) return UsageError(L"--as needs a name");
+      if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
+        return UsageError(L"--as name too long");
+    }
+    listed.items.push_back({kind, paths[i].c_str(), names[i].c_str()});
+  }
+  static BackupFolder folder;
+  UploadList list = {&NextListed, &RewindListed, &listed};
+  if (a.all) {
+    if (!OpenBackupFolder(&folder, paths[0].c_str())) return Failure(L"path too long: " + paths[0]);
+    list = BackupFolderList(&folder);
   }
 
-  // The open dialog's rules: an existing file, its full path.
-  const PathKind pathKind = KindOfPath(path);
-  if (pathKind == PathKind::Missing) return Failure(L"no such file: " + file);
-  if (pathKind != PathKind::File) return Failure(L"not a file: " + file);
-  if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + path);
-
-  const Message listing = GetListingCommand();
-  if (listing) return kExitFailed;
-
-  WCHAR name[kPathUnits];
-  StoreUploadSource(path.c_str(), name);
-  if (a.haveAs) {
-    std::wcsncpy(name, a.as.c_str(), kPathUnits - 1);
-    name[kPathUnits - 1] = 0;
-  }
-  return ExitFor(RunUpload(kind, name));
+  int declined = 0;
+  const Message message = RunUploads(list, a.yes ? nullptr : &AskReplace, &declined);
+  return message || declined > 0 ? kExitFailed : kExitOk;
 }
 
 // --- the PIN ---
@@ -369,8 +465,12 @@ int RunCommand(const std::vector<std::string>& args) {
     GivePin(pin, pinFile);
     g_pinSource = PinSource::kGiven;
   }
-  const int status = command(a);
+  CatchStopSignals();
+  int status = command(a);
   EndProgressLine();
+  // Stopped: the transfer ended at its next piece or item, the handset heard
+  // goodbye; the status tells a script which signal it was.
+  if (g_stopRequest) status = kExitSignalBase + g_stopRequest;
   return status;
 }
 

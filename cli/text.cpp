@@ -279,7 +279,14 @@ bool AddEnglish() {
 
 std::string WithMeaning(const WCHAR* text) {
   std::string line = ToUtf8(text, true);
-  const char* english = AddEnglish() ? EnglishMeaning(text) : nullptr;
+  const char* english = nullptr;
+  if (AddEnglish()) {
+    // A message about one file has the file (and line) in front: "FILE: text".
+    english = EnglishMeaning(text);
+    const WCHAR* after = nullptr;
+    for (const WCHAR* p = std::wcsstr(text, L": "); p; p = std::wcsstr(p + 1, L": ")) after = p + 2;
+    if (!english && after) english = EnglishMeaning(after);
+  }
   if (english && *english) {
     line += " (";
     line += english;

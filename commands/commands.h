@@ -15,6 +15,8 @@
 // through ShowStatus (link/frontend.h) and also returns it.
 #pragma once
 
+#include <cstddef>
+
 #include "link/state.h"
 
 // ---- the operation runner
@@ -62,7 +64,22 @@ void StoreDownloadDestination(const WCHAR* chosen, bool several);
 
 // Runs the download of the selected rows to g_lastPath through the operation
 // runner with the busy box; returns the first message (already reported).
+// A folder download saves a row whose name cannot be a file name here under a
+// replacement, and passes over one that cannot be saved at all (the message is
+// then "保存できない行があります"); the others are downloaded all the same.
 Message RunDownload();
+
+// After RunDownload: one line per row saved under another name than its own
+// ("  row -> saved as") or not saved at all ("  row -> (保存しませんでした)"),
+// handset text with its control characters shown as "?"; null when every
+// row kept its own name. *notSaved: some row was not saved at all.
+const WCHAR* RenamedRowsText(bool* notSaved);
+
+// Makes a download's destination folder when it is missing: one level, as a
+// save dialog's new folder. ERROR_SUCCESS when path is a folder now, else why
+// not: ERROR_PATH_NOT_FOUND (its parent is missing), ERROR_ALREADY_EXISTS (a
+// file has that name), or what CreateDirectoryW said.
+DWORD MakeDestinationFolder(const WCHAR* path);
 
 // ---- upload
 
@@ -92,3 +109,49 @@ Message RunUpload(UploadKind kind, const WCHAR* name);
 // The upload command's transfer: the upload of `kind`, then on success the
 // connected flag cleared and the listing fetched again.
 Message UploadAndRelist(UploadKind kind, const WCHAR* path, const WCHAR* name);
+
+// ---- restore: several uploads in one connection
+
+struct UploadItem {
+  UploadKind kind;
+  const WCHAR* path;  // the local file, a full path in the program's form
+  const WCHAR* name;  // the handset file name (kUploadFile)
+};
+
+// The files of one restore, in the order they go: next() gives the next one
+// (false at the end), rewind() starts again from the first.
+struct UploadList {
+  bool (*next)(void* context, UploadItem* item);
+  void (*rewind)(void* context);
+  void* context;
+};
+
+// Asked before an upload that replaces the handset's whole set (the bookmark
+// file, the address file) with the handset's count, from a count query sent
+// just before the upload's start request only when there is a question, and
+// the file's: true to go ahead, false to leave that file out. Asked again with
+// done once the set was replaced (the answer then does not matter).
+typedef bool (*ReplaceQuestion)(const UploadItem& item, int handsetCount, int fileCount, bool done);
+
+// Restores the list in one connection: every file checked first (nothing is
+// sent, not even a log-in, when one fails), then each uploaded in order, then
+// one listing. A failure ends it with the message prefixed by the file's name
+// ("mail002.txt: チェック:フォーマットエラー"), reported through ShowStatus
+// and returned. *declined counts the files the question left out.
+Message RunUploads(const UploadList& list, ReplaceQuestion ask, int* declined);
+
+// The files of a backup folder as get --all writes it, in restore order: the
+// bookmark file, the address file, every mail file (mail000.txt ...) in
+// number order, then every other file as an ordinary file under its own name.
+// Folders and a download's part files are left out.
+struct BackupFolder {
+  WCHAR dir[kPathUnits];  // ends with a backslash
+  std::size_t dirUnits;
+  WCHAR path[kPathUnits];
+  int phase;
+  long mailNumber, lastMail;
+  HANDLE find;
+};
+// False when dir plus a file name cannot fit a path.
+bool OpenBackupFolder(BackupFolder* folder, const WCHAR* dir);
+UploadList BackupFolderList(BackupFolder* folder);

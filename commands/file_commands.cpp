@@ -1,9 +1,12 @@
 // The download and upload commands' steps around the front ends' dialogs.
+#include <cstdio>
 #include <cwchar>
 
 #include "commands/commands.h"
 #include "download/category.h"
 #include "download/download.h"
+#include "download/local_names.h"
+#include "link/messages.h"
 
 namespace {
 
@@ -88,6 +91,56 @@ void StoreDownloadDestination(const WCHAR* chosen, bool several) {
 }
 
 Message RunDownload() { return RunOperation(&DownloadTransfer, nullptr, true); }
+
+namespace {
+
+constexpr std::size_t kReportUnits = 24576;
+WCHAR g_report[kReportUnits];
+
+struct ReportText {
+  std::size_t n = 0;
+  void Add(const WCHAR* text, bool handset = false) {
+    for (; *text && n + 1 < kReportUnits; ++text)
+      g_report[n++] = handset && (*text < 0x20 || *text == 0x7F) ? L'?' : *text;
+    g_report[n] = 0;
+  }
+};
+
+}  // namespace
+
+const WCHAR* RenamedRowsText(bool* notSaved) {
+  *notSaved = AnyRowNotSaved();
+  ReportText text;
+  const WCHAR *row, *savedAs;
+  for (int i = 0; RenamedRowAt(i, &row, &savedAs); ++i) {
+    text.Add(L"  ");
+    text.Add(row, true);
+    text.Add(L" -> ");
+    if (savedAs) {
+      text.Add(savedAs, true);
+    } else {
+      text.Add(L"(");
+      text.Add(MSG_ROW_NOT_SAVED);
+      text.Add(L")");
+    }
+    text.Add(L"\n");
+  }
+  if (const int more = RenamedRowsLeftOut()) {
+    WCHAR line[64];
+    std::swprintf(line, 64, L"  ... (%d)\n", more);
+    text.Add(line);
+  }
+  return text.n > 0 ? g_report : nullptr;
+}
+
+DWORD MakeDestinationFolder(const WCHAR* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+  if (CreateDirectoryW(path, nullptr)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : error;
+}
 
 void StoreUploadSource(const WCHAR* chosen, WCHAR name[kPathUnits]) {
   CopyPath(g_lastPath, chosen);

@@ -13,7 +13,14 @@ constexpr int kResultMode = 0;
 constexpr int kKeepOpenMode = 1;
 
 Message RunOperation(Transfer transfer, void* context, bool busy) {
+  // Asked to stop before it began (between a command's two connections): no
+  // new connection.
+  if (g_stopRequest) {
+    ShowStatus(MSG_INTERRUPTED, kResultMode);
+    return MSG_INTERRUPTED;
+  }
   Message message = OpenHandsetPort();
+  if (message && g_stopRequest) message = MSG_INTERRUPTED;  // the PIN entry ended by it
   if (message) {
     // An empty text (PIN entry cancelled) shows nothing.
     ShowStatus(message, kResultMode);
@@ -22,6 +29,9 @@ Message RunOperation(Transfer transfer, void* context, bool busy) {
   if (busy) ShowStatus(MSG_BUSY, kKeepOpenMode);
   message = LogIn();
   if (!message) message = transfer(context);
+  // A transfer that was asked to stop ends with whatever its step met first
+  // (a read given up, an upload cut short): the user hears why.
+  if (message && g_stopRequest) message = MSG_INTERRUPTED;
   // Once the port is open the handset always hears goodbye, whatever failed.
   ReportStep(Step::kGoodbye);
   SendGoodbye();

@@ -3,7 +3,7 @@
 #include "download/transfer.h"
 #include "link/messages.h"
 
-static Message ReceiveAddresses(HANDLE file) {
+static Message ReceiveAddresses(HANDLE file, bool* ranToEnd) {
   int count;
   if (!QueryCount(kAddressCount, &count)) return MSG_COMM_ADDRESS_COUNT;
   if (count > 0) SendRequest(kAddressTransfer, "");
@@ -20,6 +20,7 @@ static Message ReceiveAddresses(HANDLE file) {
     if (rest == StreamResult::kReadFailed) return MSG_COMM_ADDRESS;
     if (!written || rest == StreamResult::kWriteFailed) return MSG_CANNOT_WRITE;
   }
+  *ranToEnd = true;
   return nullptr;
 }
 

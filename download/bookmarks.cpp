@@ -44,7 +44,7 @@ static Item WriteBookmark(HANDLE file, int end) {
   return WriteAll(file, line, static_cast<DWORD>(n)) ? Item::kAccepted : Item::kWriteFailed;
 }
 
-static Message ReceiveBookmarks(HANDLE file) {
+static Message ReceiveBookmarks(HANDLE file, bool* ranToEnd) {
   if (!WriteAll(file, kBookmarkComment, sizeof kBookmarkComment)) return MSG_CANNOT_WRITE;
   int count;
   if (!QueryCount(kBookmarkCount, &count)) return MSG_COMM_BOOKMARK_COUNT;
@@ -64,6 +64,7 @@ static Message ReceiveBookmarks(HANDLE file) {
     if (item == Item::kWriteFailed) return MSG_CANNOT_WRITE;
     if (item == Item::kSkipped) ++skipped;
   }
+  *ranToEnd = true;
   return skipped ? MSG_BAD_BOOKMARK : nullptr;
 }
 

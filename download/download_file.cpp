@@ -5,77 +5,103 @@
 
 #include "download/category.h"
 #include "download/download.h"
+#include "download/listing.h"
+#include "download/local_names.h"
 #include "download/transfer.h"
 #include "link/messages.h"
+#include "link/steps.h"
 
 // Request payload: name (at most 259 bytes), TAB, wire name (at most 5), TAB.
 constexpr int kFileRequestBytes = MAX_PATH + 1 + 5 + 1 + 1;
 
-// Names that Windows opens as devices in any folder ("NUL", "com1.txt").
-static bool IsDeviceName(const WCHAR* name) {
-  static const WCHAR* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-  static const WCHAR* const kNumbered[] = {L"COM", L"LPT"};
-  std::size_t base = 0;
-  while (name[base] && name[base] != L'.') ++base;
-  for (const WCHAR* device : kDevices) {
-    if (base == 3 && _wcsnicmp(name, device, 3) == 0) return true;
-  }
-  for (const WCHAR* device : kNumbered) {
-    if (base == 4 && _wcsnicmp(name, device, 3) == 0 && name[3] >= L'1' && name[3] <= L'9')
-      return true;
-  }
-  return false;
+// The row's text (the buffer, or the control's own copy) and its icon,
+// selected state and date column.
+struct ListedRow {
+  WCHAR text[kPathUnits];
+  const WCHAR* name;
+  int icon;
+  bool selected;
+  bool dated;
+  FILETIME modified;
+};
+
+static void ReadRow(int index, ListedRow* row) {
+  row->text[0] = 0;
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+  item.iItem = index;
+  item.iSubItem = 0;
+  item.stateMask = LVIS_SELECTED;
+  item.pszText = row->text;
+  item.cchTextMax = kPathUnits;
+  SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  // The control may hand back its own copy of the text instead of filling ours.
+  row->name = item.pszText ? item.pszText : row->text;
+  row->icon = item.iImage;
+  row->selected = (item.state & LVIS_SELECTED) != 0;
+  row->dated = false;
+  if (!row->selected || row->icon >= kCategoryCount) return;
+  WCHAR date[kPathUnits];
+  date[0] = 0;
+  LVITEMW column = {};
+  column.mask = LVIF_TEXT;
+  column.iItem = index;
+  column.iSubItem = 2;
+  column.pszText = date;
+  column.cchTextMax = kPathUnits;
+  SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&column));
+  row->dated = ListingDateTime(column.pszText ? column.pszText : date, &row->modified);
 }
 
-// A handset name is written into the chosen folder only when it names a plain
-// file there: nothing that climbs out of the folder, names a device, or that
-// the file system refuses.
-static bool IsPlainFileName(const WCHAR* name) {
-  bool onlyDots = true;
-  for (const WCHAR* p = name; *p; ++p) {
-    if (*p < 0x20 || std::wcschr(L"\\/:*?\"<>|", *p)) return false;
-    if (*p != L'.' && *p != L' ') onlyDots = false;
-  }
-  // Empty, ".", ".." and the like name the folder or its parent.
-  return !onlyDots && !IsDeviceName(name);
-}
-
-// Puts the row text after the folder part of path. The mail row's text is a
-// placeholder that the mail download replaces.
-static bool PlaceRowName(WCHAR* path, WCHAR* namePos, const WCHAR* text, bool mailRow) {
-  const std::size_t folder = static_cast<std::size_t>(namePos - path);
+// Puts the name a row is saved under after the folder part of path: its own
+// when it can be a local name there, else a replacement, recorded. False
+// (recorded as not saved) when no name fits.
+static bool PlaceRowName(WCHAR* path, WCHAR* namePos, const WCHAR* text) {
+  const std::size_t room = kPathUnits - 1 - static_cast<std::size_t>(namePos - path);
   const std::size_t length = std::wcslen(text);
-  if (folder + length > kPathUnits - 1) return false;
-  if (!mailRow && !IsPlainFileName(text)) return false;
-  std::wmemcpy(namePos, text, length + 1);
+  if (length <= room && IsLocalName(text)) {
+    std::wmemcpy(namePos, text, length + 1);
+    return true;
+  }
+  WCHAR replacement[kPathUnits];
+  if (!MakeLocalName(text, room, replacement)) {
+    RecordRenamedRow(text, nullptr);
+    *namePos = 0;
+    return false;
+  }
+  RecordRenamedRow(text, replacement);
+  std::wcscpy(namePos, replacement);
   return true;
 }
 
 Message DownloadSelection(WCHAR* path) {
+  ClearRenamedRows();
   WCHAR* slash = std::wcsrchr(path, L'\\');
   WCHAR* namePos = (slash && slash[1] == 0) ? slash + 1 : nullptr;  // null: a file destination
 
+  static ListedRow row;
   const int count = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    WCHAR text[kPathUnits];
-    text[0] = 0;
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
-    item.iItem = i;
-    item.iSubItem = 0;
-    item.stateMask = LVIS_SELECTED;
-    item.pszText = text;
-    item.cchTextMax = kPathUnits;
-    SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    if (!(item.state & LVIS_SELECTED)) continue;
-    // The control may hand back its own copy of the text instead of filling ours.
-    const WCHAR* rowText = item.pszText ? item.pszText : text;
+  const int selected = static_cast<int>(SendMessageW(g_listView, LVM_GETSELECTEDCOUNT, 0, 0));
+  for (int i = 0, number = 0; i < count; ++i) {
+    ReadRow(i, &row);
+    if (!row.selected) continue;
+    if (g_stopRequest) return MSG_INTERRUPTED;
+    ReportStep(Step::kItem, row.name, ++number, selected);
 
-    if (namePos && !PlaceRowName(path, namePos, rowText, item.iImage == kIconMail))
-      return MSG_CANNOT_WRITE;
+    // The mail row's text is a placeholder that the mail download replaces;
+    // a row that cannot be saved here is passed over, the rest go on.
+    if (namePos) {
+      if (row.icon >= kCategoryCount) {  // the fixed rows' own file names
+        if (static_cast<std::size_t>(namePos - path) + std::wcslen(row.name) > kPathUnits - 1)
+          return MSG_CANNOT_WRITE;
+        std::wcscpy(namePos, row.name);
+      } else if (!PlaceRowName(path, namePos, row.name)) {
+        continue;
+      }
+    }
 
     Message result;
-    switch (item.iImage) {
+    switch (row.icon) {
       case kIconBookmarks:
         result = DownloadBookmarks(path);
         break;
@@ -86,15 +112,15 @@ Message DownloadSelection(WCHAR* path) {
         result = DownloadMail(path);
         break;
       default:
-        result = DownloadFile(path, item.iImage, rowText);
+        result = DownloadFile(path, row.icon, row.name, row.dated ? &row.modified : nullptr);
         break;
     }
     if (result) return result;
   }
-  return nullptr;
+  return AnyRowNotSaved() ? MSG_NOT_SAVED : nullptr;
 }
 
-Message DownloadFile(const WCHAR* path, int category, const WCHAR* name) {
+Message DownloadFile(const WCHAR* path, int category, const WCHAR* name, const FILETIME* modified) {
   if (category < 0 || category >= kCategoryCount) category = kCategoryCount - 1;  // "other"
 
   char request[kFileRequestBytes];
@@ -121,14 +147,14 @@ Message DownloadFile(const WCHAR* path, int category, const WCHAR* name) {
   if (!ReadPortExact(g_packet + kHeaderBytes, echo)) return MSG_COMM_HEADER;
   const bool found = echo == r && std::memcmp(g_packet + kHeaderBytes, request, r) == 0;
 
-  HANDLE file = INVALID_HANDLE_VALUE;
-  if (found) file = CreateDownloadFile(path);
+  LocalFile file;
+  const bool created = found && CreateLocalFile(&file, path);
   // Without a file the content is still read, so the link stays in step.
-  const StreamResult streamed = StreamFromPort(file, payload - echo);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  const StreamResult streamed =
+      StreamFromPort(created ? file.handle : INVALID_HANDLE_VALUE, payload - echo);
+  const bool saved = created && FinishLocalFile(&file, streamed == StreamResult::kDone, modified);
   if (streamed == StreamResult::kReadFailed) return MSG_COMM_CONTENT;
   if (!found) return MSG_FILE_NOT_FOUND;
-  if (file == INVALID_HANDLE_VALUE || streamed == StreamResult::kWriteFailed)
-    return MSG_CANNOT_WRITE;
+  if (!saved) return MSG_CANNOT_WRITE;
   return nullptr;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "download/field_record.h"
 #include "download/transfer.h"
@@ -161,6 +162,39 @@ int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM) {
   if (ka > kb) return -1;
   if (ka < kb) return 1;
   return 0;
+}
+
+bool ListingDateTime(const WCHAR* column, FILETIME* utc) {
+  // Digits at 0-3, 5-6, 8-9, 11-12 and 14-15, a separator between each.
+  static const int kStart[5] = {0, 5, 8, 11, 14};
+  static const int kDigits[5] = {4, 2, 2, 2, 2};
+  int value[5];
+  const std::size_t length = std::wcslen(column);
+  if (length < 16) return false;
+  for (int f = 0; f < 5; ++f) {
+    value[f] = 0;
+    for (int i = kStart[f]; i < kStart[f] + kDigits[f]; ++i) {
+      if (column[i] < L'0' || column[i] > L'9') return false;
+      value[f] = value[f] * 10 + (column[i] - L'0');
+    }
+    if (f > 0 && column[kStart[f] - 1] >= L'0' && column[kStart[f] - 1] <= L'9') return false;
+  }
+  SYSTEMTIME local = {};
+  local.wYear = static_cast<WORD>(value[0]);
+  local.wMonth = static_cast<WORD>(value[1]);
+  local.wDay = static_cast<WORD>(value[2]);
+  local.wHour = static_cast<WORD>(value[3]);
+  local.wMinute = static_cast<WORD>(value[4]);
+  // The conversion checks the fields: no 13th month, no 30th of February.
+  FILETIME localTime;
+  if (!SystemTimeToFileTime(&local, &localTime)) return false;
+#ifdef _WIN32_WCE
+  return LocalFileTimeToFileTime(&localTime, utc) != 0;
+#else
+  SYSTEMTIME universal;
+  return TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) &&
+         SystemTimeToFileTime(&universal, utc);
+#endif
 }
 
 Message FetchListing() {

@@ -12,4 +12,9 @@
 constexpr int kExactSizeColumn = 3;
 
 Message FetchListing();
+
+// The time a row's date column names ("2005/04/01 09:30": year, month, day,
+// hour and minute at the listing's positions, the handset's local time) as a
+// FILETIME in UTC; false when the column holds no such date.
+bool ListingDateTime(const WCHAR* column, FILETIME* utc);
 int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM unused);

@@ -1,6 +1,9 @@
 // Mail download: every light mail, then every mail, each into a numbered mail
-// file (mail000.txt, ...) in the destination folder. Earlier mail files there
-// go first, so the folder never mixes two downloads.
+// file (mail000.txt, ...) in the destination folder. The set is replaced as a
+// whole: the new files are written under part names (.palvo-mail000.txt.part)
+// and only once the transfer ran to its end do the earlier mail files go and
+// the new ones take their names, so the folder never mixes two downloads and
+// a failed one leaves the earlier set exactly as it was.
 #include <cstring>
 #include <cwchar>
 
@@ -10,12 +13,18 @@
 #include "link/messages.h"
 
 constexpr std::size_t kMailNameUnits = 11;  // "mail000.txt"
+constexpr WCHAR kPartPrefix[] = L".palvo-";
+constexpr WCHAR kPartSuffix[] = L".part";
+constexpr std::size_t kPartExtraUnits = 7 + 5;  // the two above around a mail name
 
-// Where the mail file names are written: after the folder part of the path.
+// Where the mail file names are written: after the folder part of the path,
+// and the part names after the same folder in a buffer of their own.
 struct MailFolder {
   WCHAR* path;
   WCHAR* name;
   std::size_t room;  // units a name may take, terminator not counted
+  WCHAR part[kPathUnits];
+  WCHAR* partName;  // after ".palvo-"
 };
 
 // "mail", three digits, ".txt", letters in any case: what an earlier download
@@ -28,13 +37,29 @@ static bool IsOldMailName(const WCHAR* name) {
   return _wcsicmp(name + 7, L".txt") == 0;
 }
 
-static void DeleteOldMailFiles(const MailFolder& folder) {
-  std::wcscpy(folder.name, L"mail*.txt");
+// Which of mail000.txt to mail999.txt (the only names an earlier download's
+// files are known by) the download just put in place.
+constexpr int kOldMailNumbers = 1000;
+static bool g_placed[kOldMailNumbers];
+
+// An earlier download's file that no new one replaced: any letter case but
+// the very name a new file has.
+static bool IsStaleMailName(const WCHAR* name) {
+  if (!IsOldMailName(name)) return false;
+  const int n = (name[4] - L'0') * 100 + (name[5] - L'0') * 10 + (name[6] - L'0');
+  return !(g_placed[n] && std::wcsncmp(name, L"mail", 4) == 0 &&
+           std::wcscmp(name + 7, L".txt") == 0);
+}
+
+// Deletes every file of the folder that the pattern finds and test accepts.
+static void DeleteMatching(const MailFolder& folder, const WCHAR* pattern,
+                           bool (*test)(const WCHAR* name)) {
+  std::wcscpy(folder.name, pattern);
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW(folder.path, &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
-    if (IsOldMailName(found.cFileName)) {
+    if (test(found.cFileName)) {
       std::wcscpy(folder.name, found.cFileName);
       DeleteFileW(folder.path);  // a file that will not go is simply overwritten or left
     }
@@ -42,8 +67,13 @@ static void DeleteOldMailFiles(const MailFolder& folder) {
   FindClose(find);
 }
 
-// "mail%03d.txt" for the running number; false when the name would not fit.
-static bool PlaceMailName(const MailFolder& folder, int number) {
+// The part files of an earlier download that did not finish.
+static bool IsMailPart(const WCHAR* name) {
+  return _wcsnicmp(name, L".palvo-mail", 11) == 0 && IsPartName(name);
+}
+
+// "mail%03d.txt" for the running number at dst; false when more than room.
+static bool FormatMailName(WCHAR* dst, std::size_t room, int number) {
   WCHAR digits[12];
   int n = 0;
   unsigned value = static_cast<unsigned>(number);
@@ -52,37 +82,52 @@ static bool PlaceMailName(const MailFolder& folder, int number) {
     value /= 10;
   } while (value > 0);
   while (n < 3) digits[n++] = L'0';
-  if (static_cast<std::size_t>(n) + 8 > folder.room) return false;
-  WCHAR* p = folder.name;
-  std::wmemcpy(p, L"mail", 4);
-  p += 4;
-  while (n > 0) *p++ = digits[--n];
-  std::wmemcpy(p, L".txt", 5);
+  if (static_cast<std::size_t>(n) + 8 > room) return false;
+  std::wmemcpy(dst, L"mail", 4);
+  dst += 4;
+  while (n > 0) *dst++ = digits[--n];
+  std::wmemcpy(dst, L".txt", 5);
   return true;
 }
 
-static HANDLE CreateMailFile(const MailFolder& folder, int number) {
-  if (!PlaceMailName(folder, number)) return INVALID_HANDLE_VALUE;
-  return CreateDownloadFile(folder.path);
+// The final name of the running number in path; false when it would not fit.
+static bool PlaceMailName(const MailFolder& folder, int number) {
+  return FormatMailName(folder.name, folder.room, number);
 }
 
-// Writes key, the four header values separated by commas, and the line end, in
-// one write. The values lie in the packet buffer, so the line fits here whole.
-static bool WriteHeaderLine(HANDLE file, const char* key, const char* const values[4],
-                            const char* lineEnd) {
-  char line[kBufferBytes + 64];
-  std::size_t n = std::strlen(key);
-  std::memcpy(line, key, n);
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) line[n++] = ',';
-    const std::size_t length = std::strlen(values[i]);
-    std::memcpy(line + n, values[i], length);
+// The part name of the running number in folder.part.
+static bool PlacePartName(MailFolder& folder, int number) {
+  if (!FormatMailName(folder.partName, folder.room - kPartExtraUnits, number)) return false;
+  std::wcscat(folder.partName, kPartSuffix);
+  return true;
+}
+
+static HANDLE CreateMailFile(MailFolder& folder, int number) {
+  if (!PlacePartName(folder, number)) return INVALID_HANDLE_VALUE;
+  return CreateDownloadFile(folder.part);
+}
+
+// A mail file whose head (and body, where it lies in the packet buffer) is
+// gathered here and goes to the file in one write.
+struct MailText {
+  char bytes[kBufferBytes + 64];
+  std::size_t n;
+  void Add(const void* data, std::size_t length) {
+    std::memcpy(bytes + n, data, length);
     n += length;
   }
-  const std::size_t endLength = std::strlen(lineEnd);
-  std::memcpy(line + n, lineEnd, endLength);
-  n += endLength;
-  return WriteAll(file, line, static_cast<DWORD>(n));
+};
+
+// Key, the four header values separated by commas, and the line end. The
+// values lie in the packet buffer, so the line fits whole.
+static void AddHeaderLine(MailText* text, const char* key, const char* const values[4],
+                          const char* lineEnd) {
+  text->Add(key, std::strlen(key));
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) text->Add(",", 1);
+    text->Add(values[i], std::strlen(values[i]));
+  }
+  text->Add(lineEnd, std::strlen(lineEnd));
 }
 
 // Tags 1 to 4 of the record in the packet buffer, in that order.
@@ -107,7 +152,7 @@ static Saved FinishFile(HANDLE file, bool written, StreamResult rest) {
 
 // A light mail: header line and empty line, two one-line values, the body. Its
 // body may run past the packet buffer; then the rest comes from the port.
-static Saved SaveLightMail(const MailFolder& folder, int number, int total) {
+static Saved SaveLightMail(MailFolder& folder, int number, int total) {
   const int end = total < kMaxFrame ? total : kMaxFrame;
   const std::uint64_t onPort = static_cast<std::uint64_t>(total - end);
 
@@ -138,10 +183,15 @@ static Saved SaveLightMail(const MailFolder& folder, int number, int total) {
   const std::uint64_t inBuffer = bodyEnd < static_cast<std::uint64_t>(end)
                                      ? bodyLength
                                      : static_cast<std::uint64_t>(end - bodyStart);
-  const bool written = WriteHeaderLine(file, "X-PORIKA-LIGHT: ", values, "\r\n\r\n") &&
-                       WriteAll(file, first, firstLength) && WriteAll(file, "\r\n", 2) &&
-                       WriteAll(file, second, secondLength) && WriteAll(file, "\r\n", 2) &&
-                       WriteAll(file, g_packet + bodyStart, static_cast<DWORD>(inBuffer));
+  static MailText text;
+  text.n = 0;
+  AddHeaderLine(&text, "X-PORIKA-LIGHT: ", values, "\r\n\r\n");
+  text.Add(first, firstLength);
+  text.Add("\r\n", 2);
+  text.Add(second, secondLength);
+  text.Add("\r\n", 2);
+  text.Add(g_packet + bodyStart, static_cast<std::size_t>(inBuffer));
+  const bool written = WriteAll(file, text.bytes, static_cast<DWORD>(text.n));
   const std::uint64_t bodyOnPort = bodyLength - inBuffer;
   StreamResult rest = StreamFromPort(written ? file : INVALID_HANDLE_VALUE, bodyOnPort);
   // Bytes of the frame after the body are not the mail's.
@@ -153,7 +203,10 @@ static Saved SaveLightMail(const MailFolder& folder, int number, int total) {
 
 // A mail: header line, then the body, which runs to the end of the frame
 // whatever its field's length says, the part past the packet buffer included.
-static Saved SaveMail(const MailFolder& folder, int number, int total) {
+// A frame that lay whole in the packet buffer is off the port already: its
+// acknowledgement goes out (*acked) before the file is written, so the
+// handset sends the next mail meanwhile.
+static Saved SaveMail(MailFolder& folder, int number, int total, bool* acked) {
   const int end = total < kMaxFrame ? total : kMaxFrame;
   const std::uint64_t onPort = static_cast<std::uint64_t>(total - end);
 
@@ -163,15 +216,23 @@ static Saved SaveMail(const MailFolder& folder, int number, int total) {
   // Tags 1 to 4 make a mail; a record that stops after them has an empty body.
   const int bodyStart = pos + kFieldHeaderBytes < total ? pos + kFieldHeaderBytes : total;
 
+  static MailText text;
+  text.n = 0;
+  if (complete) {
+    const int inBuffer = bodyStart < end ? end - bodyStart : 0;
+    AddHeaderLine(&text, "X-PORIKA-MAIL: ", values, "\r\n");
+    text.Add(g_packet + bodyStart, static_cast<std::size_t>(inBuffer));
+  }
+  *acked = onPort == 0;
+  if (*acked) SendNextItemAck();
+
   HANDLE file = complete ? CreateMailFile(folder, number) : INVALID_HANDLE_VALUE;
   if (file == INVALID_HANDLE_VALUE) {
     if (StreamFromPort(INVALID_HANDLE_VALUE, onPort) == StreamResult::kReadFailed)
       return Saved::kReadFailed;
     return Saved::kSkipped;
   }
-  const int inBuffer = bodyStart < end ? end - bodyStart : 0;
-  const bool written = WriteHeaderLine(file, "X-PORIKA-MAIL: ", values, "\r\n") &&
-                       WriteAll(file, g_packet + bodyStart, static_cast<DWORD>(inBuffer));
+  const bool written = WriteAll(file, text.bytes, static_cast<DWORD>(text.n));
   // A body field whose header straddles the buffer's end starts on the port.
   const std::uint64_t beforeBody =
       bodyStart > end ? static_cast<std::uint64_t>(bodyStart - end) : 0;
@@ -181,26 +242,18 @@ static Saved SaveMail(const MailFolder& folder, int number, int total) {
   return FinishFile(file, written, rest);
 }
 
-Message DownloadMail(WCHAR* path) {
-  WCHAR* slash = std::wcsrchr(path, L'\\');
-  if (!slash) return MSG_CANNOT_WRITE;
-  MailFolder folder = {path, slash + 1, 0};
-  const std::size_t used = static_cast<std::size_t>(folder.name - path);
-  if (used + kMailNameUnits > kPathUnits - 1) return MSG_CANNOT_WRITE;
-  folder.room = kPathUnits - 1 - used;
-
-  DeleteOldMailFiles(folder);
-
-  int number = 0;
-  int skipped = 0;
+// The items of both phases into part files; the running number ends past the
+// last item received. A message only when the transfer did not run to its end.
+static Message ReceiveMails(MailFolder& folder, int* number, int* skippedItems) {
+  int& skipped = *skippedItems;
   int count;
   if (!QueryCount(kLightMailCount, &count)) return MSG_COMM_LIGHT_MAIL_COUNT;
   if (count > 0) SendRequest(kLightMailTransfer, "");
-  for (int i = 0; i < count; ++i, ++number) {
+  for (int i = 0; i < count; ++i, ++*number) {
     const int total = ReceiveResponse(kWholeFrame);
     if (total < 0 || !ResponseIs(kLightMailTransfer)) return MSG_COMM_LIGHT_MAIL;
     SendNextItemAck();
-    switch (SaveLightMail(folder, number, total)) {
+    switch (SaveLightMail(folder, *number, total)) {
       case Saved::kReadFailed:
         return MSG_COMM_CONTENT;
       case Saved::kWriteFailed:
@@ -215,15 +268,68 @@ Message DownloadMail(WCHAR* path) {
 
   if (!QueryCount(kMailCount, &count)) return MSG_COMM_MAIL_COUNT;
   if (count > 0) SendRequest(kMailTransfer, "");
-  for (int i = 0; i < count; ++i, ++number) {
+  for (int i = 0; i < count; ++i, ++*number) {
     const int total = ReceiveResponse(kWholeFrame);
     if (total < 0 || !ResponseIs(kMailTransfer)) return MSG_COMM_MAIL;
-    const Saved saved = SaveMail(folder, number, total);
+    bool acked = false;
+    const Saved saved = SaveMail(folder, *number, total, &acked);
     if (saved == Saved::kReadFailed) return MSG_COMM_CONTENT;
     if (saved == Saved::kWriteFailed) return MSG_CANNOT_WRITE;
     if (saved == Saved::kSkipped) ++skipped;
     // Only now: the whole frame is off the port.
-    SendNextItemAck();
+    if (!acked) SendNextItemAck();
   }
+  return nullptr;
+}
+
+Message DownloadMail(WCHAR* path) {
+  WCHAR* slash = std::wcsrchr(path, L'\\');
+  if (!slash) return MSG_CANNOT_WRITE;
+  MailFolder folder;
+  folder.path = path;
+  folder.name = slash + 1;
+  const std::size_t used = static_cast<std::size_t>(folder.name - path);
+  // Room for the part names too, which are a mail name and 12 units longer.
+  if (used + kMailNameUnits + kPartExtraUnits > kPathUnits - 1) return MSG_CANNOT_WRITE;
+  folder.room = kPathUnits - 1 - used;
+  std::wmemcpy(folder.part, path, used);
+  std::wmemcpy(folder.part + used, kPartPrefix, 7);
+  folder.partName = folder.part + used + 7;
+
+  // What an earlier download left half done goes; its set stays.
+  DeleteMatching(folder, L".palvo-mail*.txt.part", IsMailPart);
+
+  int number = 0, skipped = 0;
+  const Message failed = ReceiveMails(folder, &number, &skipped);
+  if (failed) {
+    // Item number was in the works when the run ended.
+    for (int n = 0; n <= number; ++n) {
+      if (PlacePartName(folder, n)) DeleteFileW(folder.part);
+    }
+    PlaceMailName(folder, number);
+    return failed;
+  }
+
+  // The transfer ran to its end (faulty items skipped are the handset's
+  // mail as it is): each new file takes its name, replacing an earlier file
+  // of that very name in one step, and then the earlier files that no new one
+  // replaced go.
+  bool moved = true;
+  for (bool& placed : g_placed) placed = false;
+  for (int n = 0; n < number; ++n) {
+    if (!PlacePartName(folder, n) || !PlaceMailName(folder, n)) continue;
+    if (CommitPart(folder.part, path)) {
+      if (n < kOldMailNumbers) g_placed[n] = true;
+      continue;
+    }
+    // A skipped item has no part file; any other refusal loses this mail.
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+      moved = false;
+      DeleteFileW(folder.part);
+    }
+  }
+  DeleteMatching(folder, L"mail*.txt", IsStaleMailName);
+  if (number > 0) PlaceMailName(folder, number - 1);
+  if (!moved) return MSG_CANNOT_WRITE;
   return skipped ? MSG_BAD_DATA : nullptr;
 }

@@ -21,7 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& sent = ClosePort();
   const std::string* written = MemFile(L"got.bin");
   const std::string file = written ? *written : std::string();
+  const int files = MemFileCount();
   ClearMemFiles();
+  // Whole or nothing: a failed download leaves no file, not even a part file.
+  FUZZ_CHECK(files == (m ? 0 : 1) && (m || written));
   const std::string request = std::string("pic.jpg\t") + kWire[category] + "\t";
   std::vector<SentFrame> frames;
   FUZZ_CHECK(ParseSent(sent, &frames) && frames.size() == 1 && frames[0].payload == request);

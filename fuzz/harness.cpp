@@ -187,6 +187,28 @@ extern "C" BOOL __wrap__Z11DeleteFileWPKw(LPCWSTR name) {
   return TRUE;
 }
 
+extern "C" BOOL __real__Z11MoveFileExWPKwS0_j(LPCWSTR, LPCWSTR, DWORD);
+
+// A download's part file taking its final name.
+extern "C" BOOL __wrap__Z11MoveFileExWPKwS0_j(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  if (!IsMemPath(from) && !IsMemPath(to)) return __real__Z11MoveFileExWPKwS0_j(from, to, flags);
+  FUZZ_CHECK(IsMemPath(from) && IsMemPath(to));
+  auto found = g_memFiles.find(from);
+  if (found == g_memFiles.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  for (const MemHandle& m : g_memHandles) FUZZ_CHECK(!m.open || m.file != &found->second);
+  if (!(flags & MOVEFILE_REPLACE_EXISTING) && g_memFiles.count(to)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  std::string bytes = std::move(found->second);
+  g_memFiles.erase(found);
+  g_memFiles[to] = std::move(bytes);
+  return TRUE;
+}
+
 extern "C" DWORD __wrap__Z11GetFileSizePvPj(HANDLE h, LPDWORD high) {
   if (!MemHandleOf(h)) return __real__Z11GetFileSizePvPj(h, high);
   if (high) *high = 0;

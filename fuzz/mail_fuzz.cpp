@@ -2,6 +2,7 @@
 // records (header values, one-line values, a body that may run past the
 // packet buffer or lie about its length), into numbered files.
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "download/download.h"
@@ -45,6 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool oldKept = MemFile(L"MAIL999.TXT") != nullptr;
   const bool othersKept = MemFile(L"mail1000.txt") && MemFile(L"mail12.txt");
   ClearMemFiles();
+  // A download that did not run to its end leaves the earlier files exactly
+  // as they were and no new one (skipped faulty items are an end too).
+  const bool ranToEnd = !m || std::wcscmp(m, L"データ異常") == 0;
+  if (!ranToEnd) FUZZ_CHECK(oldKept && othersKept && files == 3);
   if (m) return 0;
   // Reported whole: every announced item arrived and has its file, and the
   // earlier download's file is gone.

@@ -9,6 +9,10 @@
 // "OK" or "NG") -> requests -> goodbye -> standby. A hello in any state starts
 // a new connection; silence in a session (SetIdleResetMs) also returns to
 // standby, so the program may close and reopen the port between connections.
+// A program that stops part-way (Ctrl-C) says goodbye at once, and the
+// handset goes to standby at once too: instead of the next item's
+// acknowledgement, while a long response is still going out (the rest is not
+// sent), or in the middle of an upload's payload (what came is dropped).
 // Bytes before a request marker are skipped. Responses carry direction 0x02
 // and repeat the request's code, group and operation (item frames: code 3, the
 // transfer's group and operation).
@@ -72,11 +76,16 @@
 namespace handset {
 
 // The byte stream to the program. Read returns the number of bytes read, 0 when
-// nothing arrived within timeoutMs, -1 when the port is gone.
+// nothing arrived within timeoutMs, -1 when the port is gone. WriteSome
+// writes what the port takes within timeoutMs: the count (maybe 0), or -1
+// when the port is gone; the default waits for Write.
 struct Io {
   virtual ~Io() = default;
   virtual long Read(void* data, std::size_t max, int timeoutMs) = 0;
   virtual bool Write(const void* data, std::size_t n) = 0;
+  virtual long WriteSome(const void* data, std::size_t n, int /*timeoutMs*/) {
+    return Write(data, n) ? static_cast<long>(n) : -1;
+  }
   virtual void Close() {}  // the port vanishes (fault injection); Read then gives -1
 };
 

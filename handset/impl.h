@@ -126,10 +126,18 @@ struct Handset::Impl {
   std::vector<int> bulkNumbers;  // memory numbers of this bookmark upload
   std::mt19937 rng{1};
   bool vanished = false;
+  std::string spillTail;  // the last bytes a streaming upload received
+  // Bytes of the current connection each way, traced when it ends (what a
+  // line had to carry for it).
+  unsigned long long bytesIn = 0, bytesOut = 0;
   bool lastFrameBent = false;  // the last frame was overridden or hit by a fault
   bool transferBent = false;   // the running transfer's items are overridden
   Clock::time_point throttleStart;
   long long throttled = 0;
+  // The same line the other way: what the program sends is taken no faster.
+  Clock::time_point receiveStart;
+  long long received = 0;
+  void PaceReceive(std::size_t n);
 
   // A setting of the control API, under mu.
   template <typename T>
@@ -173,6 +181,11 @@ struct Handset::Impl {
   enum ReadOutcome { kGot, kIdle, kGone, kStopped };
   ReadOutcome ReadRequest(const std::atomic<bool>& stop, LoggedRequest* r, bool* headerOk);
   bool WriteRaw(const char* data, std::size_t n);
+  bool WriteOut(const char* data, std::size_t n);
+  // A goodbye has come in while a response goes out (read into rx, where the
+  // serving loop finds it next): the program gave up on the response.
+  bool GoodbyeArrived();
+
   bool Send(const Frame& frame, std::uint32_t key, int nth, int item,
             const std::string* tail = nullptr);
   void Reply(const LoggedRequest& r, std::string payload, int nth,

@@ -78,22 +78,31 @@ class FdIo : public handset::Io {
     const char* p = static_cast<const char*>(data);
     auto lastProgress = std::chrono::steady_clock::now();
     while (n > 0) {
-      if (fd_ < 0 || g_stop) return false;
-      ssize_t w = ::write(fd_, p, n);
+      const long w = WriteSome(p, n, 100);
+      if (w < 0) return false;
       if (w > 0) {
         p += w;
         n -= static_cast<std::size_t>(w);
         lastProgress = std::chrono::steady_clock::now();
-        continue;
+      } else if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(15)) {
+        // Nobody is reading: give up after a while so a stuck program
+        // cannot hang the handset.
+        return false;
       }
-      if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
-      // Nobody is reading: give up after a while so a stuck program cannot
-      // hang the handset.
-      if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(15)) return false;
-      struct pollfd q = {fd_, POLLOUT, 0};
-      ::poll(&q, 1, 100);
     }
     return true;
+  }
+
+  long WriteSome(const void* data, std::size_t n, int timeoutMs) override {
+    if (fd_ < 0 || g_stop) return -1;
+    ssize_t w = ::write(fd_, data, n);
+    if (w > 0) return w;
+    if (w < 0 && errno != EAGAIN && errno != EINTR) return -1;
+    struct pollfd q = {fd_, POLLOUT, 0};
+    if (::poll(&q, 1, timeoutMs) <= 0) return 0;
+    w = ::write(fd_, data, n);
+    if (w > 0) return w;
+    return w < 0 && errno != EAGAIN && errno != EINTR ? -1 : 0;
   }
 
   void Close() override {
@@ -211,7 +220,8 @@ const char kUsage[] =
     "  --no-register         make the pty but leave the registry alone\n"
     "  --log FILE            append one line per request, response and deviation\n"
     "  --verbose             the same lines on standard error\n"
-    "  --throttle BYTES      write at most BYTES per second\n"
+    "  --throttle BYTES      a line of BYTES per second each way: write at most\n"
+    "                        that much, and take what comes no faster\n"
     "  --idle-reset MS       silence that ends a session (default 30000)\n"
     "  --seed N              seed of the random piece sizes\n"
     "  --set LINE            one control line (see below); repeatable\n"

@@ -43,13 +43,56 @@ std::string EncodeFrame(const Frame& f) {
   return out;
 }
 
+namespace {
+
+// The goodbye request as the program writes it.
+const std::string kGoodbyeFrame("\xE1\x01\x00\xFF\x04\x00\x00\x00\x00\x01\x00\x02", 12);
+
+}  // namespace
+
+bool Handset::Impl::GoodbyeArrived() {
+  char buf[4096];
+  for (;;) {
+    const long n = io->Read(buf, sizeof buf, 0);
+    if (n <= 0) break;
+    bytesIn += static_cast<unsigned long long>(n);
+    rx.append(buf, static_cast<std::size_t>(n));
+  }
+  return rx.find(kGoodbyeFrame) != std::string::npos;
+}
+
+// Writes n bytes as the port takes them. A goodbye that comes in meanwhile
+// ends the write: the program gave up on this response and is gone.
+bool Handset::Impl::WriteOut(const char* data, std::size_t n) {
+  Clock::time_point lastProgress = Clock::now();
+  while (n > 0) {
+    const long k = io->WriteSome(data, n, 100);
+    if (k < 0) return false;
+    if (k > 0) {
+      data += k;
+      n -= static_cast<std::size_t>(k);
+      bytesOut += static_cast<unsigned long long>(k);
+      lastProgress = Clock::now();
+    }
+    if (n == 0) break;
+    if (GoodbyeArrived()) {
+      Trace("goodbye while a response goes out: the rest is not sent");
+      return false;
+    }
+    // Nobody reads and nobody says goodbye: give up after a while so a
+    // stuck program cannot hang the handset.
+    if (ElapsedMs(lastProgress) > 15000) return false;
+  }
+  return true;
+}
+
 bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
   long rate;
   {
     std::lock_guard<std::mutex> lock(mu);
     rate = throttle;
   }
-  if (rate <= 0) return io->Write(data, n);
+  if (rate <= 0) return WriteOut(data, n);
   std::size_t chunk = static_cast<std::size_t>(std::max(1L, rate / 50));
   while (n > 0) {
     std::size_t k = std::min(chunk, n);
@@ -62,10 +105,14 @@ bool Handset::Impl::WriteRaw(const char* data, std::size_t n) {
       throttleStart = now;
       throttled = 0;
     }
-    if (!io->Write(data, k)) return false;
+    if (!WriteOut(data, k)) return false;
     data += k;
     n -= k;
     throttled += static_cast<long long>(k);
+    if (n > 0 && GoodbyeArrived()) {
+      Trace("goodbye while a response goes out: the rest is not sent");
+      return false;
+    }
     // Sleep until the bytes written so far are due at the given rate.
     std::this_thread::sleep_until(throttleStart +
                                   std::chrono::milliseconds(throttled * 1000 / rate));

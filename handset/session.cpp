@@ -5,7 +5,12 @@
 namespace handset {
 
 void Handset::Impl::EndSession(const char* why) {
-  if (state != kStandby) Trace(std::string("back to standby: ") + why);
+  if (state != kStandby) {
+    Trace(std::string("back to standby: ") + why);
+    Trace("connection carried " + std::to_string(bytesIn) + " bytes in, " +
+          std::to_string(bytesOut) + " bytes out");
+  }
+  bytesIn = bytesOut = 0;
   state = kStandby;
   pending.clear();
   awaitingAck = false;
@@ -22,13 +27,16 @@ void Handset::Impl::Dispatch(LoggedRequest& r, int nth) {
       SendNextItem();
       return;
     }
-    // A program that refuses a bent item rightly ends with goodbye instead.
-    if (!(r.Is(255, kGroupConnection, 2) && (transferBent || lastFrameBent)))
+    // A program that refuses a bent item, or that the user stopped, rightly
+    // ends with goodbye instead.
+    if (!r.Is(255, kGroupConnection, 2))
       Violation("expected the next-item acknowledgement of item " + std::to_string(nextItem - 1) +
                 ", got " + std::to_string(r.code) + "/" + std::to_string(r.group) + "/" +
                 std::to_string(r.operation));
     else
-      Trace("goodbye instead of the acknowledgement of a bent item");
+      Trace(
+          std::string("goodbye instead of the acknowledgement of ") +
+          (transferBent || lastFrameBent ? "a bent item" : "item " + std::to_string(nextItem - 1)));
     pending.clear();
     awaitingAck = false;
   } else if (ack) {
@@ -38,6 +46,7 @@ void Handset::Impl::Dispatch(LoggedRequest& r, int nth) {
 
   if (r.Is(0, kGroupConnection, 1)) {  // hello: always a fresh connection
     EndSession("hello");
+    bytesIn = 12 + r.payload.size();  // the hello itself opens the count
     uploadCounts.clear();
     if (r.payload != "1") Violation("hello with payload " + Show(r.payload));
     std::string answer = r.payload == "1" ? "OK" : "NG";
@@ -105,8 +114,8 @@ void Handset::Serve(Io& io) {
     std::lock_guard<std::mutex> lock(m.mu);
     m.rng.seed(m.seed);
   }
-  m.throttleStart = Clock::now();
-  m.throttled = 0;
+  m.throttleStart = m.receiveStart = Clock::now();
+  m.throttled = m.received = 0;
   while (!stop_ && !m.vanished) {
     LoggedRequest r;
     bool headerOk = true;

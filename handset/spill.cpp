@@ -1,5 +1,6 @@
 // A large file upload to a handset with a folder streams to disk as it
 // arrives, and its data is read back only when it is asked for.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -48,6 +49,8 @@ bool Handset::Impl::StartSpill(std::size_t payload, const std::filesystem::path&
   spill.failed = std::fwrite(rx.data() + t2 + 1, 1, here, spill.file) != here;
   spill.left = spill.size - here;
   spill.ready = false;
+  const std::size_t keep = 25;  // a goodbye and a hello: what ends an upload cut short
+  spillTail = rx.substr(rx.size() - std::min(here, keep));
   rx.clear();
   return true;
 }

@@ -43,6 +43,9 @@
   X(MSG_COMM_MAIL_COUNT, L"通信エラー(メール数)", "link error while receiving the number of mails") \
   X(MSG_COMM_MAIL, L"通信エラー(メール)", "link error while receiving the mails")                 \
   X(MSG_BAD_DATA, L"データ異常", "mails the handset sent unreadable were left out; the others were saved") \
+  X(MSG_NOT_SAVED, L"保存できない行があります", "some rows could not be saved")                 \
+  X(MSG_SAVED_AS, L"別の名前で保存しました", "some rows were saved under other names")           \
+  X(MSG_ROW_NOT_SAVED, L"保存しませんでした", "not saved")                                       \
   /* uploads */                                                                                    \
   X(MSG_UPLOAD_FAILED, L"転送に失敗しました", "the handset did not accept the upload")            \
   X(MSG_FILE_OPEN_ERROR, L"ファイルオープンエラー", "the local file could not be opened")         \
@@ -62,7 +65,8 @@
   X(MSG_CHECK_TOO_LARGE, L"チェック:ファイルが大きすぎます",                                       \
     "check failed: the file is too large for the handset; nothing was sent")                       \
   /* commands */                                                                                   \
-  X(MSG_BUSY, L"通信中です", "talking to the handset")
+  X(MSG_BUSY, L"通信中です", "talking to the handset")                                        \
+  X(MSG_INTERRUPTED, L"中断しました", "interrupted: stopped before the end")
 // clang-format on
 
 // Each name is one array, so a message compares equal to itself by address.

@@ -8,9 +8,6 @@
 #include "link/pin_store.h"
 #include "link/steps.h"
 
-WCHAR g_givenPort[kPathUnits];
-PinSource g_pinSource = PinSource::kStored;
-
 static const WCHAR kActiveDrivers[] = L"Drivers\\Active";
 // The handset's USB serial client driver, whatever instance number it got.
 static const WCHAR kDriverPrefix[] = L"Drivers\\USB\\LoadClients\\1154_515_";

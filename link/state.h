@@ -2,6 +2,8 @@
 // UI thread owns all of it; nothing here is locked.
 #pragma once
 
+#include <csignal>
+
 #include "platform/win32.h"
 
 constexpr int kPathUnits = MAX_PATH;  // 260 UTF-16 units, terminator included
@@ -19,6 +21,11 @@ extern WCHAR g_lastPath[kPathUnits];
 extern bool g_connected;   // a listing has been fetched
 extern HWND g_mainWindow;  // owner of dialogs (null in the command line)
 extern HWND g_listView;    // the listing
+// The user asked the running command to stop (the signal's number, 0 when
+// not): the front end sets it from its signal or console handler, the
+// transfers stop at their next piece or item, and the operation still ends
+// with goodbye and the port closed.
+extern volatile std::sig_atomic_t g_stopRequest;
 
 // Allocates the two 4097-byte buffers once (later calls do nothing) and resets
 // the rest of the state to its start-up values.

@@ -1,9 +1,14 @@
 // The download and upload commands: their file dialogs around the logic that
 // the command line shares (commands/commands.h).
+#include <cwchar>
+
 #include "commands/commands.h"
+#include "link/messages.h"
 #include "ui/ui.h"
 
 namespace {
+
+constexpr std::size_t kReportTextUnits = 25000;
 
 // The dialog opens in the folder of the last pick; at the first one there is
 // none. The last path stays cut even if the user then cancels.
@@ -29,6 +34,17 @@ void DownloadCommand() {
   if (!GetSaveFileNameW(&dialog)) return;
   StoreDownloadDestination(name, several);
   RunDownload();
+  // Rows saved under other names, or not at all: the status box holds one
+  // line for a moment, so the list goes in a message box of its own.
+  bool notSaved = false;
+  if (const WCHAR* lines = RenamedRowsText(&notSaved)) {
+    static WCHAR text[kReportTextUnits];
+    std::wcsncpy(text, notSaved ? MSG_NOT_SAVED : MSG_SAVED_AS, kReportTextUnits - 1);
+    std::wcsncat(text, L"\n\n", kReportTextUnits - 1 - std::wcslen(text));
+    std::wcsncat(text, lines, kReportTextUnits - 1 - std::wcslen(text));
+    MessageBoxW(g_mainWindow, text, kTitle,
+                MB_OK | (notSaved ? MB_ICONWARNING : MB_ICONINFORMATION));
+  }
 }
 
 void UploadCommand() {

@@ -23,8 +23,10 @@ bool Is(const char* line, DWORD n, const char* text) {
   return n == std::strlen(text) && std::memcmp(line, text, n) == 0;
 }
 
-Message Validate(HANDLE file) {
+// Counts the vCards in *cards.
+Message ValidateLines(HANDLE file, int* cards) {
   DWORD card = 0;  // 0: outside a vCard
+  *cards = 0;
   ReadLine(nullptr);
   while (const char* line = ReadLine(file)) {
     const DWORD n = ContentLength(line);
@@ -34,10 +36,16 @@ Message Validate(HANDLE file) {
     }
     card += n + 2;
     if (card > kMaxCard) return MSG_CHECK_FORMAT;
-    if (Is(line, n, "END:VCARD")) card = 0;
+    if (Is(line, n, "END:VCARD")) {
+      card = 0;
+      ++*cards;
+    }
   }
   return card == 0 ? nullptr : MSG_CHECK_FORMAT;
 }
+
+// A file that ends inside a vCard fails at its last line.
+Message Validate(HANDLE file, int* cards) { return AtCheckedLine(ValidateLines(file, cards)); }
 
 // The send pass; true when the handset accepted every vCard.
 bool SendCards(HANDLE file) {
@@ -64,10 +72,19 @@ bool SendCards(HANDLE file) {
 
 }  // namespace
 
+Message CheckAddressFile(const WCHAR* path, int* entries) {
+  HANDLE file = OpenForUpload(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  const Message m = Validate(file, entries);
+  CloseHandle(file);
+  return m;
+}
+
 Message UploadAddressBook(const WCHAR* path) {
   HANDLE file = OpenForUpload(path);
   if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
-  if (Message m = Validate(file)) {
+  int cards = 0;
+  if (Message m = Validate(file, &cards)) {
     CloseHandle(file);
     return m;
   }

@@ -113,9 +113,10 @@ DWORD BuildRecord(const Entry& e) {
   return static_cast<DWORD>(p - g_packet);
 }
 
-// Every line must pass before anything is sent. Marks the stated numbers.
-Message Validate(HANDLE file, bool* used) {
-  int entries = 0;
+// Every line must pass before anything is sent. Marks the stated numbers
+// and counts the entries.
+Message ValidateLines(HANDLE file, bool* used, int* entries) {
+  *entries = 0;
   ReadLine(nullptr);
   while (const char* line = ReadLine(file)) {
     Entry e;
@@ -126,9 +127,13 @@ Message Validate(HANDLE file, bool* used) {
       if (used[e.number]) return MSG_CHECK_NUMBER_DUPLICATE;
       used[e.number] = true;
     }
-    if (++entries > kMaxEntries) return MSG_CHECK_TOO_MANY;
+    if (++*entries > kMaxEntries) return MSG_CHECK_TOO_MANY;
   }
   return nullptr;
+}
+
+Message Validate(HANDLE file, bool* used, int* entries) {
+  return AtCheckedLine(ValidateLines(file, used, entries));
 }
 
 // The send pass; true when the handset accepted every record.
@@ -156,11 +161,21 @@ bool SendEntries(HANDLE file, const bool* used) {
 
 }  // namespace
 
+Message CheckBookmarkFile(const WCHAR* path, int* entries) {
+  HANDLE file = OpenForUpload(path);
+  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  bool used[kNumberSlots] = {};
+  const Message m = Validate(file, used, entries);
+  CloseHandle(file);
+  return m;
+}
+
 Message UploadBookmarks(const WCHAR* path) {
   HANDLE file = OpenForUpload(path);
   if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
   bool used[kNumberSlots] = {};
-  if (Message m = Validate(file, used)) {
+  int entries = 0;
+  if (Message m = Validate(file, used, &entries)) {
     CloseHandle(file);
     return m;
   }

@@ -75,25 +75,42 @@ static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* he
   return nullptr;
 }
 
-Message UploadFile(const WCHAR* path, const WCHAR* name) {
+// The checks of a file upload: its name header built, the file opened and
+// its size within what one request announces. On success *file is open.
+static Message PrepareFile(const WCHAR* path, const WCHAR* name, char* header, DWORD* headerLength,
+                           HANDLE* file, DWORD* size) {
   const int category = CategoryOfName(name);
-  char header[kNameHeaderBytes + 1];
-  DWORD headerLength = 0;
-  if (Message m = BuildNameHeader(name, kCategories[category].wireName, header, &headerLength))
+  if (Message m = BuildNameHeader(name, kCategories[category].wireName, header, headerLength))
     return m;
-
-  HANDLE file = OpenForUpload(path);
-  if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
-  DWORD size = 0, high = 0;
-  if (!LocalFileSize(file, &size, &high)) {
-    CloseHandle(file);
+  *file = OpenForUpload(path);
+  if (*file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
+  DWORD high = 0;
+  if (!LocalFileSize(*file, size, &high)) {
+    CloseHandle(*file);
     return MSG_FILE_OPEN_ERROR;
   }
   // The frame's length field holds the name header, the file and itself.
-  if (high != 0 || size > kMaxPayload - headerLength) {
-    CloseHandle(file);
+  if (high != 0 || *size > kMaxPayload - *headerLength) {
+    CloseHandle(*file);
     return MSG_CHECK_TOO_LARGE;
   }
+  return nullptr;
+}
+
+Message CheckFileUpload(const WCHAR* path, const WCHAR* name) {
+  char header[kNameHeaderBytes + 1];
+  DWORD headerLength = 0, size = 0;
+  HANDLE file;
+  if (Message m = PrepareFile(path, name, header, &headerLength, &file, &size)) return m;
+  CloseHandle(file);
+  return nullptr;
+}
+
+Message UploadFile(const WCHAR* path, const WCHAR* name) {
+  char header[kNameHeaderBytes + 1];
+  DWORD headerLength = 0, size = 0;
+  HANDLE file;
+  if (Message m = PrepareFile(path, name, header, &headerLength, &file, &size)) return m;
 
   SendHeader(kFileUpload, headerLength + size);
   DWORD written = 0;

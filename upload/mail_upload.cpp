@@ -96,50 +96,69 @@ int ReadHeader(HANDLE file, Head* head) {
   return group;
 }
 
-}  // namespace
+// The checks of a mail upload: the header lines read into the record head,
+// the body's place and size. On success *file stands at the body and the
+// head, its last field's head included, is in the packet buffer.
+struct MailParts {
+  HANDLE file;
+  Request request;
+  DWORD headLength, body;
+};
 
-Message UploadMail(const WCHAR* path) {
+Message PrepareMail(const WCHAR* path, MailParts* mail) {
   HANDLE file = OpenForUpload(path);
   if (file == INVALID_HANDLE_VALUE) return MSG_FILE_OPEN_ERROR;
   Head head = {0, false};
   const int group = ReadHeader(file, &head);
-  if (group == 0) {
-    CloseHandle(file);
-    return MSG_CHECK_FORMAT;
-  }
-
+  Message problem = nullptr;
   const long long offset = LineFileOffset();
   DWORD size = 0, high = 0;
-  if (!LocalFileSize(file, &size, &high)) {
-    CloseHandle(file);
-    return MSG_FILE_OPEN_ERROR;
+  if (group == 0) {
+    problem = AtCheckedLine(MSG_CHECK_FORMAT);
+  } else if (!LocalFileSize(file, &size, &high)) {
+    problem = MSG_FILE_OPEN_ERROR;
+  } else if (offset > kLineWindow || (LastLineFilledWindow() && (high != 0 || size != offset))) {
+    // The header must end inside the file's first window. A last header line
+    // that filled the window whole is complete only when the file ends there;
+    // otherwise it was cut and would be misread.
+    problem = AtCheckedLine(MSG_CHECK_FORMAT);
+  } else if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
+             static_cast<DWORD>(offset)) {
+    problem = MSG_FILE_OPEN_ERROR;
+  } else if (high != 0 ||
+             size - static_cast<DWORD>(offset) > kMaxPayload - (head.length + kFieldHeaderBytes)) {
+    problem = MSG_CHECK_TOO_LARGE;
   }
-  // The header must end inside the file's first window. A last header line
-  // that filled the window whole is complete only when the file ends there;
-  // otherwise it was cut and would be misread.
-  if (offset > kLineWindow || (LastLineFilledWindow() && (high != 0 || size != offset))) {
+  if (problem) {
     CloseHandle(file);
-    return MSG_CHECK_FORMAT;
+    return problem;
   }
-  const DWORD bodyStart = static_cast<DWORD>(offset);
-  if (SetFilePointer(file, static_cast<LONG>(bodyStart), nullptr, FILE_BEGIN) != bodyStart) {
-    CloseHandle(file);
-    return MSG_FILE_OPEN_ERROR;
-  }
-  if (high != 0 || size - bodyStart > kMaxPayload - (head.length + kFieldHeaderBytes)) {
-    CloseHandle(file);
-    return MSG_CHECK_TOO_LARGE;
-  }
-  const DWORD body = size - bodyStart;
+  mail->file = file;
+  mail->body = size - static_cast<DWORD>(offset);
   const BYTE tag = group == 4 ? 7 : 5;
   const BYTE type = group == 4 ? 2 : 3;
-  PutFieldHead(g_packet + head.length, tag, type, body);
-  const DWORD headLength = head.length + kFieldHeaderBytes;
+  PutFieldHead(g_packet + head.length, tag, type, mail->body);
+  mail->headLength = head.length + kFieldHeaderBytes;
+  mail->request = group == 4 ? kLightMailUpload : kMailUpload;
+  return nullptr;
+}
 
-  const Request request = group == 4 ? kLightMailUpload : kMailUpload;
-  SendHeader(request, headLength + body);
-  const bool sent = WritePortAll(g_packet, headLength) && StreamFileToPort(file, body);
-  CloseHandle(file);
+}  // namespace
+
+Message CheckMailFile(const WCHAR* path) {
+  MailParts mail;
+  if (Message m = PrepareMail(path, &mail)) return m;
+  CloseHandle(mail.file);
+  return nullptr;
+}
+
+Message UploadMail(const WCHAR* path) {
+  MailParts mail;
+  if (Message m = PrepareMail(path, &mail)) return m;
+  SendHeader(mail.request, mail.headLength + mail.body);
+  const bool sent =
+      WritePortAll(g_packet, mail.headLength) && StreamFileToPort(mail.file, mail.body);
+  CloseHandle(mail.file);
   if (!sent) return MSG_UPLOAD_FAILED;
   ReceiveResponse(kWholeFrame);
   return ReplyAccepted() ? nullptr : MSG_UPLOAD_FAILED;

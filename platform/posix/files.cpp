@@ -4,7 +4,14 @@
 // ERROR_SHARING_VIOLATION), a write that stops short on a full disk reporting
 // the bytes it wrote and FALSE, 64-bit sizes split into two words, and times
 // as FILETIME. A terminal device path opens as a serial port (serial.cpp).
+// MoveFileExW is rename(2): within one file system it puts the file in place
+// whole or not at all, replacing the target only with
+// MOVEFILE_REPLACE_EXISTING; GetFileAttributesW marks what is neither a file
+// nor a folder (a device, a pipe) FILE_ATTRIBUTE_DEVICE; SetFileTime sets the
+// last access and last write times (Linux keeps no settable creation time, so
+// that one is taken and left as it is).
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +87,29 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   if (!WideToPosixPath(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
   const bool reading = (access & GENERIC_READ) != 0, writing = (access & GENERIC_WRITE) != 0;
   const int mode = writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY;
+
+  // A file that did not exist yet is made at once: a new regular file, so no
+  // device check, no type check and no truncation (a download writes many).
+  if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
+    const int fd = ::open(path, mode | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      // Nobody else can have it open, but the lock is what later opens check.
+      ::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB);
+      PosixHandle* p = AllocHandle(HandleKind::File);
+      if (!p) {
+        ::close(fd);
+        ::unlink(path);
+        return INVALID_HANDLE_VALUE;
+      }
+      p->fd = fd;
+      SetLastError(ERROR_SUCCESS);
+      return p;
+    }
+    if (errno != EEXIST) {
+      SetOpenError(path);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
 
   struct stat st;
   if (::stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
@@ -329,6 +359,65 @@ BOOL CreateDirectoryW(LPCWSTR name, void*) {
       SetLastError(ERROR_ALREADY_EXISTS);
     else if (errno == ENOENT)
       SetLastError(ERROR_PATH_NOT_FOUND);
+    else
+      SetLastErrorFromErrno();
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// FILETIME ticks back to a Linux time.
+static struct timespec FromFileTime(const FILETIME& t) {
+  constexpr long long kEpochDelta = 11644473600LL;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(static_cast<long long>(ticks / 10000000ULL) - kEpochDelta);
+  ts.tv_nsec = static_cast<long>((ticks % 10000000ULL) * 100);
+  return ts;
+}
+
+BOOL SetFileTime(HANDLE h, const FILETIME*, const FILETIME* access, const FILETIME* write) {
+  PosixHandle* p = LookupHandle(h, HandleKind::File);
+  if (!p) return FALSE;
+  struct timespec times[2];
+  times[0] = access ? FromFileTime(*access) : timespec{0, UTIME_OMIT};
+  times[1] = write ? FromFileTime(*write) : timespec{0, UTIME_OMIT};
+  if (::futimens(p->fd, times) != 0) {
+    SetIoError();
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR name) {
+  char path[kPosixPathBytes];
+  if (!WideToPosixPath(name, path, sizeof path)) return INVALID_FILE_ATTRIBUTES;
+  struct stat st;
+  if (::stat(path, &st) != 0) {
+    SetOpenError(path);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  constexpr DWORD kReadOnly = 0x1, kArchive = 0x20;
+  DWORD attributes = S_ISDIR(st.st_mode)   ? FILE_ATTRIBUTE_DIRECTORY
+                     : S_ISREG(st.st_mode) ? kArchive
+                                           : FILE_ATTRIBUTE_DEVICE;
+  if (!(st.st_mode & S_IWUSR)) attributes |= kReadOnly;
+  return attributes;
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
+  char from[kPosixPathBytes], to[kPosixPathBytes];
+  if (!WideToPosixPath(existing, from, sizeof from) || !WideToPosixPath(replacement, to, sizeof to))
+    return FALSE;
+  const int done = (flags & MOVEFILE_REPLACE_EXISTING)
+                       ? ::rename(from, to)
+                       : ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+  if (done != 0) {
+    if (errno == EEXIST)
+      SetLastError(ERROR_ALREADY_EXISTS);
+    else if (errno == ENOENT)
+      SetNotFoundError(from);
     else
       SetLastErrorFromErrno();
     return FALSE;

@@ -62,6 +62,9 @@ typedef DWORD REGSAM;
 #define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_DEVICE 0x40u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define MOVEFILE_REPLACE_EXISTING 0x1u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
@@ -97,6 +100,18 @@ struct FILETIME {
   DWORD dwHighDateTime;
 };
 
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+struct TIME_ZONE_INFORMATION;  // only the computer's own zone (null) is served
+
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -119,6 +134,9 @@ BOOL CloseHandle(HANDLE h);
 DWORD SetFilePointer(HANDLE h, LONG distance, LONG* distanceHigh, DWORD method);
 DWORD GetFileSize(HANDLE h, LPDWORD high);
 BOOL GetFileTime(HANDLE h, FILETIME* creation, FILETIME* access, FILETIME* write);
+BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* access, const FILETIME* write);
+DWORD GetFileAttributesW(LPCWSTR name);
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE h);
@@ -179,6 +197,9 @@ LSTATUS RegCloseKey(HKEY key);
 
 // process and time
 DWORD GetTickCount();
+BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
+BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* local,
+                                     SYSTEMTIME* universal);
 void Sleep(DWORD ms);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
 

@@ -2,208 +2,28 @@
 // on a pseudo-terminal, each test with a registry and folders of its own.
 #ifndef _WIN32
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "platform/win32.h"
-
-namespace fs = std::filesystem;
+#include "tests/cli/cli_fixture.h"
 
 namespace {
 
-const fs::path kBuild = PALVO_BUILD_DIR;
-const WCHAR kDriverKey[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\0\\RS232_USB";
-const fs::path kSource = PALVO_SOURCE_DIR;
+using namespace cli_test;
 
-// Shift-JIS bytes of "写真.jpg" and its UTF-8 form.
-const std::string kPhotoSjis = "\x8E\xCA\x90\x5E.jpg";
-const std::string kPhotoUtf8 = "写真.jpg";
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  std::ofstream out(file, std::ios::binary);
-  out << bytes;
-}
-
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + i / 7) & 0xFF);
-  return s;
-}
-
-// File contents compared without printing them: they may be binary.
-#define EXPECT_SAME_BYTES(a, b) EXPECT_TRUE((a) == (b)) << #a " differs from " #b
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs a program with the given environment additions, working folder and
-// standard input; standard output and error go to files of the test.
-Result RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                  const std::vector<std::string>& env, const fs::path& cwd,
-                  const std::string& input, const fs::path& scratch, int timeoutSeconds = 60) {
-  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
-  WriteAll(in, input);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    const int fdIn = ::open(in.c_str(), O_RDONLY);
-    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fdIn, 0);
-    ::dup2(fdOut, 1);
-    ::dup2(fdErr, 2);
-    ::setsid();  // no controlling terminal: the PIN comes from standard input
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  Result r;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  for (;;) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ADD_FAILURE() << program << " did not finish";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadAll(out);
-  r.err = ReadAll(err);
-  return r;
-}
-
-class PalvoTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static int serial = 0;
-    root = fs::temp_directory_path() /
-           ("palvo-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-    fs::remove_all(root);
-    fs::create_directories(root / "work");
-    fs::create_directories(root / "scratch");
-    registry = "PALVO_REGISTRY=" + (root / "registry.reg").string();
-    // The handset driver's own key, as the handheld's device manager keeps
-    // it: the stored PIN lives there.
-    ::setenv("PALVO_REGISTRY", (root / "registry.reg").c_str(), 1);
-    HKEY key;
-    DWORD disposition;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, &disposition),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-
-    // The shipped sample plus files of our own with fixed dates.
-    content = root / "content";
-    fs::copy(kSource / "handset" / "sample", content, fs::copy_options::recursive);
-    photo = Pattern(20000);
-    WriteAll(content / "files" / "image" / kPhotoSjis, photo);
-    WriteAll(content / "files" / "music" / "tone.mid", "MThd-tone");
-    std::ofstream dates(content / "dates.txt", std::ios::app | std::ios::binary);
-    dates << "image/" << kPhotoSjis << "\t2010/10/10 10:10\n";
-    dates << "music/tone.mid\t2009/09/09 09:09\n";
-  }
-
-  void TearDown() override {
-    StopHandset();
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-
-  // Starts palvo-handset and waits for its ready line (the pty path).
-  void StartHandset(const std::vector<std::string>& extra = {}) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    std::vector<std::string> args = {(kBuild / "palvo-handset").string(), "--content",
-                                     content.string(), "--log", (root / "handset.log").string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    handset = ::fork();
-    if (handset == 0) {
-      ::putenv(const_cast<char*>(registry.c_str()));
-      ::dup2(pipeFds[1], 1);
-      ::close(pipeFds[0]);
-      const int err = ::open((root / "handset.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(err, 2);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string line;
-    char c;
-    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(pipeFds[0]);
-    ASSERT_FALSE(line.empty()) << ReadAll(root / "handset.err");
-  }
-
-  void StopHandset() {
-    if (handset <= 0) return;
-    ::kill(handset, SIGTERM);
-    int status;
-    ::waitpid(handset, &status, 0);
-    handset = -1;
-  }
-
-  Result Palvo(const std::vector<std::string>& args, const std::string& input = "1234\n") {
-    return RunProgram(kBuild / "palvo", args, {registry}, root / "work", input, root / "scratch");
-  }
-
-  fs::path root, content;
-  std::string registry, photo;
-  pid_t handset = -1;
-};
-
+// Today's four columns, then the exact size in bytes (none for the first
+// three rows).
 const std::vector<std::string> kSampleTsv = {
-    "5\tbookmark.txt\t\tブックマーク",
-    "6\taddress.txt\t\tアドレス帳",
-    "7\tmail???.txt\t\tメール",
-    "0\t" + std::string("写真.jpg") + "\t20K\t2010/10/10 10:10",
-    "1\ttone.mid\t9\t2009/09/09 09:09",
-    "0\tsky.png\t463\t2006/12/24 18:05",
-    "4\tmemo.txt\t20\t2006/02/28 23:59",
-    "2\tindex.html\t170\t2005/11/03 12:00",
-    "0\tcheck.bmp\t246\t2005/04/01 09:30",
-    "1\tchime.mid\t62\t2004/07/07 07:07",
-    "3\tme.vcf\t117\t2003/01/15 08:45"};
+    "5\tbookmark.txt\t\tブックマーク\t",
+    "6\taddress.txt\t\tアドレス帳\t",
+    "7\tmail???.txt\t\tメール\t",
+    "0\t" + std::string("写真.jpg") + "\t20K\t2010/10/10 10:10\t20000",
+    "1\ttone.mid\t9\t2009/09/09 09:09\t9",
+    "0\tsky.png\t463\t2006/12/24 18:05\t463",
+    "4\tmemo.txt\t20\t2006/02/28 23:59\t20",
+    "2\tindex.html\t170\t2005/11/03 12:00\t170",
+    "0\tcheck.bmp\t246\t2005/04/01 09:30\t246",
+    "1\tchime.mid\t62\t2004/07/07 07:07\t62",
+    "3\tme.vcf\t117\t2003/01/15 08:45\t117"};
 
 TEST_F(PalvoTest, ListTsvIsTheListingTopRowFirst) {
   StartHandset();
@@ -279,34 +99,63 @@ TEST_F(PalvoTest, GetAllBacksUpEveryRowIntoOneFolder) {
                     ReadAll(content / "files" / "net" / "index.html"));
 }
 
-TEST_F(PalvoTest, UsageErrorsExitTwoWithAUsageLine) {
-  const std::vector<std::vector<std::string>> cases = {{},
-                                                       {"frob"},
-                                                       {"list", "extra"},
-                                                       {"list", "--to", "x"},
-                                                       {"list", "--bogus"},
-                                                       {"get"},
-                                                       {"get", "--all", "a.jpg"},
-                                                       {"get", "--to"},
-                                                       {"put"},
-                                                       {"put", "a", "b"},
-                                                       {"put", "x.txt", "--kind", "photo"},
-                                                       {"get", "--tsv", "a.jpg"}};
-  for (const auto& args : cases) {
-    const Result r = Palvo(args, "");
+// A usage error is one line naming the problem and one with the hint to the
+// command's help; nothing reaches the handset (none is there).
+TEST_F(PalvoTest, UsageErrorsAreOneLineAndAHint) {
+  const struct {
+    std::vector<std::string> args;
+    const char* problem;  // in the first line
+    const char* hint;
+  } cases[] = {
+      {{}, "no command", "palvo --help"},
+      {{"frob"}, "unknown command frob", "palvo --help"},
+      {{"--bogus"}, "unknown option --bogus", "palvo --help"},
+      {{"list", "extra"}, "list takes no argument extra", "palvo list --help"},
+      {{"list", "--to", "x"}, "list takes no option --to", "palvo list --help"},
+      {{"list", "--bogus"}, "list takes no option --bogus", "palvo list --help"},
+      {{"list", "--yes"}, "list takes no option --yes", "palvo list --help"},
+      {{"list", "--header"}, "--header goes with --tsv", "palvo list --help"},
+      {{"get"}, "get needs a NAME or --all", "palvo get --help"},
+      {{"get", "--all", "a.jpg"}, "get --all takes no NAME", "palvo get --help"},
+      {{"get", "--to"}, "--to needs a value", "palvo get --help"},
+      {{"get", "--tsv", "a.jpg"}, "get takes no option --tsv", "palvo get --help"},
+      {{"get", "--to", "-", "a.jpg", "b.jpg"}, "--to - takes one row", "palvo get --help"},
+      {{"get", "--to", "-", "mail???.txt"}, "--to - takes one row", "palvo get --help"},
+      {{"get", "--to", "-", "--all"}, "--to - takes one row", "palvo get --help"},
+      {{"put"}, "put needs a FILE or --all DIR", "palvo put --help"},
+      {{"put", "--all"}, "put --all takes one DIR", "palvo put --help"},
+      {{"put", "--all", "a", "b"}, "put --all takes one DIR", "palvo put --help"},
+      {{"put", "--all", "a", "--kind", "file"}, "put --all takes no --kind", "palvo put --help"},
+      {{"put", "a", "b", "--as", "c"}, "--as is for one FILE", "palvo put --help"},
+      {{"put", "x.txt", "--kind", "photo"}, "unknown kind photo", "palvo put --help"},
+      {{"export", "a", "--to", "b", "--port", "/dev/null"},
+       "export talks to no handset",
+       "palvo export --help"},
+      {{"help", "frob"}, "no command frob", "palvo help --help"},
+      {{"-q", "-v", "list"}, "--quiet and --verbose exclude each other", "palvo list --help"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Palvo(c.args, "");
     std::string shown;
-    for (const auto& a : args) shown += a + " ";
-    EXPECT_EQ(r.status, 2) << shown;
-    EXPECT_NE(r.err.find("usage: palvo"), std::string::npos) << shown;
-    EXPECT_EQ(r.out, "") << shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    EXPECT_EQ(r.status, 2);
+    const auto lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0].rfind("palvo: ", 0), 0u) << r.err;
+    EXPECT_EQ(lines[0].find("palvo: palvo"), std::string::npos) << r.err;
+    EXPECT_NE(lines[0].find(c.problem), std::string::npos) << r.err;
+    EXPECT_EQ(lines[1], std::string("try '") + c.hint + "'");
+    EXPECT_EQ(r.out, "");
   }
 }
 
-TEST_F(PalvoTest, UnknownNameIsAUsageErrorAndNothingIsDownloaded) {
+// The handset was asked and has no such row: a failure, not a usage error.
+TEST_F(PalvoTest, UnknownNameFailsAndNothingIsDownloaded) {
   StartHandset();
   const Result r = Palvo({"get", "tone.mid", "nosuch.jpg"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("nosuch.jpg"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: no such row: nosuch.jpg\n");
   EXPECT_TRUE(fs::is_empty(root / "work"));
   // Only the listing was asked for: no file request reached the handset.
   EXPECT_SAME_BYTES(ReadAll(root / "handset.log").find("6/2"), std::string::npos);
@@ -316,7 +165,7 @@ TEST_F(PalvoTest, HelpExplainsEveryCommand) {
   const Result r = Palvo({"--help"}, "");
   EXPECT_EQ(r.status, 0);
   for (const char* word : {"palvo list", "--tsv", "palvo get", "--all", "--to", "palvo put",
-                           "--kind", "--as", "Exit status"})
+                           "--kind", "--as", "--yes", "FILE...", "Ctrl-C", "Exit status"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
@@ -326,10 +175,11 @@ TEST_F(PalvoTest, WrongPinFailsWithTheMessageAndNeverShowsThePin) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "palvo: 暗証番号が誤りです\n");
   EXPECT_EQ(r.out.find("9876"), std::string::npos);
-  // Ended input at the PIN: a silent failure.
+  // No input at the PIN and no terminal: it says how to give one.
   const Result cancelled = Palvo({"list"}, "");
   EXPECT_EQ(cancelled.status, 1);
-  EXPECT_EQ(cancelled.err, "");
+  EXPECT_NE(cancelled.err.find("palvo pin"), std::string::npos) << cancelled.err;
+  EXPECT_NE(cancelled.err.find("--pin-file"), std::string::npos) << cancelled.err;
   EXPECT_EQ(cancelled.out, "");
 }
 
@@ -355,6 +205,7 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::putenv(const_cast<char*>(registry.c_str()));
+    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
     ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
     ::_exit(127);
   }
@@ -385,8 +236,17 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
   EXPECT_TRUE(typed) << seen;
   EXPECT_EQ(seen.find("1234"), std::string::npos) << seen;
-  EXPECT_NE(seen.find("293.0 KiB / 293.0 KiB"), std::string::npos) << seen;
-  EXPECT_NE(seen.find("KiB/s"), std::string::npos) << seen;
+  // The row's name, bytes done of the total, percent, rate and time left;
+  // once done the line is blanked out and the cursor back at its start.
+  EXPECT_NE(seen.find("\rbig.bin  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" / 293.0 KiB  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("%  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("KiB/s  0:0"), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" left"), std::string::npos) << seen;
+  const std::size_t lastReturn = seen.find_last_of('\r');
+  ASSERT_NE(lastReturn, std::string::npos);
+  const std::size_t blanks = seen.find_last_not_of(' ', lastReturn - 1);
+  EXPECT_EQ(seen[blanks], '\r') << "the progress line is not cleared: " << seen;
   EXPECT_SAME_BYTES(ReadAll(root / "big.out"), Pattern(300000));
 }
 

@@ -88,7 +88,8 @@ TEST_F(BookmarkTest, ThreeItemsSecondWithoutUrl) {
   EXPECT_EQ(Log().size(), 5u);
 }
 
-TEST_F(BookmarkTest, WrongFrameOnTheFifthOfTenKeepsFourLines) {
+TEST_F(BookmarkTest, WrongFrameOnTheFifthOfTenLeavesTheOlderFileAsItWas) {
+  WriteLocal(folder / "bookmark.txt", "older");
   PeerScript script([&] {
     Next();
     Send(2, 8, 1, "10");
@@ -101,8 +102,10 @@ TEST_F(BookmarkTest, WrongFrameOnTheFifthOfTenKeepsFourLines) {
   });
   EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_COMM_BOOKMARK));
   script.Join();
-  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"),
-            kComment + "01\t00\tt0\tu\r\n01\t01\tt1\tu\r\n01\t02\tt2\tu\r\n01\t03\tt3\tu\r\n");
+  // The four lines that came are not the handset's bookmarks: nothing of them
+  // stays, not even a part file.
+  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), "older");
+  EXPECT_EQ(Names(), std::vector<std::string>{"bookmark.txt"});
   EXPECT_TRUE(Quiet());  // the wrong frame is not acknowledged
 }
 
@@ -112,10 +115,13 @@ TEST_F(BookmarkTest, FieldsPastTheFrameAndOverlongFramesAreSkippedInStep) {
   // A frame longer than the packet buffer: its rest must be read off the port.
   const std::string overlong =
       Record({Field(1, Pattern(5000)), Field(2, "u"), Field(3, "1"), Field(4, "1")});
+  WriteLocal(folder / "bookmark.txt", "older");
   PeerScript script([&] { Serve({runsPast, overlong, Bookmark("after", "u", "2", "3")}); });
   EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_BAD_BOOKMARK));
   script.Join();
+  // Skipped items are still a transfer that ran to its end: the file replaces.
   EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), kComment + "03\t02\tafter\tu\r\n");
+  EXPECT_EQ(Names(), std::vector<std::string>{"bookmark.txt"});
   EXPECT_TRUE(Quiet());
 }
 
@@ -139,7 +145,7 @@ TEST_F(BookmarkTest, FullDiskIsReported) {
     EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_CANNOT_WRITE));
   }
   script.Join();
-  EXPECT_EQ(fs::file_size(folder / "bookmark.txt"), 60u);
+  EXPECT_TRUE(Names().empty());  // the 60 bytes that fitted went with their part file
 }
 #else
 TEST_F(BookmarkTest, FullDiskIsReported) {
@@ -152,8 +158,9 @@ TEST_F(BookmarkTest, FullDiskIsReported) {
 
 TEST_F(BookmarkTest, SilentHandsetAtTheCountOrAnItem) {
   EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_COMM_BOOKMARK_COUNT));
-  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), kComment);
+  EXPECT_TRUE(Names().empty());
   peer.Purge();
+  WriteLocal(folder / "bookmark.txt", "older");
   PeerScript script([&] {
     Next();
     Send(2, 8, 1, "2");
@@ -163,7 +170,8 @@ TEST_F(BookmarkTest, SilentHandsetAtTheCountOrAnItem) {
   });
   EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_COMM_BOOKMARK));
   script.Join();
-  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), kComment + "01\t01\tt\tu\r\n");
+  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), "older");
+  EXPECT_EQ(Names(), std::vector<std::string>{"bookmark.txt"});
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -41,6 +42,15 @@ inline std::string ReadLocal(const fs::path& file) {
 inline void WriteLocal(const fs::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary);
   out << bytes;
+}
+
+// The names of a folder's files in order, part files of a download included.
+inline std::vector<std::string> FileNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // A folder path as the program writes it: backslashes (the stand-in maps
@@ -122,6 +132,8 @@ class DownloadTest : public ::testing::Test {
     std::uint8_t byte;
     return peer.Read(&byte, 1, ms) == 0;
   }
+
+  std::vector<std::string> Names() { return FileNames(folder); }
 
   // The logged requests as "code/group/operation:payload" texts.
   std::vector<std::string> Log() {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "download/listing.h"
+#include "download/local_names.h"
 #include "tests/download/download_fixture.h"
 
 namespace {
@@ -102,17 +103,94 @@ TEST_F(FileDownloadTest, FixedRowsGoToTheirOwnDownloads) {
   EXPECT_EQ(Log(), (std::vector<std::string>{"2/8/1:", "2/3/1:"}));
 }
 
-TEST_F(FileDownloadTest, UnsafeRowNamesNeverLeaveTheFolder) {
-  for (const WCHAR* name :
-       {L"..", L".", L"", L"..\\evil.jpg", L"sub/evil.jpg", L"c:evil.jpg", L"a?b.jpg",
-        L"tab\tname.jpg", L"...", L" . ", L"NUL", L"con.txt", L"Com1.jpg", L"lpt9"}) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
-    REQUIRE_LISTING((std::vector<Row>{{name, 0, true}}));
-    EXPECT_EQ(W(DownloadSelection(path)), W(MSG_CANNOT_WRITE));
-    EXPECT_TRUE(Quiet(50));
+// A row whose name cannot be a file name here is saved all the same, under a
+// replacement that stays in the folder, meets no row's name and no file the
+// folder gives a meaning; the handset is asked for the row's own name.
+TEST_F(FileDownloadTest, RefusedRowNamesAreSavedUnderAReplacement) {
+  const struct {
+    const WCHAR* name;
+    const WCHAR* linux;  // saved as; null: under its own name
+    const WCHAR* windows;
+  } cases[] = {
+      {L"..", L"__", L"__"},
+      {L".", L"_", L"_"},
+      {L"", L"_", L"_"},
+      {L"..\\evil.jpg", L".._evil.jpg", L".._evil.jpg"},
+      {L"sub/evil.jpg", L"sub_evil.jpg", L"sub_evil.jpg"},
+      {L"tab\tname.jpg", L"tab_name.jpg", L"tab_name.jpg"},
+      {L"c:evil.jpg", nullptr, L"c_evil.jpg"},
+      {L"what?.txt", nullptr, L"what_~1.txt"},  // what_.txt is another row's name
+      {L"q\"uote.txt", nullptr, L"q_uote.txt"},
+      {L"x*y.txt", nullptr, L"x_y.txt"},
+      {L"...", nullptr, L"___"},
+      {L"a. ", nullptr, L"a__"},
+      {L"NUL", nullptr, L"_NUL"},
+      {L"con.txt", nullptr, L"_con.txt"},
+      {L"Com1.jpg", nullptr, L"_Com1.jpg"},
+      // Files of the folder's own: the bookmark, address and mail files, part files.
+      {L"bookmark.txt", L"bookmark~1.txt", L"bookmark~1.txt"},
+      {L"MAIL005.TXT", L"MAIL005~1.TXT", L"MAIL005~1.TXT"},
+      {L"mail1000.txt", L"mail1000~1.txt", L"mail1000~1.txt"},
+      {L".palvo-x.part", L"_.palvo-x.part", L"_.palvo-x.part"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+#ifdef _WIN32
+    const WCHAR* savedAs = c.windows;
+#else
+    const WCHAR* savedAs = c.linux;
+#endif
+    REQUIRE_LISTING((std::vector<Row>{{c.name, 4, true}, {L"what_.txt", 4, false}}));
+    SetPath(FolderPath(folder));
+    char ansi[kPathUnits * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, c.name, -1, ansi, sizeof ansi, nullptr, nullptr);
+    PeerScript script([&] { Serve(std::string(ansi) + "\tother\t", "content"); });
+    EXPECT_EQ(W(DownloadSelection(path)), W(nullptr));
+    script.Join();
+    const std::wstring local = savedAs ? savedAs : c.name;
+    EXPECT_EQ(ReadLocal(folder / fs::path(local)), "content");
+    EXPECT_EQ(Names().size(), 1u);
+    const WCHAR *row = nullptr, *as = nullptr;
+    if (savedAs) {
+      ASSERT_TRUE(RenamedRowAt(0, &row, &as));
+      EXPECT_EQ(std::wstring(row), std::wstring(c.name));
+      EXPECT_EQ(std::wstring(as), std::wstring(savedAs));
+    }
+    EXPECT_FALSE(RenamedRowAt(savedAs ? 1 : 0, &row, &as));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
   }
-  EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_FALSE(fs::exists(folder.parent_path() / "evil.jpg"));
+}
+
+// A row no name fits for is passed over and reported; the rows after it are
+// downloaded in the same connection.
+TEST_F(FileDownloadTest, ARowThatCannotBeSavedIsPassedOverAndTheRestGoOn) {
+  // Room for 13 units of name in the folder: the first row's extension alone
+  // takes 16.
+  const std::size_t padding = 259 - 13 - FolderPath(folder).size() - 1;
+  const fs::path there = folder / std::wstring(padding, L'f');
+  fs::create_directories(there);
+  const std::wstring longFolder = FolderPath(there);
+  REQUIRE_LISTING((std::vector<Row>{
+      {L"a.abcdefghijklmno", 4, true}, {L"b.jpg", 0, true}, {L"cccccccccccccccc.jpg", 0, true}}));
+  SetPath(longFolder);
+  PeerScript script([&] {
+    Serve("b.jpg\timage\t", "b");
+    Serve("cccccccccccccccc.jpg\timage\t", "c");
+  });
+  EXPECT_EQ(W(DownloadSelection(path)), W(MSG_NOT_SAVED));
+  script.Join();
+  EXPECT_EQ(ReadLocal(there / "b.jpg"), "b");
+  EXPECT_EQ(ReadLocal(there / "ccccccccc.jpg"), "c");  // cut to fit, the extension kept
+  const WCHAR *row = nullptr, *as = nullptr;
+  ASSERT_TRUE(RenamedRowAt(0, &row, &as));
+  EXPECT_EQ(std::wstring(row), L"a.abcdefghijklmno");
+  EXPECT_EQ(as, nullptr);
+  ASSERT_TRUE(RenamedRowAt(1, &row, &as));
+  EXPECT_EQ(std::wstring(as), L"ccccccccc.jpg");
+  EXPECT_EQ(Log().size(), 2u);  // the first row was never asked for
+  EXPECT_TRUE(Quiet());
 }
 
 TEST_F(FileDownloadTest, NamesNearTheRefusedOnesAreFine) {
@@ -131,24 +209,61 @@ TEST_F(FileDownloadTest, NamesNearTheRefusedOnesAreFine) {
   EXPECT_EQ(ReadLocal(folder / "a b.c.d"), "4");
 }
 
-TEST_F(FileDownloadTest, RowsAfterAGoodOneAreRefusedWhenTheirNameIsUnsafe) {
-  REQUIRE_LISTING((std::vector<Row>{{L"a.jpg", 0, true}, {L"..", 0, true}}));
-  PeerScript script([&] { Serve("a.jpg\timage\t", "ok"); });
-  EXPECT_EQ(W(DownloadSelection(path)), W(MSG_CANNOT_WRITE));
-  script.Join();
-  EXPECT_EQ(ReadLocal(folder / "a.jpg"), "ok");
-  EXPECT_TRUE(Quiet());
+// Seconds since 1970 of a FILETIME.
+long long UnixSeconds(const FILETIME& t) {
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  return static_cast<long long>(ticks / 10000000ULL) - 11644473600LL;
 }
 
-TEST_F(FileDownloadTest, FolderPlusNameBeyond259UnitsIsRefused) {
-  // Pad the folder so that 250 units remain before MAX_PATH - 1.
-  const std::size_t folderUnits = std::wcslen(path);
-  ASSERT_LT(folderUnits, 200u);
-  std::wstring name(259 - folderUnits, L'n');
-  REQUIRE_LISTING((std::vector<Row>{{name + L"x", 0, true}}));
-  EXPECT_EQ(W(DownloadSelection(path)), W(MSG_CANNOT_WRITE));
-  EXPECT_TRUE(Quiet());
-  EXPECT_EQ(path[folderUnits], 0);  // the folder is left as it was
+TEST(ListingDateTest, TheDateColumnGivesTheTimeOrNothing) {
+  const struct {
+    const WCHAR* column;
+    bool usable;
+  } cases[] = {
+      {L"2005/04/01 09:30", true},
+      {L"2005-04-01T09:30 and more", true},
+      {L"2005/04/01 09:3", false},
+      {L"2005/13/01 09:30", false},
+      {L"2005/02/30 09:30", false},
+      {L"2005/04/01 24:00", false},
+      {L"20050401 09:30:00", false},
+      {L"ブックマーク", false},
+      {L"", false},
+      {L"2005/04/01 9:30x", false},
+  };
+  for (const auto& c : cases) {
+    FILETIME t = {};
+    EXPECT_EQ(ListingDateTime(c.column, &t), c.usable) << testing::PrintToString(c.column);
+  }
+  // Local time: an hour later on the clock is an hour later in UTC.
+  FILETIME a, b;
+  ASSERT_TRUE(ListingDateTime(L"2005/04/01 09:30", &a));
+  ASSERT_TRUE(ListingDateTime(L"2005/04/01 10:30", &b));
+  EXPECT_EQ(UnixSeconds(b) - UnixSeconds(a), 3600);
+}
+
+// The file keeps the handset's date as its last write time; a row without a
+// usable date keeps the time of the download.
+TEST_F(FileDownloadTest, DownloadedFilesKeepTheRowsDate) {
+  REQUIRE_LISTING((std::vector<Row>{{L"dated.jpg", 0, true, L"2005/04/01 09:30"},
+                                    {L"undated.jpg", 0, true, L"?"}}));
+  FILETIME expected;
+  ASSERT_TRUE(ListingDateTime(L"2005/04/01 09:30", &expected));
+  PeerScript script([&] {
+    Serve("dated.jpg\timage\t", "d");
+    Serve("undated.jpg\timage\t", "u");
+  });
+  const auto before = std::chrono::system_clock::now() - std::chrono::minutes(1);
+  EXPECT_EQ(W(DownloadSelection(path)), W(nullptr));
+  script.Join();
+  auto seconds = [](const fs::path& p) {
+    const auto t = std::chrono::file_clock::to_sys(fs::last_write_time(p));
+    return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+  };
+  EXPECT_EQ(seconds(folder / "dated.jpg"), UnixSeconds(expected));
+  EXPECT_GE(seconds(folder / "undated.jpg"),
+            std::chrono::duration_cast<std::chrono::seconds>(before.time_since_epoch()).count());
 }
 
 TEST_F(FileDownloadTest, EchoOnlyGivesAnEmptyFile) {
@@ -237,7 +352,9 @@ TEST_F(FileDownloadTest, SilentHandsetEndsEachReadWithItsMessage) {
   echo.Join();
   EXPECT_FALSE(fs::exists(folder / "s.bin"));
 
-  // The echo and part of the content, then silence: the file keeps that part.
+  // The echo and part of the content, then silence: the older file stays as
+  // it was, and nothing of the part that came.
+  WriteLocal(folder / "s.bin", "older");
   PeerScript content([&] {
     Next();
     const auto frame = ResponseFrame(3, 6, 2, "s.bin\tother\t" + Pattern(6000));
@@ -247,7 +364,8 @@ TEST_F(FileDownloadTest, SilentHandsetEndsEachReadWithItsMessage) {
   EXPECT_EQ(W(DownloadFile(target.c_str(), 4, L"s.bin")), W(MSG_COMM_CONTENT));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   content.Join();
-  EXPECT_EQ(ReadLocal(folder / "s.bin"), Pattern(5000));
+  EXPECT_EQ(ReadLocal(folder / "s.bin"), "older");
+  EXPECT_EQ(Names(), std::vector<std::string>{"s.bin"});
 }
 
 TEST_F(FileDownloadTest, LengthFieldBelowFourIsACommunicationError) {
@@ -285,7 +403,7 @@ TEST_F(FileDownloadTest, FullDiskIsReportedAndTheLinkStaysInStep) {
     FileSizeLimit limit(4096);
     EXPECT_EQ(W(DownloadFile(FilePath("a.jpg").c_str(), 0, L"a.jpg")), W(MSG_CANNOT_WRITE));
   }
-  EXPECT_EQ(fs::file_size(folder / "a.jpg"), 4096u);
+  EXPECT_TRUE(Names().empty());  // the 4096 bytes that fitted went with their part file
   EXPECT_EQ(W(DownloadFile(FilePath("b.jpg").c_str(), 0, L"b.jpg")), W(nullptr));
   script.Join();
 }

@@ -110,14 +110,15 @@ TEST_F(HandsetProtocol, ListingItemsWaitForTheAcknowledgement) {
   EXPECT_TRUE(hs_->Violations().empty());
 }
 
-TEST_F(HandsetProtocol, AMissingAcknowledgementIsReported) {
+TEST_F(HandsetProtocol, AWrongAcknowledgementIsReported) {
   client_.LogIn();
   EXPECT_EQ(client_.Ask(2, 6, 1), "2");
   client_.Send(3, 6, 7);
   EXPECT_TRUE(client_.Receive().ok);
   client_.Send(16, 9, 16, "1");  // wrong payload, still moves on
   EXPECT_TRUE(client_.Receive().ok);
-  Goodbye();  // instead of the last acknowledgement
+  client_.Send(2, 6, 1);  // anything but the acknowledgement or goodbye
+  client_.Drain(200);
   ASSERT_EQ(hs_->Violations().size(), 2u);
 }
 
@@ -401,24 +402,55 @@ TEST(HandsetServe, StopsWhileNobodyReads) {
 
 namespace {
 
-TEST_F(HandsetProtocol, GoodbyeInsteadOfAckingABentItemIsFine) {
-  std::vector<Frame> items = hs_->Items(8);
-  items[0].code = 4;
-  hs_->OverrideItems(8, items);
-  client_.LogIn();
-  EXPECT_EQ(client_.Ask(2, 8, 1), "2");
-  client_.Send(3, 8, 2);
-  EXPECT_EQ(client_.Receive().code, 4u);
-  Goodbye();  // the program refuses the item without acknowledging it
-  EXPECT_TRUE(hs_->Violations().empty());
+// A program that refuses a bent item, or that the user stopped, ends with
+// goodbye instead of the acknowledgement: no deviation, and the handset is in
+// standby at once.
+TEST_F(HandsetProtocol, GoodbyeInsteadOfAnAcknowledgementEndsTheTransfer) {
+  for (const bool bent : {true, false}) {
+    SCOPED_TRACE(bent ? "bent item" : "natural item");
+    std::vector<Frame> items = hs_->Items(8);
+    items[0].code = 4;
+    if (bent) hs_->OverrideItems(8, items);
+    client_.LogIn();
+    EXPECT_EQ(client_.Ask(2, 8, 1), "2");
+    client_.Send(3, 8, 2);
+    EXPECT_EQ(client_.Receive().code, bent ? 4u : 3u);
+    Goodbye();
+    hs_->ClearControl();
+    const auto start = std::chrono::steady_clock::now();
+    client_.LogIn();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    Goodbye();
+  }
+  EXPECT_TRUE(hs_->Violations().empty()) << hs_->Violations().front();
+}
 
-  hs_->ClearControl();  // with the natural items, the acknowledgement is owed
-  client_.LogIn();
-  EXPECT_EQ(client_.Ask(2, 8, 1), "2");
-  client_.Send(3, 8, 2);
-  EXPECT_EQ(client_.Receive().code, 3u);
-  Goodbye();
-  EXPECT_EQ(hs_->Violations().size(), 1u);
+// Stopped in the middle of an upload's payload, the program says goodbye and
+// its next run says hello: the request is dropped at once, nothing stored.
+TEST_F(HandsetProtocol, AnUploadCutShortByGoodbyeIsDroppedAtOnce) {
+  const std::string head = "cut.bin\tother\t";
+  const std::string goodbye = RawClient::Request(255, 1, 2, "");
+  for (const bool together : {false, true}) {
+    SCOPED_TRACE(together ? "goodbye and hello in one write" : "goodbye, then hello");
+    client_.LogIn();
+    client_.SendRaw(RawClient::Request(3, 6, 3, head + std::string(3000, 'x'),
+                                       static_cast<long long>(head.size() + 10000 + 4)));
+    const auto start = std::chrono::steady_clock::now();
+    if (together) {
+      client_.SendRaw(goodbye + RawClient::Request(0, 1, 1, "1"));
+      EXPECT_EQ(client_.Receive().payload, "OK");
+      EXPECT_EQ(client_.Ask(1, 2, 1, "1234"), "OK");
+    } else {
+      client_.SendRaw(goodbye);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      client_.LogIn();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(client_.Ask(2, 6, 1), "2");  // the file count as before
+    Goodbye();
+  }
+  for (const auto& f : hs_->GetContent().files) EXPECT_NE(f.name, "cut.bin");
+  EXPECT_TRUE(hs_->Violations().empty()) << hs_->Violations().front();
 }
 
 }  // namespace

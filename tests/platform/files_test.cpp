@@ -238,6 +238,110 @@ TEST_F(FilesTest, DeleteAndCreateDirectory) {
   EXPECT_TRUE(fs::is_directory(dir / "sub"));
 }
 
+TEST_F(FilesTest, MoveReplacesOnlyWhenAskedAndAttributesTellFoldersAndDevices) {
+  Put("new.part", "new");
+  Put("old.txt", "old");
+  EXPECT_FALSE(MoveFileExW(Win("new.part").c_str(), Win("old.txt").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(Get("old.txt"), "old");
+  EXPECT_TRUE(
+      MoveFileExW(Win("new.part").c_str(), Win("old.txt").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(Get("old.txt"), "new");
+  EXPECT_FALSE(fs::exists(dir / "new.part"));
+  EXPECT_FALSE(
+      MoveFileExW(Win("new.part").c_str(), Win("old.txt").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  fs::create_directories(dir / "sub");
+  EXPECT_EQ(GetFileAttributesW(Win("sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesW(Win("old.txt").c_str()) &
+                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE),
+            0u);
+  EXPECT_EQ(GetFileAttributesW(L"\\dev\\null") & FILE_ATTRIBUTE_DEVICE, FILE_ATTRIBUTE_DEVICE);
+  EXPECT_EQ(GetFileAttributesW(Win("none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FilesTest, SetFileTimeSetsTheLastWriteTime) {
+  Put("t.txt", "x");
+  HANDLE h =
+      CreateFileW(Win("t.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const SYSTEMTIME when = {2005, 4, 0, 1, 9, 30, 15, 0};
+  FILETIME t;
+  ASSERT_TRUE(SystemTimeToFileTime(&when, &t));
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
+  CloseHandle(h);
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "t.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1112347815);  // 2005-04-01 09:30:15 UTC
+  EXPECT_FALSE(SetFileTime(INVALID_HANDLE_VALUE, nullptr, nullptr, &t));
+}
+
+// Ticks of 100 ns since 1601 as one number.
+unsigned long long Ticks(const FILETIME& t) {
+  return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+TEST(TimeTest, SystemTimesBecomeFileTimesAndBadFieldsAreRefused) {
+  const struct {
+    SYSTEMTIME time;
+    long long seconds;  // since 1601; -1: refused
+  } cases[] = {
+      {{1601, 1, 0, 1, 0, 0, 0, 0}, 0},
+      {{1970, 1, 0, 1, 0, 0, 0, 0}, 11644473600LL},
+      {{2000, 2, 0, 29, 23, 59, 59, 0}, 11644473600LL + 951868799LL},
+      {{2001, 2, 0, 29, 0, 0, 0, 0}, -1},
+      {{1900, 2, 0, 29, 0, 0, 0, 0}, -1},
+      {{2005, 13, 0, 1, 0, 0, 0, 0}, -1},
+      {{2005, 4, 0, 31, 0, 0, 0, 0}, -1},
+      {{2005, 4, 0, 1, 24, 0, 0, 0}, -1},
+      {{2005, 4, 0, 1, 0, 60, 0, 0}, -1},
+      {{1600, 12, 0, 31, 0, 0, 0, 0}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.time.wYear * 10000 + c.time.wMonth * 100 + c.time.wDay);
+    FILETIME t = {};
+    EXPECT_EQ(SystemTimeToFileTime(&c.time, &t) != 0, c.seconds >= 0);
+    if (c.seconds >= 0) {
+      EXPECT_EQ(Ticks(t), static_cast<unsigned long long>(c.seconds) * 10000000);
+    }
+  }
+}
+
+TEST(TimeTest, LocalTimesFollowTheZoneAndItsSummerTimeOfThatDate) {
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved ? saved : "";
+  const struct {
+    const char* zone;
+    SYSTEMTIME local;
+    WORD hour, day;  // in UTC
+  } cases[] = {
+      {"JST-9", {2006, 2, 0, 28, 23, 59, 0, 0}, 14, 28},
+      {"JST-9", {2006, 3, 0, 1, 8, 0, 0, 0}, 23, 28},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2005, 1, 0, 15, 12, 0, 0, 0}, 11, 15},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2005, 7, 0, 15, 12, 0, 0, 0}, 10, 15},
+  };
+  for (const auto& c : cases) {
+    ::setenv("TZ", c.zone, 1);
+    ::tzset();
+    SYSTEMTIME utc = {};
+    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &c.local, &utc)) << c.zone;
+    EXPECT_EQ(utc.wHour, c.hour) << c.zone;
+    EXPECT_EQ(utc.wDay, c.day) << c.zone;
+    EXPECT_EQ(utc.wMinute, c.local.wMinute) << c.zone;
+  }
+  const SYSTEMTIME bad = {2005, 2, 0, 30, 0, 0, 0, 0};
+  SYSTEMTIME utc;
+  EXPECT_FALSE(TzSpecificLocalTimeToSystemTime(nullptr, &bad, &utc));
+  if (saved)
+    ::setenv("TZ", before.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
 TEST(ProcessTest, TickModulePathStringsAndMemory) {
   const DWORD start = GetTickCount();
   Sleep(50);

@@ -75,6 +75,12 @@ bool HangUp(InProcessHandset& handset) {
 
 void RegisterHandset(const InProcessHandset& handset, bool storePin, DWORD pin) {
   RegisterDriver(L"01", kTestDriverKey, handset.PortName());
+  // The desktop registry decides where driver keys live when the search opens
+  // Drivers\Active; open it as the search does, so that the PIN goes where the
+  // next search looks (on a fresh Wine prefix the last open saw no entries).
+  HKEY active;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Drivers\\Active", 0, KEY_READ, &active) == ERROR_SUCCESS)
+    RegCloseKey(active);
   std::wcsncpy(g_driverKeyPath, kTestDriverKey, kPathUnits - 1);
   g_driverKeyPath[kPathUnits - 1] = 0;
   if (storePin) {

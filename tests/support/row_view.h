@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/state.h"
@@ -66,9 +67,12 @@ inline std::wstring CellText(int row, int column = 0) {
 // A row as the listing makes it: its name, its icon index, and whether the
 // user selected it.
 struct Row {
+  Row(std::wstring text_, int icon_ = 0, bool selected_ = false, std::wstring date_ = L"")
+      : text(std::move(text_)), icon(icon_), selected(selected_), date(std::move(date_)) {}
   std::wstring text;
-  int icon = 0;
-  bool selected = false;
+  int icon;
+  bool selected;
+  std::wstring date;  // the date column, as the listing shows it
 };
 
 // Appends the rows to view in order, each with a sort key below the one
@@ -84,6 +88,15 @@ inline void FillRows(HWND view, const std::vector<Row>& rows) {
     item.iImage = rows[i].icon;
     item.lParam = 1000 - item.iItem;
     const LRESULT row = SendMessageW(view, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    if (!rows[i].date.empty() && row >= 0) {
+      std::wstring date = rows[i].date;
+      LVITEMW column = {};
+      column.mask = LVIF_TEXT;
+      column.iItem = static_cast<int>(row);
+      column.iSubItem = 2;
+      column.pszText = date.data();
+      SendMessageW(view, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&column));
+    }
     if (rows[i].selected && row >= 0) {
       LVITEMW state = {};
       state.stateMask = LVIS_SELECTED;

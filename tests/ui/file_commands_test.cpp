@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "download/listing.h"
 #include "link/messages.h"
@@ -188,6 +189,64 @@ TEST_F(FileCommandTest, SeveralRowsGoIntoTheFolderUnderTheirOwnNames) {
   EXPECT_TRUE(FileExists(dir + L"address.txt"));
   EXPECT_FALSE(FileExists(dir + L"typed-anything"));
   EXPECT_EQ(std::wstring(g_lastPath).substr(0, dir.size()), dir);
+}
+
+// The message box that lists the rows saved under other names: its text,
+// then OK, from another thread while the UI thread waits in it.
+struct RenamedRowsBox {
+  std::wstring text;
+  std::thread thread;
+  RenamedRowsBox() {
+    thread = std::thread([this] {
+      for (int i = 0; i < 750 && text.empty(); ++i) {
+        struct Find {
+          HWND box = nullptr;
+          static BOOL CALLBACK Each(HWND window, LPARAM context) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            WCHAR name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (process == GetCurrentProcessId() && std::wstring(name) == L"#32770" &&
+                IsWindowVisible(window) && TextOf(window) == kTitle) {
+              reinterpret_cast<Find*>(context)->box = window;
+              return FALSE;
+            }
+            return TRUE;
+          }
+        } find;
+        EnumWindows(&Find::Each, reinterpret_cast<LPARAM>(&find));
+        if (!find.box) {
+          Sleep(20);
+          continue;
+        }
+        Sleep(200);
+        WCHAR shown[1024] = {};
+        GetDlgItemTextW(find.box, 0xFFFF, shown, 1024);
+        text = shown[0] ? shown : L"(no text)";
+        PostMessageW(find.box, WM_COMMAND, IDOK, 0);
+      }
+    });
+  }
+  ~RenamedRowsBox() { Join(); }
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+// A row whose name Windows refuses is saved under a replacement, and a
+// message box then lists it; the other rows are saved as ever.
+TEST_F(FileCommandTest, RowsSavedUnderOtherNamesAreListedInAMessageBox) {
+  handset::Content content = (*hs_)->GetContent();
+  content.files.push_back({"a?b.txt", "other", "odd", "2026/12/09 10:00"});
+  (*hs_)->SetContent(content);
+  FetchWithStoredPin(*hs_);
+  const std::wstring dir = FreshFolder("renamed");
+  RenamedRowsBox box;
+  EXPECT_EQ(Download({L"memo.txt", L"a?b.txt"}, dir + L"x"), kOverwriteHere);
+  box.Join();
+  EXPECT_EQ(box.text, std::wstring(MSG_SAVED_AS) + L"\n\n  a?b.txt -> a_b.txt\n");
+  EXPECT_EQ(ReadBytes(dir + L"a_b.txt"), "odd");
+  EXPECT_EQ(ReadBytes(dir + L"memo.txt"), FindFile(content, "memo.txt")->data);
 }
 
 TEST_F(FileCommandTest, MailRowAloneAsksForAFolder) {
