@@ -34,6 +34,9 @@ int TerminalColumns(std::FILE* stream);
 // Windows console.
 void WriteText(std::FILE* stream, const std::string& utf8);
 void WriteText(std::FILE* stream, const WCHAR* text);
+// Bytes as they are to stdout (a file's content); false once a write failed,
+// which the run's end reports.
+bool WriteBytes(const char* data, std::size_t n);
 // At start: descriptors 0 to 2 that are closed get /dev/null (a closed stdout
 // still counts as failing), and a broken pipe is a write error, not a signal.
 void GuardStandardStreams();
@@ -88,6 +91,8 @@ std::wstring SystemReason(DWORD error);
 #else
 std::wstring SystemReason(int error);
 #endif
+// A program path as the user writes it (natively with slashes).
+std::wstring ShownPath(const std::wstring& programPath);
 // The folder part of a program path (up to, not including, its last backslash;
 // the root stays "\" or "C:\").
 std::wstring FolderOf(const std::wstring& programPath);

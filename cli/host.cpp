@@ -156,6 +156,14 @@ std::wstring WhyNotWritable(const std::wstring& folder) {
 }
 #endif
 
+std::wstring ShownPath(const std::wstring& programPath) {
+#ifdef _WIN32
+  return programPath;
+#else
+  return FromUtf8(NativePath(programPath).c_str());
+#endif
+}
+
 std::wstring FolderOf(const std::wstring& programPath) {
   const std::size_t slash = programPath.rfind(L'\\');
   if (slash == std::wstring::npos) return std::wstring();
@@ -172,8 +180,7 @@ bool CopyToStandardOutput(const std::wstring& programPath) {
   DWORD got = 0;
   bool ok = true;
   while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
-    // A failed write shows in stdout's error flag, checked at the end of the run.
-    if (std::fwrite(buffer, 1, got, stdout) != got) break;
+    if (!WriteBytes(buffer, got)) break;  // the run's end reports it
   }
   CloseHandle(file);
   return ok;

@@ -147,7 +147,7 @@ bool EndsWithSeparator(const std::wstring& path) {
 std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, DWORD why) {
   std::wstring reason;
   if (why == ERROR_PATH_NOT_FOUND) {
-    reason = L"the folder it would be in does not exist (" + FolderOf(path) + L")";
+    reason = L"the folder it would be in does not exist (" + ShownPath(FolderOf(path)) + L")";
   } else if (why == ERROR_ALREADY_EXISTS) {
     reason = L"a file of that name is there";
   } else if (why == ERROR_ACCESS_DENIED) {
@@ -216,10 +216,10 @@ int Get(const Arguments& a) {
     std::wstring reason;
     const PathKind folderKind = KindOfPath(folder, &reason);
     if (folderKind == PathKind::Missing)
-      return Failure(L"no such folder for " + shown + L": " + folder + L": " + reason);
-    if (folderKind != PathKind::Folder) return Failure(L"not a folder: " + folder);
+      return Failure(L"no such folder for " + shown + L": " + ShownPath(folder) + L": " + reason);
+    if (folderKind != PathKind::Folder) return Failure(L"not a folder: " + ShownPath(folder));
     reason = WhyNotWritable(folder);
-    if (!reason.empty()) return Failure(L"cannot write in " + folder + L": " + reason);
+    if (!reason.empty()) return Failure(L"cannot write in " + ShownPath(folder) + L": " + reason);
   }
 
   const Message listing = GetListingCommand();
@@ -260,7 +260,7 @@ int Get(const Arguments& a) {
     path += proposed;
   }
   if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + path);
+    return Failure(L"path too long: " + ShownPath(path));
   StoreDownloadDestination(path.c_str(), intoFolder);
   const Message message = RunDownload();
   ReportRenamedRows();
@@ -312,7 +312,7 @@ bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool do
   const std::string counts = "the handset's " + std::to_string(handsetCount) + " " + what +
                              " with " + std::to_string(fileCount);
   if (done) {
-    if (!asked) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
+    if (!asked && !g_quiet) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
     asked = false;
     return true;
   }
@@ -346,7 +346,7 @@ int Put(const Arguments& a) {
       return Failure(L"not a file: " + file);
     }
     if (path.size() >= static_cast<std::size_t>(kPathUnits))
-      return Failure(L"path too long: " + path);
+      return Failure(L"path too long: " + ShownPath(path));
     paths.push_back(path);
     names.push_back(a.haveAs ? a.as : std::wstring(FileNameOf(path.c_str())));
   }
@@ -366,7 +366,8 @@ int Put(const Arguments& a) {
   static BackupFolder folder;
   UploadList list = {&NextListed, &RewindListed, &listed};
   if (a.all) {
-    if (!OpenBackupFolder(&folder, paths[0].c_str())) return Failure(L"path too long: " + paths[0]);
+    if (!OpenBackupFolder(&folder, paths[0].c_str()))
+      return Failure(L"path too long: " + ShownPath(paths[0]));
     list = BackupFolderList(&folder);
   }
 

@@ -251,6 +251,19 @@ int FinishStandardOutput() {
 
 void WriteText(std::FILE* stream, const WCHAR* text) { WriteText(stream, ToUtf8(text, true)); }
 
+bool WriteBytes(const char* data, std::size_t n) {
+#ifndef _WIN32
+  if (g_stdoutClosed) {
+    if (n > 0 && g_stdoutError == 0) g_stdoutError = EBADF;
+    return false;
+  }
+#endif
+  errno = 0;
+  const std::size_t written = std::fwrite(data, 1, n, stdout);
+  Written(stdout, n, written);
+  return written == n;
+}
+
 void Complain(const WCHAR* text) {
   EndProgressLine();
   WriteText(stderr, "palvo: " + ToUtf8(text, true) + "\n");
