@@ -228,6 +228,7 @@ class PalvoTest : public ::testing::Test {
     while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
     ::close(pipeFds[0]);
     ASSERT_FALSE(line.empty()) << ReadAll(root / "handset.err");
+    handsetPort = line;
   }
 
   void StopHandset() {
@@ -260,6 +261,7 @@ class PalvoTest : public ::testing::Test {
 
   fs::path root, content;
   std::string registry, photo;
+  std::string handsetPort;  // the pty palvo-handset serves on
   pid_t handset = -1;
 };
 
