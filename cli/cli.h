@@ -24,15 +24,45 @@ void AppendText(std::string& out, const WCHAR* text, bool sanitize = false);
 std::wstring FromUtf8(const char* text);
 // Columns the text takes on a terminal (East Asian wide characters take two).
 int DisplayWidth(const WCHAR* text);
+// Appends text cut to at most columns display columns: a text that does not
+// fit ends in "…" within them. The columns taken.
+int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize = true);
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal stream writes to; 0 when it is none.
+int TerminalColumns(std::FILE* stream);
 // Writes text to stream: UTF-8 bytes, or the console's own wide output on a
 // Windows console.
 void WriteText(std::FILE* stream, const std::string& utf8);
 void WriteText(std::FILE* stream, const WCHAR* text);
+// Bytes as they are to stdout (a file's content); false once a write failed,
+// which the run's end reports.
+bool WriteBytes(const char* data, std::size_t n);
+// At start: descriptors 0 to 2 that are closed get /dev/null (a closed stdout
+// still counts as failing), and a broken pipe is a write error, not a signal.
+void GuardStandardStreams();
+// Flushes stdout: the errno of the first failed write to it, or 0.
+int FinishStandardOutput();
 // "palvo: " + text + newline on stderr.
 void Complain(const WCHAR* text);
+// The locale's language is Japanese: LC_ALL, LC_MESSAGES or LANG (the first
+// one set) natively, the user's UI language on Windows.
+bool IsJapaneseLocale();
+// Outside a Japanese locale, the system's own texts are followed by their
+// English meaning (asked once per run).
+bool AddEnglish();
+// A message text of the core, UTF-8, with " (meaning)" when AddEnglish().
+std::string WithMeaning(const WCHAR* text);
 
 // --- front end (frontend.cpp) ---
+extern bool g_quiet;    // -q: errors only (no progress, no notes)
+extern bool g_verbose;  // -v: each step on stderr
+// The PIN for every connection of this run, read from file (no asking).
+void GivePin(DWORD pin, const std::wstring& file);
+// Reads a PIN file: four digits (blanks and a line end around them allowed),
+// in a regular file that only its owner may read. False with the reason.
+bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem);
+// Follows the core's steps: the row of the progress line, and -v.
+void FollowSteps();
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
 // From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
@@ -50,8 +80,26 @@ HWND CreateListingView();
 // when it cannot be made.
 std::wstring ProgramPath(const WCHAR* argument);
 enum class PathKind { Missing, Folder, File, Other };
-PathKind KindOfPath(const std::wstring& programPath);
+// What there is at the path; with reason, why nothing is (the system's words).
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason = nullptr);
+// Why no file can be made in the folder, in the system's words; empty when one
+// can (a file of its own is made there and removed at once).
+std::wstring WhyNotWritable(const std::wstring& folder);
+// The system's words for an error: errno natively, GetLastError on Windows.
+#ifdef _WIN32
+std::wstring SystemReason(DWORD error);
+#else
+std::wstring SystemReason(int error);
+#endif
+// A program path as the user writes it (natively with slashes).
+std::wstring ShownPath(const std::wstring& programPath);
 // The folder part of a program path (up to, not including, its last backslash;
 // the root stays "\" or "C:\").
 std::wstring FolderOf(const std::wstring& programPath);
-bool MakeFolder(const std::wstring& programPath);
+// A new empty folder of the program's own among the temporary files; empty,
+// with the system's reason, when none can be made.
+std::wstring MakeTemporaryFolder(std::wstring* reason);
+// Removes file (when there) and then the folder, made by MakeTemporaryFolder.
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file);
+// Copies a local file to standard output; false when it cannot be read.
+bool CopyToStandardOutput(const std::wstring& programPath);

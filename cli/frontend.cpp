@@ -3,20 +3,27 @@
 // and Ctrl-C, SIGTERM and SIGHUP, which ask the running command to stop.
 #include "link/frontend.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "cli/cli.h"
+#include "link/messages.h"
+#include "link/steps.h"
 
 #ifndef _WIN32
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
+
+bool g_quiet = false;
+bool g_verbose = false;
 
 namespace {
 
@@ -62,14 +69,15 @@ void TakePin(const WCHAR* text) {
   g_currentPin = n > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<DWORD>(n);
 }
 
-const char kPrompt[] = "暗証番号: ";
+// The dialog's title as the prompt, with its meaning outside Japanese.
+const char* Prompt() { return AddEnglish() ? "暗証番号 (PIN): " : "暗証番号: "; }
 
 #ifdef _WIN32
 int AskPinOnConsole(HANDLE in) {
   DWORD mode = 0;
   GetConsoleMode(in, &mode);
   SetConsoleMode(in, (mode | ENABLE_LINE_INPUT) & ~ENABLE_ECHO_INPUT);
-  WriteText(stderr, kPrompt);
+  WriteText(stderr, Prompt());
   WCHAR line[kPinLineUnits] = {};
   DWORD read = 0;
   const BOOL ok = ReadConsoleW(in, line, kPinLineUnits - 1, &read, nullptr);
@@ -108,17 +116,19 @@ bool StdinIsTerminal() {
 #endif
 }
 
-// Progress of the transfer under way.
+// Progress of the transfer under way, and the row it belongs to.
 struct Progress {
   std::chrono::steady_clock::time_point start, lastShown;
   std::uint64_t lastDone = 0;
   bool running = false;
-  bool lineShown = false;
+  int shownWidth = 0;  // columns of the line on the terminal; 0: none shown
+  WCHAR item[kPathUnits] = {};
+  int number = 0, count = 0;
 };
 Progress g_progress;
 
 constexpr auto kQuietStart = std::chrono::milliseconds(500);  // short transfers show nothing
-constexpr auto kRedraw = std::chrono::milliseconds(200);
+constexpr auto kRedraw = std::chrono::milliseconds(100);      // at most 10 lines a second
 
 void FormatBytes(char* out, std::size_t cap, double bytes) {
   if (bytes >= 1024.0 * 1024.0) {
@@ -130,25 +140,90 @@ void FormatBytes(char* out, std::size_t cap, double bytes) {
   }
 }
 
+// "h:mm:ss" or "m:ss".
+void FormatDuration(char* out, std::size_t cap, double seconds) {
+  const long long s = seconds > 0 && seconds < 1e9 ? static_cast<long long>(seconds + 0.5) : 0;
+  if (s >= 3600) {
+    std::snprintf(out, cap, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(out, cap, "%lld:%02lld", s / 60, s % 60);
+  }
+}
+
+// The figures of the progress line: done / total, percent, rate, time left.
+void FormatFigures(char* out, std::size_t cap, std::uint64_t done, std::uint64_t total,
+                   double seconds) {
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  char doneText[32], totalText[32], rateText[32], leftText[32];
+  FormatBytes(doneText, sizeof doneText, static_cast<double>(done));
+  FormatBytes(rateText, sizeof rateText, rate);
+  if (total == 0) {
+    std::snprintf(out, cap, "%s  %s/s", doneText, rateText);
+    return;
+  }
+  FormatBytes(totalText, sizeof totalText, static_cast<double>(total));
+  const int percent =
+      static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+  if (rate > 0 && done < total) {
+    FormatDuration(leftText, sizeof leftText, static_cast<double>(total - done) / rate);
+  } else {
+    std::snprintf(leftText, sizeof leftText, "0:00");
+  }
+  std::snprintf(out, cap, "%s / %s  %3d%%  %s/s  %s left", doneText, totalText, percent, rateText,
+                leftText);
+}
+
 // The PIN typed in this run. A command that connects twice (listing, then
 // download or upload) gets there only after the handset accepted the first
 // connection's PIN, so the second asks no more, even where it cannot be stored.
+// A PIN file gives it the same way.
 bool g_pinTyped = false;
 DWORD g_typedPin = 0;
+bool g_pinAsked = false;  // the user was asked in this run
+std::wstring g_pinFile;   // the file that gave the PIN, if one did
 
 int AskPinOnce();
 
+// What a refused PIN means for the one who must fix it: a run without a
+// terminal cannot ask, and the stored PIN it used is now forgotten.
+void ExplainRefusedPin() {
+  std::wstring why;
+  if (!g_pinFile.empty()) {
+    why = L"the PIN in " + g_pinFile + L" was refused: put the handset's PIN in that file";
+  } else if (!g_pinAsked && !StdinIsTerminal()) {
+    why =
+        L"the stored PIN was refused and is forgotten: enter it again with 'palvo pin' on a "
+        L"terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE";
+  } else {
+    return;
+  }
+  WriteText(stderr, "palvo: " + ToUtf8(why.c_str(), true) + "\n");
+}
+
 }  // namespace
+
+void GivePin(DWORD pin, const std::wstring& file) {
+  g_pinTyped = true;
+  g_typedPin = pin;
+  g_pinFile = file;
+}
 
 int AskPin(HWND) {
   if (g_pinTyped) {
     g_currentPin = g_typedPin;
     return 1;
   }
+  g_pinAsked = true;
   const int confirmed = AskPinOnce();
   if (confirmed) {
     g_pinTyped = true;
     g_typedPin = g_currentPin;
+  } else if (!StdinIsTerminal()) {
+    // Nobody to ask: say what would have helped. (On a terminal, ending the
+    // entry is the user's own choice, and it stays silent.)
+    Complain(
+        L"no PIN: none is kept and standard input gave none; enter it with 'palvo pin' on "
+        L"a terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE");
   }
   return confirmed;
 }
@@ -172,7 +247,7 @@ int AskPinOnce() {
     }
     // Only now the prompt: a PIN typed as soon as it shows is neither echoed
     // nor dropped by the flush above.
-    WriteText(stderr, kPrompt);
+    WriteText(stderr, Prompt());
     std::fflush(stderr);
     char line[kPinLineUnits * 4];
     const bool got = ReadByteLine(line, sizeof line);
@@ -242,13 +317,15 @@ void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the
   // outcome of an operation is what the command line reports.
   if (mode == 1 || !text || !text[0]) return;
-  Complain(text);
+  EndProgressLine();
+  WriteText(stderr, "palvo: " + WithMeaning(text) + "\n");
+  if (std::wcscmp(text, MSG_WRONG_PIN) == 0) ExplainRefusedPin();
 }
 
 void ShowProgress(std::uint64_t done, std::uint64_t total) {
   // Asked once: this runs for every 4096-byte piece.
   static const bool shown = IsTerminal(stderr);
-  if (!shown) return;
+  if (!shown || g_quiet) return;
   const auto now = std::chrono::steady_clock::now();
   if (!g_progress.running || done < g_progress.lastDone) {
     EndProgressLine();
@@ -258,34 +335,91 @@ void ShowProgress(std::uint64_t done, std::uint64_t total) {
   }
   g_progress.lastDone = done;
   const bool finished = total > 0 && done >= total;
-  if (now - g_progress.start < kQuietStart || (!finished && now - g_progress.lastShown < kRedraw)) {
-    if (finished) g_progress.running = false;
+  if (finished) {
+    // Done: the line goes away.
+    EndProgressLine();
     return;
   }
+  if (now - g_progress.start < kQuietStart || now - g_progress.lastShown < kRedraw) return;
   g_progress.lastShown = now;
 
-  const double seconds = std::chrono::duration<double>(now - g_progress.start).count();
-  char doneText[32], totalText[32], rateText[32], line[128];
-  FormatBytes(doneText, sizeof doneText, static_cast<double>(done));
-  FormatBytes(rateText, sizeof rateText, seconds > 0 ? static_cast<double>(done) / seconds : 0);
-  if (total > 0) {
-    FormatBytes(totalText, sizeof totalText, static_cast<double>(total));
-    std::snprintf(line, sizeof line, "\r%s / %s  %s/s  ", doneText, totalText, rateText);
-  } else {
-    std::snprintf(line, sizeof line, "\r%s  %s/s  ", doneText, rateText);
+  char figures[160];
+  FormatFigures(figures, sizeof figures, done, total,
+                std::chrono::duration<double>(now - g_progress.start).count());
+  // "3/12 name  figures", within the terminal's width: the name gives way.
+  std::string line = "\r";
+  int width = 0;
+  if (g_progress.count > 1) {
+    const std::string number =
+        std::to_string(g_progress.number) + "/" + std::to_string(g_progress.count) + " ";
+    line += number;
+    width += static_cast<int>(number.size());
   }
+  const int figuresWidth = static_cast<int>(std::strlen(figures));
+  const int columns = TerminalColumns(stderr);
+  // One column spare: a line that fills the last one wraps on some terminals.
+  const int room = (columns > 0 ? columns - 1 : 79) - width - figuresWidth - 2;
+  if (g_progress.item[0] && room >= 4) {
+    width += AppendCut(line, g_progress.item, room) + 2;
+    line += "  ";
+  }
+  line += figures;
+  width += figuresWidth;
+  // Blanks over what the last line had further right.
+  if (g_progress.shownWidth > width)
+    line.append(static_cast<std::size_t>(g_progress.shownWidth - width), ' ');
   WriteText(stderr, line);
   std::fflush(stderr);
-  g_progress.lineShown = true;
-  if (finished) EndProgressLine();
+  g_progress.shownWidth = std::max(width, g_progress.shownWidth);
 }
 
 void EndProgressLine() {
-  if (g_progress.lineShown) {
-    WriteText(stderr, "\n");
+  if (g_progress.shownWidth > 0) {
+    std::string blank = "\r";
+    blank.append(static_cast<std::size_t>(g_progress.shownWidth), ' ');
+    blank += '\r';
+    WriteText(stderr, blank);
     std::fflush(stderr);
   }
-  g_progress.lineShown = false;
+  g_progress.shownWidth = 0;
   g_progress.running = false;
   g_progress.lastDone = 0;
 }
+
+namespace {
+
+void Say(const std::wstring& text) {
+  EndProgressLine();
+  WriteText(stderr, "palvo: " + ToUtf8(text.c_str(), true) + "\n");
+}
+
+void FollowStep(Step step, const WCHAR* text, int number, int count) {
+  if (step == Step::kItem) {
+    std::wcsncpy(g_progress.item, text ? text : L"", kPathUnits - 1);
+    g_progress.number = number;
+    g_progress.count = count;
+  }
+  if (!g_verbose) return;
+  const std::wstring t = text ? text : L"";
+  switch (step) {
+    case Step::kPortFound:
+      Say(L"port " + t);
+      break;
+    case Step::kPortOpened:
+      Say(L"opened " + t);
+      break;
+    case Step::kLoggedIn:
+      Say(L"logged in");
+      break;
+    case Step::kItem:
+      Say(std::to_wstring(number) + L"/" + std::to_wstring(count) + L" " + t);
+      break;
+    case Step::kGoodbye:
+      Say(L"goodbye");
+      break;
+  }
+}
+
+}  // namespace
+
+void FollowSteps() { g_stepHook = FollowStep; }

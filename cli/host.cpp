@@ -5,13 +5,28 @@
 #include "cli/cli.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #endif
 
 #ifdef _WIN32
+std::wstring SystemReason(DWORD error) {
+  WCHAR text[512];
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, text, 512, nullptr);
+  std::wstring reason(text, n);
+  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
+                             reason.back() == L'.' || reason.back() == L' '))
+    reason.pop_back();
+  return reason.empty() ? L"error " + std::to_wstring(error) : reason;
+}
+
 std::wstring ProgramPath(const WCHAR* argument) {
   WCHAR full[4 * MAX_PATH];
   const DWORD n = GetFullPathNameW(argument, 4 * MAX_PATH, full, nullptr);
@@ -19,16 +34,49 @@ std::wstring ProgramPath(const WCHAR* argument) {
   return std::wstring(full, n);
 }
 
-PathKind KindOfPath(const std::wstring& programPath) {
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   const DWORD attributes = GetFileAttributesW(programPath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (reason) *reason = SystemReason(GetLastError());
+    return PathKind::Missing;
+  }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
   if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
   return PathKind::File;
 }
 
-bool MakeFolder(const std::wstring& programPath) {
-  return CreateDirectoryW(programPath.c_str(), nullptr) != 0;
+std::wstring MakeTemporaryFolder(std::wstring* reason) {
+  WCHAR base[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, base);
+  if (n == 0 || n > MAX_PATH) {
+    *reason = SystemReason(GetLastError());
+    return std::wstring();
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring path(base, n);
+    if (path.back() != L'\\') path += L'\\';
+    path += L"palvo-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  *reason = SystemReason(GetLastError());
+  return std::wstring();
+}
+
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file) {
+  DeleteFileW(file.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring WhyNotWritable(const std::wstring& folder) {
+  std::wstring probe = folder;
+  if (probe.empty() || probe.back() != L'\\') probe += L'\\';
+  probe += L".palvo-probe-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return SystemReason(GetLastError());
+  CloseHandle(file);
+  return std::wstring();
 }
 #else
 HWND CreateListingView() { return CreateListViewModel(); }
@@ -68,18 +116,53 @@ static std::string NativePath(const std::wstring& programPath) {
   return ToUtf8(path.c_str());
 }
 
-PathKind KindOfPath(const std::wstring& programPath) {
+std::wstring SystemReason(int error) { return FromUtf8(std::strerror(error)); }
+
+PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   struct stat st;
-  if (::stat(NativePath(programPath).c_str(), &st) != 0) return PathKind::Missing;
+  if (::stat(NativePath(programPath).c_str(), &st) != 0) {
+    if (reason) *reason = SystemReason(errno);
+    return PathKind::Missing;
+  }
   if (S_ISDIR(st.st_mode)) return PathKind::Folder;
   if (S_ISREG(st.st_mode)) return PathKind::File;
   return PathKind::Other;
 }
 
-bool MakeFolder(const std::wstring& programPath) {
-  return ::mkdir(NativePath(programPath).c_str(), 0777) == 0;
+std::wstring MakeTemporaryFolder(std::wstring* reason) {
+  const char* base = std::getenv("TMPDIR");
+  std::string path = std::string(base && *base ? base : "/tmp") + "/palvo-XXXXXX";
+  if (!::mkdtemp(path.data())) {
+    *reason = SystemReason(errno);
+    return std::wstring();
+  }
+  return ProgramPath(FromUtf8(path.c_str()).c_str());
+}
+
+void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file) {
+  ::unlink(NativePath(file).c_str());
+  ::rmdir(NativePath(folder).c_str());
+}
+
+std::wstring WhyNotWritable(const std::wstring& folder) {
+  std::string probe = NativePath(folder);
+  if (probe.empty() || probe.back() != '/') probe += '/';
+  probe += ".palvo-probe-" + std::to_string(::getpid());
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return SystemReason(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::wstring();
 }
 #endif
+
+std::wstring ShownPath(const std::wstring& programPath) {
+#ifdef _WIN32
+  return programPath;
+#else
+  return FromUtf8(NativePath(programPath).c_str());
+#endif
+}
 
 std::wstring FolderOf(const std::wstring& programPath) {
   const std::size_t slash = programPath.rfind(L'\\');
@@ -87,4 +170,18 @@ std::wstring FolderOf(const std::wstring& programPath) {
   // Keep the backslash of a root: "\" natively, "C:\" on Windows.
   if (slash == 0 || (slash == 2 && programPath[1] == L':')) return programPath.substr(0, slash + 1);
   return programPath.substr(0, slash);
+}
+
+bool CopyToStandardOutput(const std::wstring& programPath) {
+  HANDLE file = CreateFileW(programPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  static char buffer[4096];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
+    if (!WriteBytes(buffer, got)) break;  // the run's end reports it
+  }
+  CloseHandle(file);
+  return ok;
 }

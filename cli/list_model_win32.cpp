@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kColumns = 3;
+constexpr int kColumns = 4;  // the window's three and the exact size
 
 struct Row {
   std::wstring text[kColumns];

@@ -2,16 +2,20 @@
 // the same core and operation runner as the window program.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "cli/args.h"
 #include "cli/cli.h"
 #include "commands/commands.h"
+#include "download/listing.h"
 #include "export/export.h"
 #include "link/messages.h"
 #include "link/pin_store.h"
-#include "palvo_version.h"
+#include "link/port.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -20,185 +24,13 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: palvo list [--tsv]\n"
-    "       palvo get [--to PATH] NAME...\n"
-    "       palvo get --all [--to DIR]\n"
-    "       palvo put [--yes] [--kind file|bookmark|address|mail] [--as NAME] FILE...\n"
-    "       palvo put --all [--yes] DIR\n"
-    "       palvo export DIR --to OUT\n"
-    "       palvo --help | --version\n";
-
-const char kHelp[] =
-    "palvo: the handset's files from the command line.\n"
-    "\n"
-    "palvo list [--tsv]\n"
-    "    Fetches the handset's listing and prints it: the rows bookmark.txt,\n"
-    "    address.txt and mail???.txt first, then the files, newest first.\n"
-    "    --tsv  one line per row, no header: icon, name, size and date separated\n"
-    "           by TABs, in UTF-8. Icons: 0 image, 1 music, 2 net, 3 card,\n"
-    "           4 other, 5 bookmarks, 6 address book, 7 mail.\n"
-    "\n"
-    "palvo get [--to PATH] NAME...\n"
-    "    Downloads the rows whose name is NAME, exactly as the listing shows it\n"
-    "    (quote mail???.txt for the shell). One row is saved as PATH, or under\n"
-    "    its own name when PATH is a folder or ends with \"/\". Several rows, or\n"
-    "    the mail row, are saved each under its own name in the folder PATH\n"
-    "    (made when missing, one level). Without --to: the current folder. The\n"
-    "    mail row writes mail000.txt onwards, and once all of it arrived the\n"
-    "    mail???.txt files already in that folder give way to the new ones.\n"
-    "    A file arrives under a part name (.palvo-NAME.part) and replaces an\n"
-    "    older one only when whole; it keeps the handset's date. A row whose\n"
-    "    name cannot be a file name here (a slash, a control character; on\n"
-    "    Windows also < > : \" | ? * and device names), or that would take the\n"
-    "    place of bookmark.txt, address.txt or a mail file, is saved under\n"
-    "    another name; the rows saved so are listed at the end.\n"
-    "palvo get --all [--to DIR]\n"
-    "    Downloads every row into DIR (made when missing; default: the current\n"
-    "    folder): a full backup.\n"
-    "\n"
-    "palvo put [--yes] [--kind file|bookmark|address|mail] [--as NAME] FILE...\n"
-    "    Uploads each FILE, in order, in one connection; every FILE is checked\n"
-    "    first and nothing is sent when one fails. A file's kind follows its\n"
-    "    name unless --kind says otherwise: bookmark.txt the bookmarks,\n"
-    "    address.txt the address book, mailNNN.txt a mail, anything else an\n"
-    "    ordinary file, stored under its own name (or NAME, for one FILE) in the\n"
-    "    category its extension selects. The listing is fetched again once at\n"
-    "    the end. Bookmarks and the address book replace the handset's whole\n"
-    "    set: on a terminal palvo asks first, with the counts; --yes answers\n"
-    "    yes; without a terminal it goes ahead and says what it replaced.\n"
-    "palvo put --all [--yes] DIR\n"
-    "    Restores a folder written by get --all in one connection: bookmark.txt,\n"
-    "    address.txt, every mailNNN.txt in number order, then every other file\n"
-    "    as an ordinary file.\n"
-    "\n"
-    "palvo export DIR --to OUT\n"
-    "    Writes a backup (a folder written by get --all) in today's formats into\n"
-    "    OUT (made when missing), never touching DIR nor the handset:\n"
-    "    contacts.vcf (vCard 3.0, UTF-8) from address.txt, bookmarks.html (a\n"
-    "    bookmark file browsers import) from bookmark.txt, mail/ with every\n"
-    "    mailNNN.txt as UTF-8 text, and every other file copied as it is. Ends\n"
-    "    with a summary: what was exported, and each problem with its file and\n"
-    "    line; exit status 1 when there was any.\n"
-    "\n"
-    "palvo --version\n"
-    "    Prints the program's version.\n"
-    "\n"
-    "The handset's driver and port are found through the registry. The PIN is\n"
-    "asked for once, on the terminal without echo (or read as a line from\n"
-    "standard input), and kept scrambled in the registry.\n"
-    "Progress of long transfers is shown on a terminal.\n"
-    "\n"
-    "Ctrl-C (or SIGTERM, SIGHUP) stops a command at its next piece or item:\n"
-    "files being written are removed, the handset is told goodbye; a second\n"
-    "Ctrl-C ends at once.\n"
-    "\n"
-    "Exit status: 0 done; 1 failed (the handset's or the program's message on\n"
-    "standard error; nothing when the PIN entry was ended), or a file was not\n"
-    "saved or left out; 2 usage error; 130, 143, 129 stopped by Ctrl-C,\n"
-    "SIGTERM, SIGHUP.\n";
-
-int UsageError(const std::wstring& problem) {
-  Complain(problem.c_str());
-  WriteText(stderr, kUsage);
-  return kExitUsage;
-}
+// A usage error of a command: the hint names it.
+const std::wstring* g_command = nullptr;
+int UsageError(const std::wstring& problem) { return ::UsageError(problem, *g_command); }
 
 int Failure(const std::wstring& problem) {
   Complain(problem.c_str());
   return kExitFailed;
-}
-
-struct Arguments {
-  std::wstring command;
-  std::vector<std::wstring> operands;
-  bool tsv = false, all = false, yes = false, help = false, version = false;
-  bool haveTo = false, haveKind = false, haveAs = false;
-  std::wstring to, kind, as;
-};
-
-// Options may stand anywhere after the command; "--" ends them. A value
-// follows its option as the next argument or after "=".
-bool Parse(const std::vector<std::wstring>& args, Arguments* a, std::wstring* problem) {
-  bool optionsDone = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::wstring& arg = args[i];
-    if (optionsDone || arg.size() < 2 || arg[0] != L'-') {
-      if (a->command.empty()) {
-        a->command = arg;
-      } else {
-        a->operands.push_back(arg);
-      }
-      continue;
-    }
-    if (arg == L"--") {
-      optionsDone = true;
-      continue;
-    }
-    if (arg == L"--help" || arg == L"-h") {
-      a->help = true;
-      continue;
-    }
-    if (arg == L"--version") {
-      a->version = true;
-      continue;
-    }
-    std::wstring name = arg, value;
-    const std::size_t eq = arg.find(L'=');
-    const bool inlineValue = eq != std::wstring::npos;
-    if (inlineValue) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    if (name == L"--tsv" || name == L"--all" || name == L"--yes") {
-      if (inlineValue) {
-        *problem = L"option " + name + L" takes no value";
-        return false;
-      }
-      (name == L"--tsv" ? a->tsv : name == L"--all" ? a->all : a->yes) = true;
-      continue;
-    }
-    bool* have;
-    std::wstring* target;
-    if (name == L"--to") {
-      have = &a->haveTo, target = &a->to;
-    } else if (name == L"--kind") {
-      have = &a->haveKind, target = &a->kind;
-    } else if (name == L"--as") {
-      have = &a->haveAs, target = &a->as;
-    } else {
-      *problem = L"unknown option " + name;
-      return false;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) {
-        *problem = L"option " + name + L" needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (*have) {
-      *problem = L"option " + name + L" given twice";
-      return false;
-    }
-    *have = true;
-    *target = value;
-  }
-  return true;
-}
-
-bool Only(const Arguments& a, bool tsv, bool all, bool to, bool kind, bool as,
-          std::wstring* problem, bool yes = false) {
-  const wchar_t* extra = nullptr;
-  if (a.yes && !yes) extra = L"--yes";
-  if (a.tsv && !tsv) extra = L"--tsv";
-  if (a.all && !all) extra = L"--all";
-  if (a.haveTo && !to) extra = L"--to";
-  if (a.haveKind && !kind) extra = L"--kind";
-  if (a.haveAs && !as) extra = L"--as";
-  if (!extra) return true;
-  *problem = std::wstring(L"palvo ") + a.command + L" takes no " + extra;
-  return false;
 }
 
 // --- the listing as the list view holds it ---
@@ -231,11 +63,13 @@ void SelectRow(int row) {
 
 // Row by row, straight from the list view: a listing of any length costs no
 // memory of its own beyond one line.
-void PrintListing(bool tsv) {
+void PrintListing(bool tsv, bool header) {
   const int rows = RowCount();
-  WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits];
+  WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits], exact[kPathUnits];
   std::string line;
   if (tsv) {
+    // Today's four columns first, in their order: scripts count on them.
+    if (header) WriteText(stdout, "icon\tname\tsize\tdate\tbytes\n");
     for (int i = 0; i < rows; ++i) {
       int icon = 0;
       const WCHAR* n = CellText(i, 0, name, &icon);
@@ -247,22 +81,32 @@ void PrintListing(bool tsv) {
       AppendText(line, CellText(i, 1, size), true);
       line += '\t';
       AppendText(line, CellText(i, 2, date), true);
+      line += '\t';
+      AppendText(line, CellText(i, kExactSizeColumn, exact), true);
       line += '\n';
       WriteText(stdout, line);
     }
     return;
   }
-  const WCHAR* const header[3] = {L"名前", L"サイズ", L"更新日時"};
-  int nameWidth = DisplayWidth(header[0]), sizeWidth = DisplayWidth(header[1]);
+  const WCHAR* const heading[3] = {L"名前", L"サイズ", L"更新日時"};
+  int nameWidth = DisplayWidth(heading[0]), sizeWidth = DisplayWidth(heading[1]);
+  int dateWidth = DisplayWidth(heading[2]);
   for (int i = 0; i < rows; ++i) {
     nameWidth = std::max(nameWidth, DisplayWidth(CellText(i, 0, name)));
     sizeWidth = std::max(sizeWidth, DisplayWidth(CellText(i, 1, size)));
+    dateWidth = std::max(dateWidth, DisplayWidth(CellText(i, 2, date)));
+  }
+  // On a terminal the lines fit its width: long names are cut, the size and
+  // date columns stay where they are. Never narrower than the heading.
+  if (const int columns = TerminalColumns(stdout); columns > 0) {
+    const int room = columns - (2 + sizeWidth + 2 + dateWidth);
+    nameWidth = std::max(std::min(nameWidth, room), DisplayWidth(heading[0]));
   }
   // Name left, size right-aligned, date left; columns two blanks apart.
   auto print = [&](const WCHAR* n, const WCHAR* s, const WCHAR* d) {
     line.clear();
-    AppendText(line, n, true);
-    line.append(static_cast<std::size_t>(nameWidth - DisplayWidth(n) + 2), ' ');
+    const int taken = AppendCut(line, n, nameWidth);
+    line.append(static_cast<std::size_t>(nameWidth - taken + 2), ' ');
     line.append(static_cast<std::size_t>(sizeWidth - DisplayWidth(s)), ' ');
     AppendText(line, s, true);
     if (*d) {
@@ -272,7 +116,7 @@ void PrintListing(bool tsv) {
     line += '\n';
     WriteText(stdout, line);
   };
-  print(header[0], header[1], header[2]);
+  print(heading[0], heading[1], heading[2]);
   for (int i = 0; i < rows; ++i)
     print(CellText(i, 0, name), CellText(i, 1, size), CellText(i, 2, date));
 }
@@ -282,12 +126,11 @@ void PrintListing(bool tsv) {
 int ExitFor(Message message) { return message ? kExitFailed : kExitOk; }
 
 int List(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, true, false, false, false, false, &problem)) return UsageError(problem);
-  if (!a.operands.empty()) return UsageError(L"palvo list takes no operands");
+  if (!a.operands.empty()) return UsageError(L"list takes no operands");
+  if (a.header && !a.tsv) return UsageError(L"--header goes with --tsv");
   const Message message = GetListingCommand();
   // What arrived before a failure is shown all the same.
-  if (!message || RowCount() > 0) PrintListing(a.tsv);
+  if (!message || RowCount() > 0) PrintListing(a.tsv, a.header);
   return ExitFor(message);
 }
 
@@ -304,7 +147,7 @@ bool EndsWithSeparator(const std::wstring& path) {
 std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, DWORD why) {
   std::wstring reason;
   if (why == ERROR_PATH_NOT_FOUND) {
-    reason = L"the folder it would be in does not exist (" + FolderOf(path) + L")";
+    reason = L"the folder it would be in does not exist (" + ShownPath(FolderOf(path)) + L")";
   } else if (why == ERROR_ALREADY_EXISTS) {
     reason = L"a file of that name is there";
   } else if (why == ERROR_ACCESS_DENIED) {
@@ -326,11 +169,32 @@ void ReportRenamedRows() {
   WriteText(stderr, ToUtf8(lines));  // its handset text is made safe already
 }
 
+// The one row of get --to -, out on standard output: downloaded into a
+// folder of its own first (the core writes files, and part files beside
+// them), then copied.
+int GetToStandardOutput(const std::wstring& name) {
+  std::wstring reason;
+  const std::wstring folder = MakeTemporaryFolder(&reason);
+  if (folder.empty()) return Failure(L"cannot make a temporary folder: " + reason);
+  const std::wstring path = folder + L"\\" + L"row";
+  StoreDownloadDestination(path.c_str(), false);
+  const Message message = RunDownload();
+  int status = ExitFor(message);
+  if (!message && !CopyToStandardOutput(path)) {
+    Complain((L"cannot read the downloaded " + name).c_str());
+    status = kExitFailed;
+  }
+  RemoveTemporaryFolder(folder, path);
+  return status;
+}
+
 int Get(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, true, true, false, false, &problem)) return UsageError(problem);
-  if (a.all && !a.operands.empty()) return UsageError(L"palvo get --all takes no NAME");
-  if (!a.all && a.operands.empty()) return UsageError(L"palvo get needs a NAME or --all");
+  if (a.all && !a.operands.empty()) return UsageError(L"get --all takes no NAME");
+  if (!a.all && a.operands.empty()) return UsageError(L"get needs a NAME or --all");
+  bool several = a.all || a.operands.size() > 1;
+  for (const std::wstring& name : a.operands) several = several || name == L"mail???.txt";
+  const bool toStdout = a.haveTo && a.to == L"-";
+  if (toStdout && several) return UsageError(L"--to - takes one row, not several or the mail row");
 
   // Where the save dialog's choice would point: a folder the rows go into
   // under their own names, or one row's whole file path. Checked, and a
@@ -339,16 +203,23 @@ int Get(const Arguments& a) {
   const std::wstring shown = a.haveTo ? a.to : L".";
   const std::wstring destination = ProgramPath(shown.c_str());
   if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
-  bool several = a.all || a.operands.size() > 1;
-  for (const std::wstring& name : a.operands) several = several || name == L"mail???.txt";
-  const PathKind kind = KindOfPath(destination);
-  bool intoFolder = kind == PathKind::Folder || several || EndsWithSeparator(shown);
-  if (intoFolder && kind != PathKind::Folder) {
-    if (kind != PathKind::Missing) return Failure(L"not a folder: " + shown);
-    const DWORD why = MakeDestinationFolder(destination.c_str());
-    if (why != ERROR_SUCCESS) return Failure(FolderProblem(shown, destination, why));
-  } else if (!intoFolder && KindOfPath(FolderOf(destination)) != PathKind::Folder) {
-    return Failure(L"no such folder for " + shown + L": " + FolderOf(destination));
+  bool intoFolder = false;
+  if (!toStdout) {
+    const PathKind kind = KindOfPath(destination);
+    intoFolder = kind == PathKind::Folder || several || EndsWithSeparator(shown);
+    if (intoFolder && kind != PathKind::Folder) {
+      if (kind != PathKind::Missing) return Failure(L"not a folder: " + shown);
+      const DWORD why = MakeDestinationFolder(destination.c_str());
+      if (why != ERROR_SUCCESS) return Failure(FolderProblem(shown, destination, why));
+    }
+    const std::wstring folder = intoFolder ? destination : FolderOf(destination);
+    std::wstring reason;
+    const PathKind folderKind = KindOfPath(folder, &reason);
+    if (folderKind == PathKind::Missing)
+      return Failure(L"no such folder for " + shown + L": " + ShownPath(folder) + L": " + reason);
+    if (folderKind != PathKind::Folder) return Failure(L"not a folder: " + ShownPath(folder));
+    reason = WhyNotWritable(folder);
+    if (!reason.empty()) return Failure(L"cannot write in " + ShownPath(folder) + L": " + reason);
   }
 
   const Message listing = GetListingCommand();
@@ -368,7 +239,8 @@ int Get(const Arguments& a) {
       }
       if (!found) unmatched += (unmatched.empty() ? L"" : L", ") + name;
     }
-    if (!unmatched.empty()) return UsageError(L"no such row in the listing: " + unmatched);
+    // The handset was asked: not a usage error, a failure.
+    if (!unmatched.empty()) return Failure(L"no such row: " + unmatched);
     for (int i = 0; i < rows; ++i) {
       if (chosen[static_cast<std::size_t>(i)]) SelectRow(i);
     }
@@ -379,6 +251,7 @@ int Get(const Arguments& a) {
   if (!ProposeDownloadName(proposed, &severalRows)) return Failure(L"nothing to download");
   // One name that matched several rows: they cannot all be one file.
   if (severalRows && !intoFolder) return Failure(L"several rows are called so; give --to DIR");
+  if (toStdout) return GetToStandardOutput(a.operands[0]);
   std::wstring path = destination;
   if (intoFolder) {
     // Each row into the folder under its own name (or the name it can have
@@ -387,7 +260,7 @@ int Get(const Arguments& a) {
     path += proposed;
   }
   if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + path);
+    return Failure(L"path too long: " + ShownPath(path));
   StoreDownloadDestination(path.c_str(), intoFolder);
   const Message message = RunDownload();
   ReportRenamedRows();
@@ -439,7 +312,7 @@ bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool do
   const std::string counts = "the handset's " + std::to_string(handsetCount) + " " + what +
                              " with " + std::to_string(fileCount);
   if (done) {
-    if (!asked) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
+    if (!asked && !g_quiet) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
     asked = false;
     return true;
   }
@@ -450,10 +323,9 @@ bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool do
 }
 
 int Put(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, true, false, !a.all, !a.all, &problem, true)) return UsageError(problem);
-  if (a.all && a.operands.size() != 1) return UsageError(L"palvo put --all takes one DIR");
-  if (!a.all && a.operands.empty()) return UsageError(L"palvo put needs a FILE or --all DIR");
+  if (a.all && (a.haveKind || a.haveAs)) return UsageError(L"put --all takes no --kind, no --as");
+  if (a.all && a.operands.size() != 1) return UsageError(L"put --all takes one DIR");
+  if (!a.all && a.operands.empty()) return UsageError(L"put needs a FILE or --all DIR");
   if (a.haveAs && a.operands.size() != 1) return UsageError(L"--as is for one FILE");
   UploadKind forced = kUploadFile;
   if (a.haveKind && !KindFromText(a.kind, &forced))
@@ -464,16 +336,17 @@ int Put(const Arguments& a) {
   for (const std::wstring& file : a.operands) {
     const std::wstring path = ProgramPath(file.c_str());
     if (path.empty()) return Failure(L"cannot resolve the path " + file);
-    const PathKind pathKind = KindOfPath(path);
-    if (a.all) {
+    std::wstring reason;
+    const PathKind pathKind = KindOfPath(path, &reason);
+    if (pathKind == PathKind::Missing) {
+      return Failure(file + L": " + reason);
+    } else if (a.all) {
       if (pathKind != PathKind::Folder) return Failure(L"not a folder: " + file);
-    } else if (pathKind == PathKind::Missing) {
-      return Failure(L"no such file: " + file);
     } else if (pathKind != PathKind::File) {
       return Failure(L"not a file: " + file);
     }
     if (path.size() >= static_cast<std::size_t>(kPathUnits))
-      return Failure(L"path too long: " + path);
+      return Failure(L"path too long: " + ShownPath(path));
     paths.push_back(path);
     names.push_back(a.haveAs ? a.as : std::wstring(FileNameOf(path.c_str())));
   }
@@ -493,7 +366,8 @@ int Put(const Arguments& a) {
   static BackupFolder folder;
   UploadList list = {&NextListed, &RewindListed, &listed};
   if (a.all) {
-    if (!OpenBackupFolder(&folder, paths[0].c_str())) return Failure(L"path too long: " + paths[0]);
+    if (!OpenBackupFolder(&folder, paths[0].c_str()))
+      return Failure(L"path too long: " + ShownPath(paths[0]));
     list = BackupFolderList(&folder);
   }
 
@@ -502,11 +376,27 @@ int Put(const Arguments& a) {
   return message || declined > 0 ? kExitFailed : kExitOk;
 }
 
+// --- the PIN ---
+int Pin(const Arguments& a) {
+  if (!a.operands.empty()) return UsageError(L"pin takes no operands");
+  if (a.forget) {
+    const int forgotten = ForgetStoredPins();
+    if (!g_quiet) Complain(forgotten ? L"the kept PIN is forgotten" : L"no PIN was kept");
+    return kExitOk;
+  }
+  if (StorePinCommand()) return kExitFailed;
+  if (g_driverKeyPath[0] == 0) {
+    return Failure(L"the handset accepted the PIN, but it cannot be kept for the port " + a.port +
+                   L": no handset driver in the registry publishes it (give the PIN with "
+                   L"--pin-file or PALVO_PIN_FILE instead)");
+  }
+  if (!g_quiet) Complain(L"the PIN is kept");
+  return kExitOk;
+}
+
 // --- export (export/): a backup's files in today's formats ---
 int Export(const Arguments& a) {
-  std::wstring problem;
-  if (!Only(a, false, false, true, false, false, &problem)) return UsageError(problem);
-  if (a.operands.size() != 1 || !a.haveTo) return UsageError(L"palvo export takes DIR --to OUT");
+  if (a.operands.size() != 1 || !a.haveTo) return UsageError(L"export takes DIR --to OUT");
   const std::wstring from = ProgramPath(a.operands[0].c_str()), to = ProgramPath(a.to.c_str());
   if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
   if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
@@ -516,19 +406,22 @@ int Export(const Arguments& a) {
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
 
-int Run(const std::vector<std::wstring>& args) {
-  Arguments a;
-  std::wstring problem;
-  if (!Parse(args, &a, &problem)) return UsageError(problem);
-  if (a.help) {
-    WriteText(stdout, kHelp);
-    return kExitOk;
+int RunCommand(const std::vector<std::string>& args);
+
+// Every command's output reaches standard output whole, or the run fails.
+int Run(const std::vector<std::string>& args) {
+  int status = RunCommand(args);
+  if (const int error = FinishStandardOutput()) {
+    Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
+    status = kExitFailed;
   }
-  if (a.version) {
-    WriteText(stdout, "palvo " PALVO_VERSION "\n");
-    return kExitOk;
-  }
-  if (a.command.empty()) return UsageError(L"no command");
+  return status;
+}
+
+int RunCommand(const std::vector<std::string>& args) {
+  static Arguments a;
+  if (const int status = ParseArguments(args, &a); status >= 0) return status;
+  g_command = &a.command;
   if (a.command == L"export") return Export(a);  // local files only: no handset state
   int (*command)(const Arguments&) = nullptr;
   if (a.command == L"list") {
@@ -538,7 +431,7 @@ int Run(const std::vector<std::wstring>& args) {
   } else if (a.command == L"put") {
     command = Put;
   } else {
-    return UsageError(L"unknown command " + a.command);
+    command = Pin;
   }
 
   InitProcessState();
@@ -546,10 +439,36 @@ int Run(const std::vector<std::wstring>& args) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
+  g_quiet = a.quiet;
+  g_verbose = a.verbose;
+  FollowSteps();
+  if (a.havePort) {
+    if (a.port.empty() || a.port.size() >= static_cast<std::size_t>(kPathUnits))
+      return UsageError(L"--port needs a port name");
+    std::wstring port = a.port;
+#ifdef _WIN32
+    // COM10 and up open only as device paths; "\\.\" serves every number.
+    if (port.size() > 3 && _wcsnicmp(port.c_str(), L"COM", 3) == 0 &&
+        port.find_first_not_of(L"0123456789", 3) == std::wstring::npos)
+      port = L"\\\\.\\" + port;
+#endif
+    std::wcsncpy(g_givenPort, port.c_str(), kPathUnits - 1);
+  }
+  std::wstring pinFile = a.pinFile;
+  if (!a.havePinFile) {
+    const char* env = std::getenv("PALVO_PIN_FILE");
+    if (env && *env) pinFile = FromUtf8(env);
+  }
+  if (!pinFile.empty() && !(a.command == L"pin" && a.forget)) {
+    DWORD pin = 0;
+    std::wstring why;
+    if (!ReadPinFile(pinFile, &pin, &why)) return Failure(L"PIN file " + pinFile + L": " + why);
+    GivePin(pin, pinFile);
+    g_pinSource = PinSource::kGiven;
+  }
   CatchStopSignals();
   int status = command(a);
   EndProgressLine();
-  std::fflush(stdout);
   // Stopped: the transfer ended at its next piece or item, the handset heard
   // goodbye; the status tells a script which signal it was.
   if (g_stopRequest) status = kExitSignalBase + g_stopRequest;
@@ -560,16 +479,18 @@ int Run(const std::vector<std::wstring>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+  GuardStandardStreams();
   // The same bytes as natively: lines end in LF, also in a pipe or a file.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-  std::vector<std::wstring> args(argv, argv + argc);
+  // The parser reads UTF-8, as natively.
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(ToUtf8(argv[i]));
   return Run(args);
 }
 #else
 int main(int argc, char** argv) {
-  std::vector<std::wstring> args;
-  for (int i = 0; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
-  return Run(args);
+  GuardStandardStreams();
+  return Run(std::vector<std::string>(argv, argv + argc));
 }
 #endif

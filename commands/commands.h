@@ -35,6 +35,14 @@ Message RunOperation(Transfer transfer, void* context, bool busy);
 // the transfer.
 Message GetListingCommand();
 
+// ---- the PIN
+
+// Connects with a PIN that AskPin gives whatever is stored (g_pinSource
+// kAskAndStore) and stores it once the handset accepted it; nothing else is
+// asked of the handset. Without a driver key (a given port no driver
+// publishes) nothing can be stored: check g_driverKeyPath afterwards.
+Message StorePinCommand();
+
 // ---- the file dialogs' last path
 
 // Cuts g_lastPath in place just after its last backslash, so the next file
@@ -127,9 +135,11 @@ typedef bool (*ReplaceQuestion)(const UploadItem& item, int handsetCount, int fi
 
 // Restores the list in one connection: every file checked first (nothing is
 // sent, not even a log-in, when one fails), then each uploaded in order, then
-// one listing. A failure ends it with the message prefixed by the file's name
-// ("mail002.txt: チェック:フォーマットエラー"), reported through ShowStatus
-// and returned. *declined counts the files the question left out.
+// one listing. A failure ends it with the message prefixed by the file's name,
+// and the line when a check of its lines failed ("mail002.txt, line 1:
+// チェック:フォーマットエラー"), reported through ShowStatus and returned.
+// Each file's upload is a step (Step::kItem, n of count). *declined counts the
+// files the question left out.
 Message RunUploads(const UploadList& list, ReplaceQuestion ask, int* declined);
 
 // The files of a backup folder as get --all writes it, in restore order: the

@@ -119,7 +119,9 @@ const WCHAR* RenamedRowsText(bool* notSaved) {
     if (savedAs) {
       text.Add(savedAs, true);
     } else {
-      text.Add(L"(" MSG_ROW_NOT_SAVED L")");
+      text.Add(L"(");
+      text.Add(MSG_ROW_NOT_SAVED);
+      text.Add(L")");
     }
     text.Add(L"\n");
   }

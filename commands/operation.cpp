@@ -1,11 +1,13 @@
-// The operation runner, and the get-listing command that runs FetchListing
-// through it.
+// The operation runner, and the commands that are one transfer through it:
+// the listing, and the PIN check that stores the PIN.
 #include "commands/commands.h"
 #include "download/listing.h"
 #include "link/frontend.h"
 #include "link/login.h"
 #include "link/messages.h"
+#include "link/pin_store.h"
 #include "link/port.h"
+#include "link/steps.h"
 
 constexpr int kResultMode = 0;
 constexpr int kKeepOpenMode = 1;
@@ -31,6 +33,7 @@ Message RunOperation(Transfer transfer, void* context, bool busy) {
   // (a read given up, an upload cut short): the user hears why.
   if (message && g_stopRequest) message = MSG_INTERRUPTED;
   // Once the port is open the handset always hears goodbye, whatever failed.
+  ReportStep(Step::kGoodbye);
   SendGoodbye();
   ClosePort();
   ShowStatus(message, kResultMode);
@@ -43,4 +46,18 @@ Message GetListingCommand() {
   g_connected = false;
   if (g_listView) SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
   return RunOperation(FetchListingTransfer, nullptr, false);
+}
+
+// Runs after LogIn succeeded: the handset has just accepted the PIN.
+static Message StorePinTransfer(void*) {
+  WriteStoredPin();
+  return nullptr;
+}
+
+Message StorePinCommand() {
+  const PinSource before = g_pinSource;
+  g_pinSource = PinSource::kAskAndStore;
+  const Message message = RunOperation(StorePinTransfer, nullptr, false);
+  g_pinSource = before;
+  return message;
 }

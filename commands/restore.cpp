@@ -9,19 +9,31 @@
 #include "download/transfer.h"
 #include "link/frontend.h"
 #include "link/messages.h"
+#include "link/steps.h"
 #include "upload/upload.h"
 
 namespace {
 
 constexpr int kResultMode = 0;
 
-// A message with the name of the file it concerns in front.
+// A message with the name of the file it concerns in front, and the line
+// when a check of its lines failed.
 WCHAR g_problem[kPathUnits + 64];
 
-Message AboutFile(const UploadItem& item, Message message) {
+const WCHAR* FileNameOf(const UploadItem& item) {
   const WCHAR* slash = std::wcsrchr(item.path, L'\\');
-  std::swprintf(g_problem, sizeof g_problem / sizeof(WCHAR), L"%ls: %ls",
-                slash ? slash + 1 : item.path, message);
+  return slash ? slash + 1 : item.path;
+}
+
+Message AboutFile(const UploadItem& item, Message message) {
+  const int line = item.kind == kUploadFile ? 0 : CheckedLine();
+  if (line > 0) {
+    std::swprintf(g_problem, sizeof g_problem / sizeof(WCHAR), L"%ls, line %d: %ls",
+                  FileNameOf(item), line, message);
+  } else {
+    std::swprintf(g_problem, sizeof g_problem / sizeof(WCHAR), L"%ls: %ls", FileNameOf(item),
+                  message);
+  }
   return g_problem;
 }
 
@@ -58,14 +70,16 @@ struct Restore {
   const UploadList* list;
   ReplaceQuestion ask;
   int* declined;
+  int count;  // files in the list
 };
 
 Message RestoreTransfer(void* context) {
   const Restore& r = *static_cast<const Restore*>(context);
   r.list->rewind(r.list->context);
   UploadItem item;
-  while (r.list->next(r.list->context, &item)) {
+  for (int number = 1; r.list->next(r.list->context, &item); ++number) {
     if (g_stopRequest) return MSG_INTERRUPTED;
+    ReportStep(Step::kItem, FileNameOf(item), number, r.count);
     const bool replacesSet = item.kind == kUploadBookmarks || item.kind == kUploadAddressBook;
     int handsetCount = 0, fileCount = 0;
     if (replacesSet && r.ask) {
@@ -97,15 +111,15 @@ Message RunUploads(const UploadList& list, ReplaceQuestion ask, int* declined) {
   // Every file first: one that does not pass sends nothing at all.
   list.rewind(list.context);
   UploadItem item;
-  int entries;
-  while (list.next(list.context, &item)) {
+  int entries, count = 0;
+  for (; list.next(list.context, &item); ++count) {
     if (const Message m = CheckUpload(item, &entries)) {
       const Message shown = AboutFile(item, m);
       ShowStatus(shown, kResultMode);
       return shown;
     }
   }
-  Restore restore = {&list, ask, declined};
+  Restore restore = {&list, ask, declined, count};
   const Message m = RunOperation(&RestoreTransfer, &restore, true);
   list.rewind(list.context);  // lets go of what the walk holds
   return m;

@@ -9,6 +9,7 @@
 #include "download/local_names.h"
 #include "download/transfer.h"
 #include "link/messages.h"
+#include "link/steps.h"
 
 // Request payload: name (at most 259 bytes), TAB, wire name (at most 5), TAB.
 constexpr int kFileRequestBytes = MAX_PATH + 1 + 5 + 1 + 1;
@@ -80,10 +81,12 @@ Message DownloadSelection(WCHAR* path) {
 
   static ListedRow row;
   const int count = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
+  const int selected = static_cast<int>(SendMessageW(g_listView, LVM_GETSELECTEDCOUNT, 0, 0));
+  for (int i = 0, number = 0; i < count; ++i) {
     ReadRow(i, &row);
     if (!row.selected) continue;
     if (g_stopRequest) return MSG_INTERRUPTED;
+    ReportStep(Step::kItem, row.name, ++number, selected);
 
     // The mail row's text is a placeholder that the mail download replaces;
     // a row that cannot be saved here is passed over, the rest go on.

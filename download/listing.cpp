@@ -127,6 +127,25 @@ void FormatSize(int n, WCHAR out[16]) {
   out[i] = 0;
 }
 
+// The size field as a 64-bit decimal number, read as ReadDecimal reads it
+// but not held at 32 bits.
+void FormatExactSize(const char* field, WCHAR out[24]) {
+  const char* p = field;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  std::uint64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p)
+    value =
+        value > UINT64_MAX / 10 ? UINT64_MAX : value * 10 + static_cast<std::uint64_t>(*p - '0');
+  char text[24];
+  std::snprintf(text, sizeof text, "%s%llu", negative && value ? "-" : "",
+                static_cast<unsigned long long>(value));
+  int i = 0;
+  for (; text[i]; ++i) out[i] = static_cast<WCHAR>(text[i]);
+  out[i] = 0;
+}
+
 // Cuts the next TAB-separated field in place and returns where the one after
 // it starts (the terminator when there is none).
 char* CutField(char* field) {
@@ -209,6 +228,9 @@ Message FetchListing() {
     WCHAR sizeText[16];
     FormatSize(ReadDecimal(size), sizeText);
     SetColumnText(index, 1, sizeText);
+    WCHAR exactText[24];
+    FormatExactSize(size, exactText);
+    SetColumnText(index, kExactSizeColumn, exactText);
 
     const std::size_t dateLength = std::strlen(date);
     if (dateLength > 10) date[10] = ' ';

@@ -5,6 +5,12 @@
 #include "download/category.h"
 #include "link/state.h"
 
+// The exact size of a file row in bytes, as decimal text: a sub-item beyond
+// the window's three columns (a list view without a fourth column keeps or
+// drops it unseen), for front ends that print exact sizes. Empty for the
+// fixed rows.
+constexpr int kExactSizeColumn = 3;
+
 Message FetchListing();
 
 // The time a row's date column names ("2005/04/01 09:30": year, month, day,

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "download/field_record.h"
+#include "download/listing.h"
 #include "link/frame.h"
 #include "link/frontend.h"
 
@@ -327,7 +328,7 @@ extern "C" LRESULT __wrap__Z12SendMessageWP11PosixWindowjml(HWND window, UINT me
       return g_fakeRows++;
     case LVM_SETITEMW:
       FUZZ_CHECK(item && item->iItem >= 0 && item->iItem < g_fakeRows);
-      FUZZ_CHECK(item->iSubItem >= 1 && item->iSubItem <= 2);
+      FUZZ_CHECK(item->iSubItem >= 1 && item->iSubItem <= kExactSizeColumn);
       FUZZ_CHECK(TerminatedText(item->pszText));
       return TRUE;
     case LVM_SORTITEMS: {

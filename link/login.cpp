@@ -6,6 +6,8 @@
 #include "link/frame.h"
 #include "link/messages.h"
 #include "link/pin_store.h"
+#include "link/port.h"
+#include "link/steps.h"
 
 // The handset answers both log-in requests with exactly "OK". The terminator
 // takes part in the comparison, so "OK\r\n" does not pass. A receive that
@@ -24,11 +26,15 @@ Message LogIn() {
   char digits[12];
   std::snprintf(digits, sizeof(digits), "%04d", static_cast<int>(g_currentPin % 10000u));
   SendRequest(kPin, digits);
-  if (ReceivedOk()) return nullptr;
+  if (ReceivedOk()) {
+    ReportStep(Step::kLoggedIn);
+    return nullptr;
+  }
 
   // Forget the refused PIN everywhere so that the next connection asks again.
+  // A PIN that did not come from the store (or go into it) leaves it alone.
   g_currentPin = kNoPin;
-  DeleteStoredPin();
+  if (g_pinSource == PinSource::kStored) DeleteStoredPin();
   return MSG_WRONG_PIN;
 }
 

@@ -110,9 +110,10 @@ void WriteStoredPinWithSalt(BYTE salt) {
 
 void WriteStoredPin() { WriteStoredPinWithSalt(static_cast<BYTE>(GetTickCount() & 0xFF)); }
 
-void DeleteStoredPin() {
+bool DeleteStoredPin() {
   HKEY key;
-  if (!OpenDriverKey(KEY_SET_VALUE, &key)) return;
-  RegDeleteValueW(key, kPinValue);
+  if (!OpenDriverKey(KEY_SET_VALUE, &key)) return false;
+  const bool deleted = RegDeleteValueW(key, kPinValue) == ERROR_SUCCESS;
   RegCloseKey(key);
+  return deleted;
 }

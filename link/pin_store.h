@@ -10,7 +10,7 @@ DWORD UnscramblePin(DWORD stored);
 void DeriveInstallationKey();
 void ReadStoredPin();
 void WriteStoredPin();
-void DeleteStoredPin();
+bool DeleteStoredPin();  // true when there was one to delete
 
 // The key DeriveInstallationKey computes for the program file at path (its
 // times when it can be opened, then the path with ASCII letters folded).

@@ -1,10 +1,12 @@
 #include "link/port.h"
 
 #include <cwchar>
+#include <string>
 
 #include "link/frontend.h"
 #include "link/messages.h"
 #include "link/pin_store.h"
+#include "link/steps.h"
 
 static const WCHAR kActiveDrivers[] = L"Drivers\\Active";
 // The handset's USB serial client driver, whatever instance number it got.
@@ -38,9 +40,32 @@ static bool IsHandsetDriver(const WCHAR* path) {
   return _wcsicmp(path + std::wcslen(path) - kSuffixUnits, kDriverSuffix) == 0;
 }
 
+// A port name without the "\\.\" of a device path and the ":" of a CE
+// device name, so that "COM3", "\\.\COM3" and "COM3:" name one port.
+static const WCHAR* BarePortName(const WCHAR* name, std::size_t* units) {
+  if (std::wcsncmp(name, L"\\\\.\\", 4) == 0) name += 4;
+  std::size_t n = std::wcslen(name);
+  if (n > 0 && name[n - 1] == L':') --n;
+  *units = n;
+  return name;
+}
+
+static bool SamePort(const WCHAR* a, const WCHAR* b) {
+  std::size_t na, nb;
+  a = BarePortName(a, &na);
+  b = BarePortName(b, &nb);
+  if (na != nb) return false;
+#ifdef _WIN32
+  return _wcsnicmp(a, b, na) == 0;  // device names ignore letter case
+#else
+  return std::wcsncmp(a, b, na) == 0;
+#endif
+}
+
 // Fills g_driverKeyPath and g_portName from the first active driver instance
-// that is the handset's; leaves the key path empty when there is none.
-static void FindHandsetDriver() {
+// that is the handset's (and, with a given port, publishes it); leaves the key
+// path empty when there is none.
+static void SearchActiveDrivers() {
   HKEY active;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kActiveDrivers, 0, KEY_READ, &active) != ERROR_SUCCESS)
     return;
@@ -54,7 +79,8 @@ static void FindHandsetDriver() {
     if (RegOpenKeyExW(active, name, 0, KEY_QUERY_VALUE, &instance) != ERROR_SUCCESS) continue;
     const bool found = ReadPathValue(instance, L"Key", g_driverKeyPath) &&
                        IsHandsetDriver(g_driverKeyPath) &&
-                       ReadPathValue(instance, L"Name", g_portName);
+                       ReadPathValue(instance, L"Name", g_portName) &&
+                       (!g_givenPort[0] || SamePort(g_portName, g_givenPort));
     if (!found) g_driverKeyPath[0] = 0;
     RegCloseKey(instance);
     if (found) break;
@@ -62,17 +88,30 @@ static void FindHandsetDriver() {
   RegCloseKey(active);
 }
 
+bool FindHandsetDriver() {
+  g_driverKeyPath[0] = 0;
+  SearchActiveDrivers();
+  if (g_givenPort[0]) {
+    // The port is the one given, whether or not a driver publishes it.
+    std::wcsncpy(g_portName, g_givenPort, kPathUnits - 1);
+    g_portName[kPathUnits - 1] = 0;
+    ReportStep(Step::kPortFound, g_portName);
+    return g_driverKeyPath[0] != 0;
+  }
+  if (g_driverKeyPath[0] == 0) return false;
+  ReportStep(Step::kPortFound, g_portName);
+  return true;
+}
+
 Message OpenHandsetPort() {
   g_port = INVALID_HANDLE_VALUE;
-  g_driverKeyPath[0] = 0;
-  FindHandsetDriver();
-  if (g_driverKeyPath[0] == 0) return MSG_HANDSET_NOT_FOUND;
+  if (!FindHandsetDriver() && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
 
   g_currentPin = kNoPin;
-  ReadStoredPin();
+  if (g_pinSource == PinSource::kStored) ReadStoredPin();
   if (g_currentPin > kHighestPin) {
     if (!AskPin(g_mainWindow)) return MSG_CANCELLED;
-    WriteStoredPin();
+    if (g_pinSource == PinSource::kStored) WriteStoredPin();
 #ifdef _WIN32
     UpdateWindow(g_mainWindow);  // repaint under the dialog before the port work blocks
 #endif
@@ -81,6 +120,7 @@ Message OpenHandsetPort() {
   g_port =
       CreateFileW(g_portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (g_port == INVALID_HANDLE_VALUE) return MSG_OPEN_FAILED;
+  ReportStep(Step::kPortOpened, g_portName);
 
   // Escape 10 is what the handset's driver expects at open; other serial
   // drivers refuse it, which does no harm.
@@ -90,6 +130,43 @@ Message OpenHandsetPort() {
   SetCommTimeouts(g_port, &timeouts);
   PurgeComm(g_port, PURGE_RXCLEAR);  // leftovers of an earlier connection
   return nullptr;
+}
+
+// Calls visit with the name of each subkey of parent\path (260 units at most).
+template <typename Visit>
+static void ForEachSubkey(HKEY parent, const WCHAR* path, Visit visit) {
+  HKEY key;
+  if (RegOpenKeyExW(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  WCHAR name[kPathUnits];
+  for (DWORD index = 0;; ++index) {
+    DWORD units = kPathUnits;
+    if (RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    visit(name);
+  }
+  RegCloseKey(key);
+}
+
+int ForgetStoredPins() {
+  int forgotten = 0;
+  if (FindHandsetDriver() && DeleteStoredPin()) ++forgotten;
+  // "Drivers\USB\LoadClients\" and the ids' "1154_515_" of the prefix.
+  const std::size_t parentUnits = std::wcslen(L"Drivers\\USB\\LoadClients");
+  const std::wstring parent(kDriverPrefix, parentUnits);
+  const WCHAR* ids = kDriverPrefix + parentUnits + 1;
+  ForEachSubkey(HKEY_LOCAL_MACHINE, parent.c_str(), [&](const WCHAR* client) {
+    if (_wcsnicmp(client, ids, std::wcslen(ids)) != 0) return;
+    const std::wstring clientPath = parent + L"\\" + client;
+    ForEachSubkey(HKEY_LOCAL_MACHINE, clientPath.c_str(), [&](const WCHAR* instance) {
+      const std::wstring path = clientPath + L"\\" + instance + kDriverSuffix;
+      if (path.size() >= static_cast<std::size_t>(kPathUnits)) return;
+      std::wcscpy(g_driverKeyPath, path.c_str());
+      if (DeleteStoredPin()) ++forgotten;
+    });
+  });
+  g_driverKeyPath[0] = 0;
+  return forgotten;
 }
 
 void ClosePort() {

@@ -1,5 +1,7 @@
 #include "link/state.h"
 
+#include "link/port.h"
+
 HANDLE g_port = INVALID_HANDLE_VALUE;
 BYTE* g_packet = nullptr;
 BYTE* g_lineBuffer = nullptr;
@@ -9,6 +11,9 @@ WCHAR g_driverKeyPath[kPathUnits];
 WCHAR g_portName[kPathUnits];
 WCHAR g_lastPath[kPathUnits];
 bool g_connected = false;
+// The front end's choices for the port and the PIN (port.h).
+WCHAR g_givenPort[kPathUnits];
+PinSource g_pinSource = PinSource::kStored;
 HWND g_mainWindow = nullptr;
 HWND g_listView = nullptr;
 volatile std::sig_atomic_t g_stopRequest = 0;

@@ -4,7 +4,7 @@
 #
 #   scripts/setup.sh [native|wine|tools|package|all]...   (default: native wine tools)
 #
-# native: compilers, CMake, GoogleTest, groff (the man page check).  wine:
+# native: compilers, CMake, GoogleTest, CLI11, groff (the man page check).  wine:
 # MinGW-w64, Wine, a headless X server, socat, a Japanese font, Python (the
 # window's icons).  tools: clang (fuzzing), valgrind, clang-format.  package:
 # what scripts/package.sh needs (debhelper, lintian, NSIS, man).  all: every
@@ -16,9 +16,11 @@
 set -euo pipefail
 
 # python3-vobject: the export's read-back test (tests/export/readback.py).
+# libcli11-dev: the command line's argument parser (header-only; in both groups,
+# since the Windows build uses it too).
 native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-dev groff-base
-  python3 python3-vobject)
-wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 fonts-wine
+  python3 python3-vobject libcli11-dev)
+wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libcli11-dev wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
   xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic python3)
 tools=(clang libclang-rt-14-dev valgrind clang-format)

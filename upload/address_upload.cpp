@@ -24,7 +24,7 @@ bool Is(const char* line, DWORD n, const char* text) {
 }
 
 // Counts the vCards in *cards.
-Message Validate(HANDLE file, int* cards) {
+Message ValidateLines(HANDLE file, int* cards) {
   DWORD card = 0;  // 0: outside a vCard
   *cards = 0;
   ReadLine(nullptr);
@@ -43,6 +43,9 @@ Message Validate(HANDLE file, int* cards) {
   }
   return card == 0 ? nullptr : MSG_CHECK_FORMAT;
 }
+
+// A file that ends inside a vCard fails at its last line.
+Message Validate(HANDLE file, int* cards) { return AtCheckedLine(ValidateLines(file, cards)); }
 
 // The send pass; true when the handset accepted every vCard.
 bool SendCards(HANDLE file) {

@@ -115,7 +115,7 @@ DWORD BuildRecord(const Entry& e) {
 
 // Every line must pass before anything is sent. Marks the stated numbers
 // and counts the entries.
-Message Validate(HANDLE file, bool* used, int* entries) {
+Message ValidateLines(HANDLE file, bool* used, int* entries) {
   *entries = 0;
   ReadLine(nullptr);
   while (const char* line = ReadLine(file)) {
@@ -130,6 +130,10 @@ Message Validate(HANDLE file, bool* used, int* entries) {
     if (++*entries > kMaxEntries) return MSG_CHECK_TOO_MANY;
   }
   return nullptr;
+}
+
+Message Validate(HANDLE file, bool* used, int* entries) {
+  return AtCheckedLine(ValidateLines(file, used, entries));
 }
 
 // The send pass; true when the handset accepted every record.

@@ -9,13 +9,24 @@ static int s_fill = kLineWindow;     // file bytes in the window
 // reset; the reset acts as a used-up window just before that place.
 static long long s_windowOffset = -kLineWindow;
 static bool s_lastFilledWindow = false;  // the last line had no LF in a full window
+static int s_lineNumber = 0;             // of the line handed out last
+static bool s_lineEnded = true;          // that line ended with its LF
 
 static void ResetReader() {
   s_readPos = kLineWindow;
   s_fill = kLineWindow;
   s_windowOffset = -kLineWindow;
   s_lastFilledWindow = false;
+  s_lineNumber = 0;
+  s_lineEnded = true;
   g_lineBuffer[kLineWindow] = 0;
+}
+
+// Counts the line about to be handed out (ending at the read position).
+static char* HandOut(BYTE* line) {
+  if (s_lineEnded) ++s_lineNumber;
+  s_lineEnded = s_readPos > 0 && g_lineBuffer[s_readPos - 1] == '\n';
+  return reinterpret_cast<char*>(line);
 }
 
 static void SkipToLineFeed() {
@@ -34,11 +45,11 @@ char* ReadLine(HANDLE file) {
   SkipToLineFeed();
   if (s_readPos < s_fill) {
     ++s_readPos;
-    return reinterpret_cast<char*>(buf + start);
+    return HandOut(buf + start);
   }
   if (s_fill < kLineWindow) {
     // The last read came up short: the file is used up.
-    return start == s_fill ? nullptr : reinterpret_cast<char*>(buf + start);
+    return start == s_fill ? nullptr : HandOut(buf + start);
   }
 
   // The window is used up: keep its unread tail and fill up behind it.
@@ -57,7 +68,7 @@ char* ReadLine(HANDLE file) {
   } else if (s_fill == kLineWindow && s_readPos > 0) {
     s_lastFilledWindow = true;  // no LF in a full window: the line may go on
   }
-  return s_readPos == 0 ? nullptr : reinterpret_cast<char*>(buf);
+  return s_readPos == 0 ? nullptr : HandOut(buf);
 }
 
 int LineReadPosition() { return s_readPos; }
@@ -65,3 +76,5 @@ int LineReadPosition() { return s_readPos; }
 long long LineFileOffset() { return s_windowOffset + s_readPos; }
 
 bool LastLineFilledWindow() { return s_lastFilledWindow; }
+
+int LineNumber() { return s_lineNumber; }

@@ -13,6 +13,11 @@ int LineReadPosition();  // index of the first unread byte in the window
 // at the reset. Unlike LineReadPosition() it stays exact across refills.
 long long LineFileOffset();
 
+// The number of the file's line the last ReadLine returned (1 for the first;
+// the pieces of a line longer than the window share its number); 0 after a
+// reset. Checks of a local file report where they stopped with it.
+int LineNumber();
+
 // The last line came out as a whole window without LF: the file may hold more
 // of it.
 bool LastLineFilledWindow();

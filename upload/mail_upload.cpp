@@ -114,14 +114,14 @@ Message PrepareMail(const WCHAR* path, MailParts* mail) {
   const long long offset = LineFileOffset();
   DWORD size = 0, high = 0;
   if (group == 0) {
-    problem = MSG_CHECK_FORMAT;
+    problem = AtCheckedLine(MSG_CHECK_FORMAT);
   } else if (!LocalFileSize(file, &size, &high)) {
     problem = MSG_FILE_OPEN_ERROR;
   } else if (offset > kLineWindow || (LastLineFilledWindow() && (high != 0 || size != offset))) {
     // The header must end inside the file's first window. A last header line
     // that filled the window whole is complete only when the file ends there;
     // otherwise it was cut and would be misread.
-    problem = MSG_CHECK_FORMAT;
+    problem = AtCheckedLine(MSG_CHECK_FORMAT);
   } else if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
              static_cast<DWORD>(offset)) {
     problem = MSG_FILE_OPEN_ERROR;

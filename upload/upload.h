@@ -14,6 +14,12 @@ Message CheckBookmarkFile(const WCHAR* path, int* entries);
 Message CheckAddressFile(const WCHAR* path, int* entries);
 Message CheckMailFile(const WCHAR* path);
 
+// The line of the local file the last check stopped on (1 for the first),
+// when its failure is about a line (a "チェック:" message of a bookmark,
+// address or mail file); 0 otherwise. Set by every check of such a file,
+// the one an upload runs again too.
+int CheckedLine();
+
 Message UploadFile(const WCHAR* path, const WCHAR* name);
 Message UploadBookmarks(const WCHAR* path);
 Message UploadAddressBook(const WCHAR* path);

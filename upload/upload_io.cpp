@@ -1,8 +1,22 @@
 #include "upload/upload_io.h"
 
 #include "link/frontend.h"
+#include "upload/line_reader.h"
+#include "upload/upload.h"
+
+namespace {
+int g_checkedLine = 0;
+}  // namespace
+
+int CheckedLine() { return g_checkedLine; }
+
+Message AtCheckedLine(Message m) {
+  g_checkedLine = m ? LineNumber() : 0;
+  return m;
+}
 
 HANDLE OpenForUpload(const WCHAR* path) {
+  g_checkedLine = 0;
   return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }

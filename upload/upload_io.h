@@ -6,7 +6,11 @@
 #include "link/frame.h"
 #include "link/state.h"
 
-// Read-only with read sharing; INVALID_HANDLE_VALUE when it cannot be opened.
+// A check's outcome, with the line reader's line kept for CheckedLine() when
+// it failed (0 when it passed).
+Message AtCheckedLine(Message m);
+// Read-only with read sharing (every check and upload starts here, so a
+// check's line is forgotten here too); INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenForUpload(const WCHAR* path);
 
 // The response now in the packet buffer carries exactly the text "0".

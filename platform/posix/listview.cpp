@@ -1,10 +1,10 @@
 // A list view without a window: the HWND from CreateListViewModel answers the
 // LVM_ messages the core sends, through SendMessageW, as the common control
-// does for a report view with three columns: rows with an item text, an icon
-// index, a state (selected, focused) and an item parameter, two sub-item
-// texts, a selection mark that follows its row when rows move, and a stable
-// sort by a PFNLVCOMPARE callback. Texts longer than 259 units are cut.
-// SendMessageW to any other window returns 0.
+// does for a report view: rows with an item text, an icon index, a state
+// (selected, focused) and an item parameter, the texts of sub-items 1 to 3
+// (the window's size and date columns, and the exact size it does not show), a selection mark that
+// follows its row when rows move, and a stable sort by a PFNLVCOMPARE callback. Texts longer than
+// 259 units are cut. SendMessageW to any other window returns 0.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kColumns = 3;
+constexpr int kColumns = 4;
 constexpr int kTextUnits = MAX_PATH;  // 259 units and the terminator
 
 // A row's texts are offsets into the model's text pool (0: the empty text),

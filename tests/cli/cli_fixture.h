@@ -228,6 +228,7 @@ class PalvoTest : public ::testing::Test {
     while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
     ::close(pipeFds[0]);
     ASSERT_FALSE(line.empty()) << ReadAll(root / "handset.err");
+    handsetPort = line;
   }
 
   void StopHandset() {
@@ -238,17 +239,29 @@ class PalvoTest : public ::testing::Test {
     handset = -1;
   }
 
-  Result Palvo(const std::vector<std::string>& args, const std::string& input = "1234\n") {
-    return RunProgram(kBuild / "palvo", args, {registry}, root / "work", input, root / "scratch");
+  // palvo in a Japanese locale (the system's texts alone) unless env says
+  // otherwise; env's settings come after the test's own.
+  Result Palvo(const std::vector<std::string>& args, const std::string& input = "1234\n",
+               const std::vector<std::string>& env = {}) {
+    return RunProgram(kBuild / "palvo", args, Environment(env), root / "work", input,
+                      root / "scratch");
   }
   // The same, started: the test acts while it runs, then waits for it.
-  pid_t StartPalvo(const std::vector<std::string>& args, const std::string& input = "1234\n") {
-    return StartProgram(kBuild / "palvo", args, {registry}, root / "work", input, root / "scratch");
+  pid_t StartPalvo(const std::vector<std::string>& args, const std::string& input = "1234\n",
+                   const std::vector<std::string>& env = {}) {
+    return StartProgram(kBuild / "palvo", args, Environment(env), root / "work", input,
+                        root / "scratch");
+  }
+  std::vector<std::string> Environment(const std::vector<std::string>& env) const {
+    std::vector<std::string> all = {registry, "LC_ALL=ja_JP.UTF-8"};
+    all.insert(all.end(), env.begin(), env.end());
+    return all;
   }
   Result WaitPalvo(pid_t pid) { return WaitProgram(pid, root / "scratch"); }
 
   fs::path root, content;
   std::string registry, photo;
+  std::string handsetPort;  // the pty palvo-handset serves on
   pid_t handset = -1;
 };
 

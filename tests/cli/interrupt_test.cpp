@@ -118,6 +118,7 @@ TEST_F(InterruptTest, CtrlCOnATerminal) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       ::putenv(const_cast<char*>(registry.c_str()));
+      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
       ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
       ::_exit(127);
     }

@@ -10,18 +10,20 @@ namespace {
 
 using namespace cli_test;
 
+// Today's four columns, then the exact size in bytes (none for the first
+// three rows).
 const std::vector<std::string> kSampleTsv = {
-    "5\tbookmark.txt\t\tブックマーク",
-    "6\taddress.txt\t\tアドレス帳",
-    "7\tmail???.txt\t\tメール",
-    "0\t" + std::string("写真.jpg") + "\t20K\t2010/10/10 10:10",
-    "1\ttone.mid\t9\t2009/09/09 09:09",
-    "0\tsky.png\t463\t2006/12/24 18:05",
-    "4\tmemo.txt\t20\t2006/02/28 23:59",
-    "2\tindex.html\t170\t2005/11/03 12:00",
-    "0\tcheck.bmp\t246\t2005/04/01 09:30",
-    "1\tchime.mid\t62\t2004/07/07 07:07",
-    "3\tme.vcf\t117\t2003/01/15 08:45"};
+    "5\tbookmark.txt\t\tブックマーク\t",
+    "6\taddress.txt\t\tアドレス帳\t",
+    "7\tmail???.txt\t\tメール\t",
+    "0\t" + std::string("写真.jpg") + "\t20K\t2010/10/10 10:10\t20000",
+    "1\ttone.mid\t9\t2009/09/09 09:09\t9",
+    "0\tsky.png\t463\t2006/12/24 18:05\t463",
+    "4\tmemo.txt\t20\t2006/02/28 23:59\t20",
+    "2\tindex.html\t170\t2005/11/03 12:00\t170",
+    "0\tcheck.bmp\t246\t2005/04/01 09:30\t246",
+    "1\tchime.mid\t62\t2004/07/07 07:07\t62",
+    "3\tme.vcf\t117\t2003/01/15 08:45\t117"};
 
 TEST_F(PalvoTest, ListTsvIsTheListingTopRowFirst) {
   StartHandset();
@@ -97,38 +99,63 @@ TEST_F(PalvoTest, GetAllBacksUpEveryRowIntoOneFolder) {
                     ReadAll(content / "files" / "net" / "index.html"));
 }
 
-TEST_F(PalvoTest, UsageErrorsExitTwoWithAUsageLine) {
-  const std::vector<std::vector<std::string>> cases = {{},
-                                                       {"frob"},
-                                                       {"list", "extra"},
-                                                       {"list", "--to", "x"},
-                                                       {"list", "--bogus"},
-                                                       {"get"},
-                                                       {"get", "--all", "a.jpg"},
-                                                       {"get", "--to"},
-                                                       {"put"},
-                                                       {"put", "--all"},
-                                                       {"put", "--all", "a", "b"},
-                                                       {"put", "--all", "a", "--kind", "file"},
-                                                       {"put", "a", "b", "--as", "c"},
-                                                       {"list", "--yes"},
-                                                       {"put", "x.txt", "--kind", "photo"},
-                                                       {"get", "--tsv", "a.jpg"}};
-  for (const auto& args : cases) {
-    const Result r = Palvo(args, "");
+// A usage error is one line naming the problem and one with the hint to the
+// command's help; nothing reaches the handset (none is there).
+TEST_F(PalvoTest, UsageErrorsAreOneLineAndAHint) {
+  const struct {
+    std::vector<std::string> args;
+    const char* problem;  // in the first line
+    const char* hint;
+  } cases[] = {
+      {{}, "no command", "palvo --help"},
+      {{"frob"}, "unknown command frob", "palvo --help"},
+      {{"--bogus"}, "unknown option --bogus", "palvo --help"},
+      {{"list", "extra"}, "list takes no argument extra", "palvo list --help"},
+      {{"list", "--to", "x"}, "list takes no option --to", "palvo list --help"},
+      {{"list", "--bogus"}, "list takes no option --bogus", "palvo list --help"},
+      {{"list", "--yes"}, "list takes no option --yes", "palvo list --help"},
+      {{"list", "--header"}, "--header goes with --tsv", "palvo list --help"},
+      {{"get"}, "get needs a NAME or --all", "palvo get --help"},
+      {{"get", "--all", "a.jpg"}, "get --all takes no NAME", "palvo get --help"},
+      {{"get", "--to"}, "--to needs a value", "palvo get --help"},
+      {{"get", "--tsv", "a.jpg"}, "get takes no option --tsv", "palvo get --help"},
+      {{"get", "--to", "-", "a.jpg", "b.jpg"}, "--to - takes one row", "palvo get --help"},
+      {{"get", "--to", "-", "mail???.txt"}, "--to - takes one row", "palvo get --help"},
+      {{"get", "--to", "-", "--all"}, "--to - takes one row", "palvo get --help"},
+      {{"put"}, "put needs a FILE or --all DIR", "palvo put --help"},
+      {{"put", "--all"}, "put --all takes one DIR", "palvo put --help"},
+      {{"put", "--all", "a", "b"}, "put --all takes one DIR", "palvo put --help"},
+      {{"put", "--all", "a", "--kind", "file"}, "put --all takes no --kind", "palvo put --help"},
+      {{"put", "a", "b", "--as", "c"}, "--as is for one FILE", "palvo put --help"},
+      {{"put", "x.txt", "--kind", "photo"}, "unknown kind photo", "palvo put --help"},
+      {{"export", "a", "--to", "b", "--port", "/dev/null"},
+       "export talks to no handset",
+       "palvo export --help"},
+      {{"help", "frob"}, "no command frob", "palvo help --help"},
+      {{"-q", "-v", "list"}, "--quiet and --verbose exclude each other", "palvo list --help"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Palvo(c.args, "");
     std::string shown;
-    for (const auto& a : args) shown += a + " ";
-    EXPECT_EQ(r.status, 2) << shown;
-    EXPECT_NE(r.err.find("usage: palvo"), std::string::npos) << shown;
-    EXPECT_EQ(r.out, "") << shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    EXPECT_EQ(r.status, 2);
+    const auto lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0].rfind("palvo: ", 0), 0u) << r.err;
+    EXPECT_EQ(lines[0].find("palvo: palvo"), std::string::npos) << r.err;
+    EXPECT_NE(lines[0].find(c.problem), std::string::npos) << r.err;
+    EXPECT_EQ(lines[1], std::string("try '") + c.hint + "'");
+    EXPECT_EQ(r.out, "");
   }
 }
 
-TEST_F(PalvoTest, UnknownNameIsAUsageErrorAndNothingIsDownloaded) {
+// The handset was asked and has no such row: a failure, not a usage error.
+TEST_F(PalvoTest, UnknownNameFailsAndNothingIsDownloaded) {
   StartHandset();
   const Result r = Palvo({"get", "tone.mid", "nosuch.jpg"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("nosuch.jpg"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: no such row: nosuch.jpg\n");
   EXPECT_TRUE(fs::is_empty(root / "work"));
   // Only the listing was asked for: no file request reached the handset.
   EXPECT_SAME_BYTES(ReadAll(root / "handset.log").find("6/2"), std::string::npos);
@@ -148,10 +175,11 @@ TEST_F(PalvoTest, WrongPinFailsWithTheMessageAndNeverShowsThePin) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "palvo: 暗証番号が誤りです\n");
   EXPECT_EQ(r.out.find("9876"), std::string::npos);
-  // Ended input at the PIN: a silent failure.
+  // No input at the PIN and no terminal: it says how to give one.
   const Result cancelled = Palvo({"list"}, "");
   EXPECT_EQ(cancelled.status, 1);
-  EXPECT_EQ(cancelled.err, "");
+  EXPECT_NE(cancelled.err.find("palvo pin"), std::string::npos) << cancelled.err;
+  EXPECT_NE(cancelled.err.find("--pin-file"), std::string::npos) << cancelled.err;
   EXPECT_EQ(cancelled.out, "");
 }
 
@@ -177,6 +205,7 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::putenv(const_cast<char*>(registry.c_str()));
+    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
     ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
     ::_exit(127);
   }
@@ -207,8 +236,17 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
   EXPECT_TRUE(typed) << seen;
   EXPECT_EQ(seen.find("1234"), std::string::npos) << seen;
-  EXPECT_NE(seen.find("293.0 KiB / 293.0 KiB"), std::string::npos) << seen;
-  EXPECT_NE(seen.find("KiB/s"), std::string::npos) << seen;
+  // The row's name, bytes done of the total, percent, rate and time left;
+  // once done the line is blanked out and the cursor back at its start.
+  EXPECT_NE(seen.find("\rbig.bin  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" / 293.0 KiB  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("%  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("KiB/s  0:0"), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" left"), std::string::npos) << seen;
+  const std::size_t lastReturn = seen.find_last_of('\r');
+  ASSERT_NE(lastReturn, std::string::npos);
+  const std::size_t blanks = seen.find_last_not_of(' ', lastReturn - 1);
+  EXPECT_EQ(seen[blanks], '\r') << "the progress line is not cleared: " << seen;
   EXPECT_SAME_BYTES(ReadAll(root / "big.out"), Pattern(300000));
 }
 

@@ -110,7 +110,7 @@ TEST_F(RestoreTest, AFailedCheckOfTheThirdFileSendsNothing) {
   ClearLog();
   const Result r = Palvo({"put", "a.gif", "b.mid", "mail003.txt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "palvo: mail003.txt: チェック:フォーマットエラー\n");
+  EXPECT_EQ(r.err, "palvo: mail003.txt, line 1: チェック:フォーマットエラー\n");
   EXPECT_EQ(Requests(""), 0);
   EXPECT_FALSE(fs::exists(content / "files/image/a.gif"));
 }
@@ -130,6 +130,7 @@ TEST_F(RestoreTest, OnATerminalTheReplacementIsAskedFor) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       ::putenv(const_cast<char*>(registry.c_str()));
+      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
       if (::chdir((root / "work").c_str()) != 0) ::_exit(126);
       ::execl(program.c_str(), program.c_str(), "put", "bookmark.txt", nullptr);
       ::_exit(127);

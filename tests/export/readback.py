@@ -218,8 +218,8 @@ class ExportReadBack(unittest.TestCase):
 
     def test_usage_and_refusals(self):
         palvo = os.path.join(BUILD, "palvo")
-        for args, status, words in [(["export", self.backup], 2, "usage: palvo"),
-                                    (["export", "--to", self.out], 2, "usage: palvo"),
+        for args, status, words in [(["export", self.backup], 2, "try 'palvo export --help'"),
+                                    (["export", "--to", self.out], 2, "try 'palvo export --help'"),
                                     (["export", self.backup, "--to", self.backup], 1,
                                      "outside the backup folder"),
                                     (["export", os.path.join(self.root, "nope"), "--to", self.out],

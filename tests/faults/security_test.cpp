@@ -246,6 +246,7 @@ TEST_F(PinSecrecyTest, OnATerminalThePromptComesOnlyOnceEchoIsOff) {
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
     ::execl(program.c_str(), program.c_str(), "list", nullptr);
     ::_exit(127);
   }

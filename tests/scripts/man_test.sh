@@ -56,7 +56,7 @@ else
       通信中です) ;;  # the window's alone: a command already running
       *) mentions "$page" ".B $text" || fail "palvo.1 does not explain $text" ;;
     esac
-  done < <(sed -nE 's/^#define MSG_[A-Z0-9_]+ L"(.*)"$/\1/p' "$messages")
+  done < <(sed -nE 's/^ *X\(MSG_[A-Z0-9_]+, L"([^"]*)".*/\1/p' "$messages")
 fi
 
 help=$("$handset" --help) || fail "palvo-handset --help failed"

@@ -1,6 +1,8 @@
 #include "upload/line_reader.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "upload_fixture.h"
 
@@ -119,6 +121,30 @@ TEST_F(LineReaderTest, RewindAndResetStartOver) {
   EXPECT_EQ(Next(), "second\n");
   EXPECT_EQ(Next(), "third");
   EXPECT_EQ(Next(), "<null>");
+}
+
+// The number of each line handed out: pieces of a line longer than the
+// window, and the LF that follows a window-sized line, keep their line's.
+TEST_F(LineReaderTest, LineNumbersCountLinesNotPieces) {
+  const struct {
+    std::string bytes;
+    std::vector<int> numbers;  // of each line handed out, in order
+  } cases[] = {
+      {"a\r\nb\rc\n\nlast", {1, 2, 3, 4}},
+      {std::string(5000, 'x') + "\nnext\n", {1, 1, 2}},
+      {std::string(4096, 'y') + "\nnext", {1, 1, 2}},
+      {std::string(4000, 'z') + "\n" + std::string(200, 'w') + "\nthird\n", {1, 2, 3}},
+  };
+  for (const auto& c : cases) {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    Open(c.bytes);
+    EXPECT_EQ(LineNumber(), 0);
+    std::vector<int> numbers;
+    while (Next() != "<null>") numbers.push_back(LineNumber());
+    EXPECT_EQ(numbers, c.numbers) << c.bytes.substr(0, 20);
+    ReadLine(nullptr);
+    EXPECT_EQ(LineNumber(), 0);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,3 @@
+#include "link/steps.h"
+
+StepHook g_stepHook = nullptr;

@@ -1,0 +1,393 @@
+// The command line's manners end to end: messages a person can read,
+// failures that are failures, output for scripts and for terminals, the PIN
+// for people and for scripts, and a port the registry does not show.
+#ifndef _WIN32
+
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include "tests/cli/cli_fixture.h"
+
+namespace {
+
+using namespace cli_test;
+
+class MannersTest : public PalvoTest {
+ protected:
+  std::string Path(const char* name) const { return (root / name).string(); }
+
+  // A run through bash, for what the fixture cannot set up: a closed or full
+  // standard output, a pipe. "palvo" in script is the built one.
+  Result Shell(const std::string& script) {
+    const std::string palvo = (kBuild / "palvo").string();
+    std::string s = script;
+    for (std::size_t at = s.find("palvo"); at != std::string::npos; at = s.find("palvo", at + 1)) {
+      s.replace(at, 5, palvo);
+      at += palvo.size() - 1;
+    }
+    return RunProgram("/bin/bash", {"-c", s}, Environment({"LC_ALL=C"}), root / "work", "",
+                      root / "scratch");
+  }
+
+  // palvo on a terminal columns wide; all the screen received. The PIN must
+  // be kept already: nothing is typed.
+  std::string OnTerminal(const std::vector<std::string>& args, int columns) {
+    const std::string program = (kBuild / "palvo").string();
+    struct winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(columns);
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+      ::putenv(const_cast<char*>(registry.c_str()));
+      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);
+      if (::chdir((root / "work").c_str()) != 0) ::_exit(126);
+      std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p = {master, POLLIN, 0};
+      if (::poll(&p, 1, 200) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;  // the program ended and closed the terminal
+      seen.append(buf, static_cast<std::size_t>(n));
+    }
+    const int status = WaitChild(pid);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    return seen;
+  }
+};
+
+// Columns of UTF-8 text on a terminal, for the texts these tests show: from
+// U+3000 on two, below one ("…" one).
+int Columns(const std::string& text) {
+  int columns = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    unsigned cp = n == 1 ? c : c & (0x3F >> (n - 1));
+    for (std::size_t k = 1; k < n && i + k < text.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    columns += cp >= 0x3000 ? 2 : 1;
+    i += n;
+  }
+  return columns;
+}
+
+TEST_F(MannersTest, TheSystemsMessagesGainTheirEnglishOutsideAJapaneseLocale) {
+  const std::string japanese = "palvo: Veltaが見つかりません\n";
+  const std::string english =
+      "palvo: Veltaが見つかりません (no handset found: is it plugged in, switched on, and its "
+      "USB serial driver loaded?)\n";
+  // The first of LC_ALL, LC_MESSAGES and LANG that is set decides.
+  const struct {
+    std::vector<std::string> env;
+    const std::string& want;
+  } cases[] = {
+      {{"LC_ALL=C"}, english},
+      {{"LC_ALL=ja_JP.eucJP"}, japanese},
+      {{"LC_ALL=", "LC_MESSAGES=", "LANG=en_US.UTF-8"}, english},
+      {{"LC_ALL=", "LC_MESSAGES=ja_JP.UTF-8", "LANG=C"}, japanese},
+      {{"LC_ALL=", "LC_MESSAGES=C", "LANG=ja_JP.UTF-8"}, english},
+      {{"LC_ALL=", "LC_MESSAGES=", "LANG=ja"}, japanese},
+      {{"LC_ALL=", "LC_MESSAGES=", "LANG="}, english},
+      {{"LC_ALL=jam_JM"}, english},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.env.back());
+    const Result r = Palvo({"list"}, "", c.env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.want);
+  }
+}
+
+// Nothing is sent when a file fails its check; the message names the file
+// and the line the check stopped on.
+TEST_F(MannersTest, AFileThatFailsItsCheckIsNamedWithItsLine) {
+  StartHandset();
+  const struct {
+    const char* file;
+    std::string bytes;
+    std::string problem;
+  } cases[] = {
+      {"bookmark.txt", ";list\r\n00\t01\ta\thttp://a.jp/\r\n00\t01\tb\thttp://b.jp/\r\n",
+       "bookmark.txt, line 3: チェック:番号が重複"},
+      {"bookmark.txt", "00\t01\ta\thttp://a.jp/\r\n20\t02\tb\thttp://b.jp/\r\n",
+       "bookmark.txt, line 2: チェック:フォルダは00～19"},
+      {"address.txt", "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n\r\nFN:b\r\n",
+       "address.txt, line 5: チェック:フォーマットエラー"},
+      {"address.txt", "BEGIN:VCARD\r\nFN:a\r\n",
+       "address.txt, line 2: チェック:フォーマットエラー"},
+      {"mail004.txt", "Subject: not a mail file\r\n\r\ntext\r\n",
+       "mail004.txt, line 1: チェック:フォーマットエラー"},
+  };
+  const std::string bookmarks = ReadAll(content / "bookmarks.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    WriteAll(root / "work" / c.file, c.bytes);
+    // First in the list, after a good file: the good one is not sent either.
+    WriteAll(root / "work" / "fine.gif", "GIF89a");
+    const Result r = Palvo({"put", "--yes", "fine.gif", c.file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "palvo: " + c.problem + "\n");
+    EXPECT_FALSE(fs::exists(content / "files" / "image" / "fine.gif"));
+    fs::remove(root / "work" / c.file);
+  }
+  EXPECT_SAME_BYTES(ReadAll(content / "bookmarks.txt"), bookmarks);
+  // Its meaning follows outside Japanese.
+  WriteAll(root / "work" / "bookmark.txt", cases[0].bytes);
+  const Result r = Palvo({"put", "bookmark.txt"}, "", {"LC_ALL=C"});
+  EXPECT_EQ(r.err, "palvo: " + cases[0].problem +
+                       " (check failed: two bookmarks have the same memory number; nothing was "
+                       "sent)\n");
+}
+
+TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
+  StartHandset();
+  ASSERT_EQ(Palvo({"list"}).status, 0);  // the PIN is kept from here on
+  fs::create_directories(root / "locked");
+  fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const struct {
+    std::vector<std::string> args;
+    std::string err;  // a part of standard error
+  } cases[] = {
+      {{"get", "sky.png", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
+      {{"get", "--to", "-", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
+      {{"put", "missing.gif"}, "palvo: missing.gif: No such file or directory\n"},
+      {{"put", "--all", "nodir"}, "palvo: nodir: No such file or directory\n"},
+      {{"get", "--to", Path("no/such/x.png"), "sky.png"}, ": No such file or directory\n"},
+      {{"get", "--to", Path("no/such/"), "sky.png"}, "does not exist (" + Path("no") + ")"},
+      {{"get", "--to", Path("locked"), "sky.png"}, "cannot write in " + Path("locked")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    if (::geteuid() == 0 && c.err.find("locked") != std::string::npos) continue;  // root writes
+    const Result r = Palvo(c.args, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(fs::is_empty(root / "work"));
+}
+
+TEST_F(MannersTest, AStandardOutputThatCannotTakeTheOutputFails) {
+  WriteAll(content / "files" / "other" / "big.bin", Pattern(300000));
+  StartHandset();
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  const struct {
+    const char* script;
+    const char* reason;
+  } cases[] = {
+      {"palvo list --tsv >&-", "Bad file descriptor"},
+      {"palvo list >/dev/full", "No space left on device"},
+      {"palvo get --to - big.bin >/dev/full", "No space left on device"},
+      {"palvo get --to - big.bin | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", "Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const Result r = Shell(c.script);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("palvo: cannot write to standard output: ") + c.reason + "\n");
+  }
+}
+
+TEST_F(MannersTest, ScriptsGetExactOutput) {
+  StartHandset();
+  Result r = Palvo({"list", "--tsv", "--header"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 12u) << r.out;
+  EXPECT_EQ(lines[0], "icon\tname\tsize\tdate\tbytes");
+  EXPECT_EQ(lines[4], "0\t写真.jpg\t20K\t2010/10/10 10:10\t20000");
+
+  // One row on standard output, byte for byte; nothing else there.
+  const struct {
+    const char* row;
+    std::string bytes;
+  } rows[] = {{"写真.jpg", photo}, {"bookmark.txt", ReadAll(content / "bookmarks.txt")}};
+  for (const auto& row : rows) {
+    r = Palvo({"get", "--to", "-", row.row}, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_SAME_BYTES(r.out, row.bytes);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_TRUE(fs::is_empty(root / "work"));
+
+  // help COMMAND is COMMAND --help; the handset's options are in it.
+  const Result help = Palvo({"help", "get"}, ""), own = Palvo({"get", "--help"}, "");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, own.out);
+  for (const char* word : {"usage: palvo get", "--to PATH", "--port PORT", "--pin-file FILE",
+                           "--quiet", "--verbose", "PALVO_PIN_FILE", "Exit status"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
+TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
+  StartHandset();
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  Result r = Palvo({"-v", "get", "--to", Path("out") + "/", "sky.png", "memo.txt"}, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> download = {
+      "palvo: port " + handsetPort, "palvo: opened " + handsetPort, "palvo: logged in",
+      "palvo: 1/2 sky.png",         "palvo: 2/2 memo.txt",          "palvo: goodbye"};
+  // The listing's connection first, then the download's.
+  const auto lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 10u) << r.err;
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), download);
+
+  // Quiet: not even the note of what a put replaced.
+  WriteAll(root / "work" / "bookmark.txt", "00\t01\tonly\thttp://example.jp/\r\n");
+  r = Palvo({"-q", "put", "bookmark.txt"}, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  r = Palvo({"put", "bookmark.txt"}, "");
+  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmarks with 1\n");
+}
+
+TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
+  StartHandset({"--no-register"});
+  Result r = Palvo({"list", "--tsv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "palvo: Veltaが見つかりません\n");
+  r = Palvo({"--port", handsetPort, "list", "--tsv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 11u);
+  // No driver publishes that port: the PIN was not kept, and pin says so.
+  r = Palvo({"list", "--port", handsetPort}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no PIN"), std::string::npos) << r.err;
+  r = Palvo({"pin", "--port", handsetPort});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot be kept for the port " + handsetPort), std::string::npos) << r.err;
+}
+
+TEST_F(MannersTest, ThePinForPeopleAndForScripts) {
+  StartHandset();
+  Result r = Palvo({"pin"}, "1234\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "palvo: the PIN is kept\n");
+  EXPECT_EQ(Palvo({"list"}, "").status, 0);
+  r = Palvo({"pin", "--forget"}, "");
+  EXPECT_EQ(r.err, "palvo: the kept PIN is forgotten\n");
+  r = Palvo({"list"}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("palvo pin"), std::string::npos) << r.err;
+
+  // A PIN file serves only when nobody else may read it; it is not kept.
+  WriteAll(root / "pin", "1234\n");
+  WriteAll(root / "wrong", " 9999 \n");
+  const struct {
+    std::vector<std::string> args, env;
+    fs::perms mode;
+    int status;
+    std::string err;  // a part of standard error
+  } cases[] = {
+      {{"--pin-file", Path("pin"), "list"}, {}, fs::perms::owner_read, 0, ""},
+      {{"list"},
+       {"PALVO_PIN_FILE=" + Path("pin")},
+       fs::perms::owner_read | fs::perms::owner_write,
+       0,
+       ""},
+      {{"list", "--pin-file", Path("pin")},
+       {},
+       fs::perms::owner_read | fs::perms::group_read,
+       1,
+       "others may read it"},
+      {{"list", "--pin-file", Path("pin")},
+       {},
+       fs::perms::owner_read | fs::perms::others_read,
+       1,
+       "others may read it"},
+      {{"list", "--pin-file", Path("wrong")},
+       {},
+       fs::perms::owner_read,
+       1,
+       "the PIN in " + Path("wrong") + " was refused"},
+      {{"list", "--pin-file", "1234"}, {}, fs::perms::owner_read, 1, "PIN file 1234: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back() + " " + c.err);
+    fs::permissions(root / "pin", c.mode);
+    fs::permissions(root / "wrong", c.mode);
+    r = Palvo(c.args, "", c.env);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("9999"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Palvo({"list"}, "").status, 1);  // still nothing kept
+}
+
+TEST_F(MannersTest, ARefusedStoredPinWithoutATerminalSaysHowToEnterIt) {
+  StartHandset();
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  StopHandset();
+  StartHandset({"--pin", "4321"});
+  const Result r = Palvo({"list"}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err).at(0), "palvo: 暗証番号が誤りです");
+  EXPECT_NE(r.err.find("the stored PIN was refused"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'palvo pin'"), std::string::npos) << r.err;
+}
+
+// On a terminal the table fits its width; long names are cut with "…" and
+// the size and date columns stay aligned.
+TEST_F(MannersTest, TheListingFitsTheTerminal) {
+  WriteAll(content / "files" / "other" / "a-very-long-name-for-a-narrow-terminal.txt", "x");
+  // "写真" six times (Shift-JIS) and ".jpg": 28 columns.
+  std::string wide;
+  for (int i = 0; i < 6; ++i) wide += "\x8E\xCA\x90\x5E";
+  WriteAll(content / "files" / "image" / (wide + ".jpg"), "y");
+  StartHandset();
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  for (const int columns : {40, 45}) {
+    SCOPED_TRACE(columns);
+    std::string screen = OnTerminal({"list"}, columns);
+    for (std::size_t at; (at = screen.find('\r')) != std::string::npos;) screen.erase(at, 1);
+    const auto lines = Lines(screen);
+    ASSERT_GE(lines.size(), 14u) << screen;
+    int cut = 0, fileRowWidth = 0;
+    for (const std::string& line : lines) {
+      EXPECT_LE(Columns(line), columns) << line;
+      if (line.find("…") != std::string::npos) ++cut;
+      // A file row ends with its date: all end in the same column.
+      if (line.size() > 16 && line[line.size() - 3] == ':') {
+        if (!fileRowWidth) fileRowWidth = Columns(line);
+        EXPECT_EQ(Columns(line), fileRowWidth) << line;
+      }
+    }
+    EXPECT_EQ(cut, 2) << screen;
+  }
+  // Piped, names are whole.
+  const Result piped = Palvo({"list"}, "");
+  EXPECT_NE(piped.out.find("a-very-long-name-for-a-narrow-terminal.txt"), std::string::npos);
+}
+
+// The progress line of a restore names the file and its number.
+TEST_F(MannersTest, ProgressOfARestoreShowsTheFileNumber) {
+  StartHandset({"--throttle", "200000"});
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  WriteAll(root / "work" / "one.bin", Pattern(250000));
+  WriteAll(root / "work" / "two.bin", Pattern(250000));
+  const std::string screen = OnTerminal({"put", "one.bin", "two.bin"}, 80);
+  EXPECT_NE(screen.find("\r1/2 one.bin  "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r2/2 two.bin  "), std::string::npos) << screen;
+  EXPECT_NE(screen.find(" / 244.1 KiB  "), std::string::npos) << screen;
+  // Cleared at the end: blanks after the last carriage return but one.
+  const std::size_t last = screen.find_last_of('\r');
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(screen[screen.find_last_not_of(' ', last - 1)], '\r') << screen;
+  // Not with --quiet.
+  EXPECT_EQ(OnTerminal({"-q", "put", "one.bin"}, 80).find("KiB"), std::string::npos);
+}
+
+}  // namespace
+
+#endif  // _WIN32
