@@ -339,7 +339,7 @@ if [ $wine = 1 ]; then
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   palvo_wine_up || die "Wine did not start"
-  trap 'stop_handset; scripts/wine-handset.sh stop >/dev/null 2>&1' EXIT
+  trap 'stop_handset; scripts/wine-handset.sh stop >/dev/null 2>&1; palvo_wine_stop' EXIT
   cli=$win/palvo-cli.exe
   wine_time() {
     local t0 t1
@@ -370,6 +370,7 @@ if [ $wine = 1 ]; then
     transfer_row "put $s MiB (Wine)" "$p" "$p0" "$r"
   done
   scripts/wine-handset.sh stop >/dev/null 2>&1
+  palvo_wine_stop # its own Xvfb and wineserver: nothing is left running
 fi
 
 say "summary (build/bench/results.txt)"
