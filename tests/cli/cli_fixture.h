@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -126,6 +127,56 @@ inline Result RunProgram(const fs::path& program, const std::vector<std::string>
   return WaitProgram(StartProgram(program, args, env, cwd, input, scratch), scratch,
                      timeoutSeconds);
 }
+
+// palvo on a pseudo-terminal of its own, columns wide, in the Japanese locale
+// with the given environment, in the folder cwd: seen is all the screen got.
+struct Terminal {
+  pid_t pid = -1;
+  int master = -1;
+  std::string seen;
+
+  Terminal(const std::vector<std::string>& args, const std::vector<std::string>& env,
+           const fs::path& cwd, int columns = 80) {
+    const std::string program = (kBuild / "palvo").string();
+    struct winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(columns);
+    pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+      for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
+      if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+      std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Terminal() {
+    if (master >= 0) ::close(master);
+  }
+  bool started() const { return pid > 0; }
+  bool Type(const std::string& keys) {
+    return ::write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+  }
+  // Reads the screen for up to seconds, waiting at most pollMs at a time;
+  // step (when given) runs after every wait and may type. Ends early when
+  // the program closed the terminal.
+  void Read(int seconds, int pollMs, const std::function<void()>& step = nullptr) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p = {master, POLLIN, 0};
+      if (::poll(&p, 1, pollMs) > 0) {
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<std::size_t>(n));
+      }
+      if (step) step();
+    }
+  }
+};
 
 // The wait status of a child, killed (and the test failed) when it does not
 // end within timeoutSeconds.

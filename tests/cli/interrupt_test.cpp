@@ -108,44 +108,23 @@ TEST_F(InterruptTest, CtrlCOnATerminal) {
   WriteAll(content / "files" / "other" / "big.bin", Pattern(600000));
   StartHandset({"--throttle", "100000"});
   WriteAll(root / "work" / "big.bin", "older");
-  const std::string program = (kBuild / "palvo").string();
   const std::string to = (root / "work" / "big.bin").string();
   const fs::path part = root / "work" / ".palvo-big.bin.part";
   for (const bool atThePrompt : {true, false}) {
     SCOPED_TRACE(atThePrompt ? "at the PIN prompt" : "during the download");
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::putenv(const_cast<char*>(registry.c_str()));
-      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
-      ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
-      ::_exit(127);
-    }
-    std::string seen;
+    Terminal t({"get", "--to", to, "big.bin"}, {registry}, {});
+    ASSERT_TRUE(t.started());
     // The PIN is kept after the first case's next command: no prompt then.
     bool typed = !atThePrompt, stopped = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!stopped && typed && SizeOf(part) > 200000) {
-        ASSERT_EQ(::write(master, "\x03", 1), 1);
-        stopped = true;
-      }
-      pollfd p = {master, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      seen.append(buf, static_cast<std::size_t>(n));
-      if (!typed && seen.find("暗証番号: ") != std::string::npos) {
-        ASSERT_EQ(::write(master, "\x03", 1), 1);
-        stopped = typed = true;
-      }
-    }
+    t.Read(30, 20, [&] {
+      if (!stopped && typed && SizeOf(part) > 200000) stopped = t.Type("\x03");
+      if (!typed && t.seen.find("暗証番号: ") != std::string::npos)
+        stopped = typed = t.Type("\x03");
+    });
+    const std::string& seen = t.seen;
     termios after;
-    const bool echoes = ::tcgetattr(master, &after) == 0 && (after.c_lflag & ECHO);
-    const int status = WaitChild(pid);
-    ::close(master);
+    const bool echoes = ::tcgetattr(t.master, &after) == 0 && (after.c_lflag & ECHO);
+    const int status = WaitChild(t.pid);
     EXPECT_TRUE(stopped) << seen;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << seen;
     EXPECT_NE(seen.find("palvo: 中断しました"), std::string::npos) << seen;

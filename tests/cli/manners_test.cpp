@@ -33,34 +33,10 @@ class MannersTest : public PalvoTest {
   // palvo on a terminal columns wide; all the screen received. The PIN must
   // be kept already: nothing is typed.
   std::string OnTerminal(const std::vector<std::string>& args, int columns) {
-    const std::string program = (kBuild / "palvo").string();
-    struct winsize size = {};
-    size.ws_row = 24;
-    size.ws_col = static_cast<unsigned short>(columns);
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid == 0) {
-      ::putenv(const_cast<char*>(registry.c_str()));
-      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);
-      if (::chdir((root / "work").c_str()) != 0) ::_exit(126);
-      std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p = {master, POLLIN, 0};
-      if (::poll(&p, 1, 200) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;  // the program ended and closed the terminal
-      seen.append(buf, static_cast<std::size_t>(n));
-    }
-    const int status = WaitChild(pid);
-    ::close(master);
+    Terminal t(args, {registry}, root / "work", columns);
+    t.Read(60, 200);
+    const int status = WaitChild(t.pid);
+    const std::string& seen = t.seen;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
     return seen;
   }

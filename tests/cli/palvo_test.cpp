@@ -198,41 +198,15 @@ TEST_F(PalvoTest, ListingFailureStillPrintsTheRowsThatArrived) {
 TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   WriteAll(content / "files" / "other" / "big.bin", Pattern(300000));
   StartHandset({"--throttle", "200000"});
-  const std::string program = (kBuild / "palvo").string();
-  const std::string to = (root / "big.out").string();
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::putenv(const_cast<char*>(registry.c_str()));
-    ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
-    ::execl(program.c_str(), program.c_str(), "get", "--to", to.c_str(), "big.bin", nullptr);
-    ::_exit(127);
-  }
-  std::string seen;
+  Terminal t({"get", "--to", (root / "big.out").string(), "big.bin"}, {registry}, {});
+  ASSERT_TRUE(t.started());
   bool typed = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p = {master, POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = ::read(master, buf, sizeof buf);
-    if (n <= 0) break;  // the program ended and closed the terminal
-    seen.append(buf, static_cast<std::size_t>(n));
-    if (!typed && seen.find("暗証番号: ") != std::string::npos) {
-      ASSERT_EQ(::write(master, "1234\n", 5), 5);
-      typed = true;
-    }
-  }
+  t.Read(60, 200, [&] {
+    if (!typed && t.seen.find("暗証番号: ") != std::string::npos) typed = t.Type("1234\n");
+  });
   // A program still waiting (for a PIN it never got) must fail the test, not hang it.
-  int status = 0;
-  pid_t done = 0;
-  for (int i = 0; i < 100 && (done = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) ::usleep(100000);
-  if (done == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
-  ::close(master);
+  const int status = WaitChild(t.pid, 10);
+  const std::string& seen = t.seen;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
   EXPECT_TRUE(typed) << seen;
   EXPECT_EQ(seen.find("1234"), std::string::npos) << seen;

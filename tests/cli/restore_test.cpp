@@ -122,36 +122,16 @@ TEST_F(RestoreTest, OnATerminalTheReplacementIsAskedFor) {
   ASSERT_EQ(Palvo({"list"}).status, 0);  // the PIN is kept from here on
   WriteAll(Work("bookmark.txt"), "00\t01\tonly\thttp://example.jp/\r\n");
   const std::string before = ReadAll(content / "bookmarks.txt");
-  const std::string program = (kBuild / "palvo").string();
   for (const char* answer : {"n\n", "y\n"}) {
     SCOPED_TRACE(answer);
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::putenv(const_cast<char*>(registry.c_str()));
-      ::setenv("LC_ALL", "ja_JP.UTF-8", 1);  // the system's texts alone
-      if (::chdir((root / "work").c_str()) != 0) ::_exit(126);
-      ::execl(program.c_str(), program.c_str(), "put", "bookmark.txt", nullptr);
-      ::_exit(127);
-    }
-    std::string seen;
+    Terminal t({"put", "bookmark.txt"}, {registry}, root / "work");
+    ASSERT_TRUE(t.started());
     bool answered = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p = {master, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      seen.append(buf, static_cast<std::size_t>(n));
-      if (!answered && seen.find("[y/N] ") != std::string::npos) {
-        ASSERT_EQ(::write(master, answer, 2), 2);
-        answered = true;
-      }
-    }
-    const int status = WaitChild(pid);
-    ::close(master);
+    t.Read(30, 50, [&] {
+      if (!answered && t.seen.find("[y/N] ") != std::string::npos) answered = t.Type(answer);
+    });
+    const std::string& seen = t.seen;
+    const int status = WaitChild(t.pid);
     EXPECT_NE(seen.find("palvo: replace the handset's 3 bookmarks with 1? [y/N] "),
               std::string::npos)
         << seen;
