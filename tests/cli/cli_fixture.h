@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/support/program.h"
 
 namespace fs = std::filesystem;
 
@@ -65,68 +66,10 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-struct Result {
-  int status = -1;  // the exit status; -1 when ended by a signal
-  int signal = 0;   // the signal that ended it
-  std::string out, err;
-};
-
-// Starts a program with the given environment additions, working folder and
-// standard input; standard output and error go to files of the test.
-inline pid_t StartProgram(const fs::path& program, const std::vector<std::string>& args,
-                          const std::vector<std::string>& env, const fs::path& cwd,
-                          const std::string& input, const fs::path& scratch) {
-  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
-  WriteAll(in, input);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    const int fdIn = ::open(in.c_str(), O_RDONLY);
-    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fdIn, 0);
-    ::dup2(fdOut, 1);
-    ::dup2(fdErr, 2);
-    ::setsid();  // no controlling terminal: the PIN comes from standard input
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Waits for a started program (killing it after timeoutSeconds).
-inline Result WaitProgram(pid_t pid, const fs::path& scratch, int timeoutSeconds = 60) {
-  Result r;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  for (;;) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ADD_FAILURE() << "the program did not finish";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  r.out = ReadAll(scratch / "stdout");
-  r.err = ReadAll(scratch / "stderr");
-  return r;
-}
-
-inline Result RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env, const fs::path& cwd,
-                         const std::string& input, const fs::path& scratch,
-                         int timeoutSeconds = 60) {
-  return WaitProgram(StartProgram(program, args, env, cwd, input, scratch), scratch,
-                     timeoutSeconds);
-}
+using test_program::Result;
+using test_program::RunProgram;
+using test_program::StartProgram;
+using test_program::WaitProgram;
 
 // palvo on a pseudo-terminal of its own, columns wide, in the Japanese locale
 // with the given environment, in the folder cwd: seen is all the screen got.

@@ -17,6 +17,8 @@
 
 #include <csignal>
 #include <thread>
+
+#include "tests/support/program.h"
 #endif
 
 namespace {
@@ -162,49 +164,12 @@ TEST_F(PinSecrecyTest, TheStoredPinIsScrambledAndTheHandsetLogShowsNoPin) {
 }
 
 #ifndef _WIN32
-struct Output {
-  int status = -1;
-  std::string out, err;
-};
-
 // Runs palvo on this process's registry (the in-process handset registered in
 // it) with stdin as the PIN entry.
-Output RunPalvo(const fs::path& scratch, const std::vector<std::string>& args,
-                const std::string& input) {
-  const fs::path program = fs::path(PALVO_BUILD_DIR) / "palvo";
-  const fs::path in = scratch / "stdin", out = scratch / "stdout", err = scratch / "stderr";
-  WriteAll(in, input);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fdIn = ::open(in.c_str(), O_RDONLY);
-    const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fdIn, 0);
-    ::dup2(fdOut, 1);
-    ::dup2(fdErr, 2);
-    ::setsid();  // no terminal: the PIN comes from stdin
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  Output r;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (::waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ADD_FAILURE() << "palvo did not finish";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadAll(out);
-  r.err = ReadAll(err);
-  return r;
+test_program::Result RunPalvo(const fs::path& scratch, const std::vector<std::string>& args,
+                              const std::string& input) {
+  return test_program::RunProgram(fs::path(PALVO_BUILD_DIR) / "palvo", args, {}, fs::current_path(),
+                                  input, scratch);
 }
 
 TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
@@ -223,14 +188,14 @@ TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
   for (const auto& args : commands) {
     // Each with the PIN typed afresh: no stored PIN.
     DeleteStoredPin();
-    const Output r = RunPalvo(scratch, args, std::string(kSecretText) + "\n");
+    const auto r = RunPalvo(scratch, args, std::string(kSecretText) + "\n");
     EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
     EXPECT_EQ(r.out.find(kSecretText), std::string::npos) << args[0] << ": " << r.out;
     EXPECT_EQ(r.err.find(kSecretText), std::string::npos) << args[0] << ": " << r.err;
   }
   // A wrong PIN is not repeated back either.
   DeleteStoredPin();
-  const Output wrong = RunPalvo(scratch, {"list"}, "7390\n");
+  const auto wrong = RunPalvo(scratch, {"list"}, "7390\n");
   EXPECT_NE(wrong.status, 0);
   EXPECT_EQ((wrong.out + wrong.err).find("7390"), std::string::npos) << wrong.err;
   const std::string registry = ReadAll(std::getenv("PALVO_REGISTRY"));
@@ -297,7 +262,7 @@ TEST_F(HandsetFixture, ABackupWithHostileNamesStaysInItsFolder) {
   fs::create_directory(scratch);
   const fs::path dir = folder / "backup";
   fs::create_directory(dir);
-  const Output r = RunPalvo(scratch, {"get", "--all", "--to", dir.string() + "/"}, "1234\n");
+  const auto r = RunPalvo(scratch, {"get", "--all", "--to", dir.string() + "/"}, "1234\n");
   EXPECT_EQ(r.status, 0);  // the hostile rows are saved under other names
   for (const std::string& entry : Tree(folder)) {
     const bool inside =
