@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "commands/commands.h"
 #include "link/messages.h"
+#include "platform/backup_names.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ void AddOptions(CLI::App* sub, Arguments* a) {
 // Several rows, or the mail row: each goes into a folder under its own name.
 bool Several(const Arguments& a) {
   bool several = a.all || a.operands.size() > 1;
-  for (const std::wstring& name : a.operands) several = several || name == L"mail???.txt";
+  for (const std::wstring& name : a.operands) several = several || name == kMailRowName;
   return several;
 }
 

@@ -53,7 +53,7 @@ int SetUpHandsetRun(const Arguments& a) {
 }
 
 int RunChecked(const Command& c, const Arguments& a) {
-  if (const std::wstring problem = c.check(a); !problem.empty())
+  if (const std::wstring problem = c.check ? c.check(a) : std::wstring(); !problem.empty())
     return UsageError(problem, a.command);
   return c.run(a);
 }

@@ -15,7 +15,7 @@ bool g_verbose = false;
 void ShowStatus(const WCHAR* text, int mode) {
   // The busy text of keep-open mode says nothing a terminal user needs; the
   // outcome of an operation is what the command line reports.
-  if (mode == 1 || !text || !text[0]) return;
+  if (mode == kKeepOpenMode || !text || !text[0]) return;
   EndProgressLine();
   WriteText(stderr, "palvo: " + WithMeaning(text) + "\n");
   if (std::wcscmp(text, MSG_WRONG_PIN) == 0) ExplainRefusedPin();

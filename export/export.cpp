@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "export/convert.h"
+#include "platform/backup_names.h"
 
 namespace {
 
@@ -268,8 +269,8 @@ void Walk(State& s, ExportReport& r, Pass pass) {
     if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
     const bool folder = (s.found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Only the first of names that differ in letter case alone is converted.
-    const bool isAddress = !folder && _wcsicmp(name, L"address.txt") == 0 && !address;
-    const bool isBookmarks = !folder && _wcsicmp(name, L"bookmark.txt") == 0 && !bookmarks;
+    const bool isAddress = !folder && _wcsicmp(name, kAddressFileName) == 0 && !address;
+    const bool isBookmarks = !folder && _wcsicmp(name, kBookmarkFileName) == 0 && !bookmarks;
     address = address || isAddress;
     bookmarks = bookmarks || isBookmarks;
     const bool isMail = !folder && IsMailFileName(name);
