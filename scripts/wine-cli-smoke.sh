@@ -4,7 +4,8 @@
 #
 #   wine-cli-smoke.sh WINE-DIR PALVO-CLI.EXE [PALVO-HANDSET]
 #
-# Exit 77 (skipped) when the native handset has not been built.
+# Exit 77 (skipped) when the native handset has not been built; under CI
+# (CI=true) that is a failure.
 set -uo pipefail
 
 export PALVO_WINE_DIR=$1
@@ -12,6 +13,10 @@ cli=$2
 handset=${3:-${PALVO_HANDSET:-$(cd "$(dirname "$0")/.." && pwd)/build/native/palvo-handset}}
 here=$(dirname "${BASH_SOURCE[0]}")
 if [ ! -x "$handset" ]; then
+  if [ "${CI:-}" = true ]; then
+    echo "wine-cli-smoke: no native palvo-handset at $handset (needed under CI=true)" >&2
+    exit 1
+  fi
   echo "skipped: no native palvo-handset at $handset"
   exit 77
 fi
