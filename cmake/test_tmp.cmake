@@ -3,7 +3,8 @@
 # not, so that a run leaves nothing in /tmp (registry and lock files that hold
 # a scrambled PIN, part files, scratch folders).
 #
-#   palvo_test_tmp()   at the end of a folder's CMakeLists: its tests use it.
+#   include(cmake/test_tmp.cmake), then palvo_test_tmp() at the end of a
+#   folder's CMakeLists: that folder's tests use it.
 #
 # The folder lives in the build tree: a run that is killed before its
 # clean-up leaves it there, where the next run replaces it.
@@ -25,11 +26,17 @@ function(palvo_test_tmp)
   endif()
 endfunction()
 
-add_test(NAME palvo_tmp_make COMMAND ${CMAKE_COMMAND} -DPALVO_TEST_TMP=${PALVO_TEST_TMP} -P
-                                     ${CMAKE_CURRENT_LIST_FILE})
-add_test(NAME palvo_tmp_remove COMMAND ${CMAKE_COMMAND} -E rm -rf ${PALVO_TEST_TMP})
-set_tests_properties(palvo_tmp_make PROPERTIES FIXTURES_SETUP palvo_tmp)
-set_tests_properties(palvo_tmp_remove PROPERTIES FIXTURES_CLEANUP palvo_tmp)
+# The pair that makes and removes it, once, in the first folder that includes
+# this file.
+get_property(palvo_tmp_added GLOBAL PROPERTY PALVO_TEST_TMP_ADDED)
+if(NOT palvo_tmp_added)
+  set_property(GLOBAL PROPERTY PALVO_TEST_TMP_ADDED TRUE)
+  add_test(NAME palvo_tmp_make COMMAND ${CMAKE_COMMAND} -DPALVO_TEST_TMP=${PALVO_TEST_TMP} -P
+                                       ${CMAKE_CURRENT_LIST_FILE})
+  add_test(NAME palvo_tmp_remove COMMAND ${CMAKE_COMMAND} -E rm -rf ${PALVO_TEST_TMP})
+  set_tests_properties(palvo_tmp_make PROPERTIES FIXTURES_SETUP palvo_tmp)
+  set_tests_properties(palvo_tmp_remove PROPERTIES FIXTURES_CLEANUP palvo_tmp)
+endif()
 
 # The properties for gtest_discover_tests, whose tests are only known at test
 # time.
