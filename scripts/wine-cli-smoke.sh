@@ -59,7 +59,7 @@ other=$PALVO_WINE_DIR/tmp/other-terminal
 rm -f "$other" "$other.bytes"
 socat -u pty,raw,echo=0,link="$other" "OPEN:$other.bytes,creat,trunc" </dev/null >/dev/null 2>&1 &
 socat=$!
-trap 'kill "$socat" 2>/dev/null; "$here/wine-handset.sh" stop' EXIT
+trap 'kill "$socat" 2>/dev/null; rm -f "$other.bytes"; "$here/wine-handset.sh" stop' EXIT
 for _ in $(seq 100); do [ -e "$other" ] && break; sleep 0.05; done
 echo "the killed handset's terminal: $dead; the other program's: $(readlink -f "$other")"
 out=$(echo 4321 | timeout 120 wine "$cli" list --tsv 2>&1)
