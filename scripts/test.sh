@@ -15,7 +15,7 @@
 # rather than ending the script silently. scripts/setup.sh alone adds -e: any
 # step that fails there ends the set-up. A sourced file (scripts/wine-env.sh)
 # has no set line and keeps its caller's options. The "shell" part holds
-# scripts/*.sh and .ci/run to `shellcheck -S warning`, one count per script.
+# every one of them to `shellcheck -S warning`, one count per script.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -128,7 +128,7 @@ run_shell() {
     return
   fi
   : >"$logs/shellcheck.log"
-  for f in scripts/*.sh .ci/run; do
+  for f in scripts/*.sh .ci/run tests/scripts/*.sh; do
     if timeout 60 shellcheck -S warning -x "$f" >>"$logs/shellcheck.log" 2>&1; then
       passed=$((passed + 1))
     else
