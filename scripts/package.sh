@@ -126,8 +126,7 @@ wine_exists() { [ -e "$(winepath -u "$1" 2>/dev/null)" ]; }
 # Waits until a Windows path is gone (an NSIS uninstaller finishes in a copy of
 # itself after the first process has returned).
 wine_gone() {  # path
-  local i
-  for i in $(seq 600); do
+  for _ in $(seq 600); do
     wine_exists "$1" || return 0
     sleep 0.1
   done

@@ -6,7 +6,7 @@
 #
 # native: compilers, CMake, GoogleTest, CLI11, groff (the man page check).  wine:
 # MinGW-w64, Wine, a headless X server, socat, a Japanese font, Python (the
-# window's icons).  tools: clang (fuzzing), valgrind, clang-format.  package:
+# window's icons).  tools: clang (fuzzing), valgrind, clang-format, shellcheck.  package:
 # what scripts/package.sh needs (debhelper, lintian, NSIS, man).  all: every
 # group.
 #
@@ -23,7 +23,7 @@ native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-de
 wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libcli11-dev wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
   xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic python3)
-tools=(clang libclang-rt-14-dev valgrind clang-format)
+tools=(clang libclang-rt-14-dev valgrind clang-format shellcheck)
 package=(debhelper dpkg-dev fakeroot lintian man-db nsis)
 
 say() { echo "setup.sh: $*" >&2; }

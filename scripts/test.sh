@@ -5,15 +5,23 @@
 # one line "N passed, N failed" over all; exits non-zero on any failure, a
 # build that fails included.
 #
-#   scripts/test.sh [setup|native|mingw]...   (default: all three)
+#   scripts/test.sh [setup|shell|native|mingw]...   (default: all four)
 #
 # Logs: build/test-logs/. Everything is bounded in time: no step can hang.
+#
+# The scripts' convention (scripts/*.sh, .ci/run, tests/scripts/*.sh): each
+# starts with "#!/bin/bash" and "set -uo pipefail" and checks the exit codes
+# it acts on itself, without -e, so that a failure is reported and counted
+# rather than ending the script silently. scripts/setup.sh alone adds -e: any
+# step that fails there ends the set-up. A sourced file (scripts/wine-env.sh)
+# has no set line and keeps its caller's options. The "shell" part holds
+# every one of them to `shellcheck -S warning`, one count per script.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root" || exit 1
 parts=("$@")
-[ ${#parts[@]} -eq 0 ] && parts=(setup native mingw)
+[ ${#parts[@]} -eq 0 ] && parts=(setup shell native mingw)
 
 logs=$root/build/test-logs
 mkdir -p "$logs"
@@ -40,6 +48,9 @@ count_ctest() {  # log [xmldir]
     [[ "$line" =~ Test\ +\#[0-9]+:\ +([^ ]+)\  ]] || continue
     name=${BASH_REMATCH[1]}
     [[ "$line" =~ \*\*\*Skipped|\ Skipped\  ]] && continue
+    # Making and removing the tests' temporary folder is no test (when the
+    # making fails, every test counts as failed, not run).
+    [[ "$name" == palvo_tmp_make || "$name" == palvo_tmp_remove ]] && continue
     ok=0
     [[ "$line" =~ \ Passed\  ]] && ok=1
     xml=${xmldir:+$xmldir/$name.xml}
@@ -107,6 +118,32 @@ if [ $want_packages = 1 ]; then
     { echo "test.sh: package set-up failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 fi
 
+# The scripts under shellcheck, one count per script (the convention above).
+run_shell() {
+  note "scripts (shellcheck -S warning)"
+  local f rc=0
+  if ! command -v shellcheck >/dev/null; then
+    echo "test.sh: shellcheck is missing (scripts/setup.sh tools)" | tee "$logs/shellcheck.log"
+    failed=$((failed + 1))
+    return
+  fi
+  : >"$logs/shellcheck.log"
+  for f in scripts/*.sh .ci/run tests/scripts/*.sh; do
+    if timeout 60 shellcheck -S warning -x "$f" >>"$logs/shellcheck.log" 2>&1; then
+      passed=$((passed + 1))
+    else
+      echo "test.sh: shellcheck finds fault with $f"
+      failed=$((failed + 1))
+      rc=1
+    fi
+  done
+  if [ $rc = 0 ]; then
+    echo "test.sh: shellcheck: every script clean"
+  else
+    cat "$logs/shellcheck.log"
+  fi
+}
+
 build() {  # preset what: configures and builds one tree; a failure counts once
   local preset=$1 what=$2
   if ! step "$preset-configure" 600 cmake --preset "$preset"; then
@@ -124,6 +161,8 @@ run_native() {
   note "native tests"
   rm -f "$logs/native-ctest.log"
   step native-ctest 1800 ctest --preset native --timeout 300 -j "$jobs" --no-tests=ignore
+  # ctest removes the tests' temporary folder itself, unless it was stopped.
+  rm -rf "$root/build/native/test-tmp"
   count_ctest "$logs/native-ctest.log"
 }
 
@@ -149,6 +188,7 @@ run_mingw() {
     exit 0
   )
   [ $? = 3 ] && echo "test.sh: Wine did not start (build/mingw/wine/*.log)"
+  rm -rf "$root/build/mingw/test-tmp"
   count_ctest "$logs/mingw-ctest.log" "$root/build/mingw/gtest-xml"
   # The environment counts as a failure when nothing ran because of it.
   if ! grep -q 'tests passed\|No tests were found' "$logs/mingw-ctest.log" 2>/dev/null; then
@@ -159,9 +199,10 @@ run_mingw() {
 for part in "${parts[@]}"; do
   case "$part" in
     setup) ;;
+    shell) run_shell ;;
     native) run_native ;;
     mingw) run_mingw ;;
-    *) echo "test.sh: unknown part '$part' (setup, native, mingw)"; failed=$((failed + 1)) ;;
+    *) echo "test.sh: unknown part '$part' (setup, shell, native, mingw)"; failed=$((failed + 1)) ;;
   esac
 done
 

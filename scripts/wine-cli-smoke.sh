@@ -4,7 +4,8 @@
 #
 #   wine-cli-smoke.sh WINE-DIR PALVO-CLI.EXE [PALVO-HANDSET]
 #
-# Exit 77 (skipped) when the native handset has not been built.
+# Exit 77 (skipped) when the native handset has not been built; under CI
+# (CI=true) that is a failure.
 set -uo pipefail
 
 export PALVO_WINE_DIR=$1
@@ -12,6 +13,10 @@ cli=$2
 handset=${3:-${PALVO_HANDSET:-$(cd "$(dirname "$0")/.." && pwd)/build/native/palvo-handset}}
 here=$(dirname "${BASH_SOURCE[0]}")
 if [ ! -x "$handset" ]; then
+  if [ "${CI:-}" = true ]; then
+    echo "wine-cli-smoke: no native palvo-handset at $handset (needed under CI=true)" >&2
+    exit 1
+  fi
   echo "skipped: no native palvo-handset at $handset"
   exit 77
 fi
@@ -54,7 +59,7 @@ other=$PALVO_WINE_DIR/tmp/other-terminal
 rm -f "$other" "$other.bytes"
 socat -u pty,raw,echo=0,link="$other" "OPEN:$other.bytes,creat,trunc" </dev/null >/dev/null 2>&1 &
 socat=$!
-trap 'kill "$socat" 2>/dev/null; "$here/wine-handset.sh" stop' EXIT
+trap 'kill "$socat" 2>/dev/null; rm -f "$other.bytes"; "$here/wine-handset.sh" stop' EXIT
 for _ in $(seq 100); do [ -e "$other" ] && break; sleep 0.05; done
 echo "the killed handset's terminal: $dead; the other program's: $(readlink -f "$other")"
 out=$(echo 4321 | timeout 120 wine "$cli" list --tsv 2>&1)

@@ -1,3 +1,4 @@
+#!/bin/bash
 # Sourced (bash): the Wine environment the Windows build runs in.
 #
 #   PALVO_WINE_DIR=<dir> source scripts/wine-env.sh   (default: build/wine)
@@ -8,6 +9,8 @@
 # Wine program starts in a few hundredths of a second and nothing that reads a
 # Wine program's output through a pipe (ctest) waits on Wine's own services.
 # palvo_wine_stop ends the server and the display.
+#
+# No `set` line: a sourced file keeps the options of the shell that sources it.
 
 PALVO_ROOT=${PALVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 PALVO_WINE_DIR=${PALVO_WINE_DIR:-$PALVO_ROOT/build/wine}
@@ -55,8 +58,7 @@ _palvo_display() {
         </dev/null >"$(palvo_wine_log xvfb)" 2>&1 &
       echo $! >"$PALVO_WINE_DIR/xvfb.pid"
     )
-    local i
-    for i in $(seq 100); do
+    for _ in $(seq 100); do
       [ -s "$PALVO_WINE_DIR/xvfb.display" ] && break
       sleep 0.05
     done
@@ -120,8 +122,7 @@ palvo_wine_up() {
 palvo_wine_stop() {
   if _palvo_alive "$PALVO_WINE_DIR/wineserver.pid" wineserver; then
     timeout 30 wineserver -k >/dev/null 2>&1 || true
-    local i
-    for i in $(seq 100); do
+    for _ in $(seq 100); do
       _palvo_alive "$PALVO_WINE_DIR/wineserver.pid" wineserver || break
       sleep 0.1
     done

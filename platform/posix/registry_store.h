@@ -52,9 +52,9 @@ LSTATUS LoadRegistry(RegistrySnapshot* snapshot, bool forWriting);
 LSTATUS SaveRegistry(const RegistrySnapshot& snapshot);  // then releases
 void ReleaseRegistry();
 
-// Parsing and writing the text, for tests too. Formatting starts from the
-// text that was read and changes only the lines of keys and values that
-// differ from it: comments, blank lines, other hives and lines it cannot
+// registry_text.cpp: parsing and writing the text, for tests too.
+// Formatting starts from the text that was read and changes only the lines of
+// keys and values that differ from it: comments, blank lines, other hives and lines it cannot
 // read stay as they were; new values go to the end of their key's section,
 // new keys to the end of the file.
 void ParseRegistryText(const std::string& text, std::vector<RegKey>* keys);

@@ -14,7 +14,14 @@ import sys
 import tempfile
 import unittest
 
-import vobject
+try:
+    import vobject
+except ImportError:
+    # A missing reader is a skip (77) on a developer's machine, a failure in CI.
+    if os.environ.get("CI") == "true":
+        sys.exit("readback.py: python3-vobject is missing (needed under CI=true)")
+    print("skipped: python3-vobject is missing")
+    sys.exit(77)
 
 BUILD, SOURCE = sys.argv[1], sys.argv[2]
 PIN = "1234"

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <thread>
 
+#include "tests/support/prerequisite.h"
 #include "tests/support/program.h"
 #endif
 
@@ -173,7 +174,8 @@ test_program::Result RunPalvo(const fs::path& scratch, const std::vector<std::st
 }
 
 TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
-  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo")) GTEST_SKIP() << "palvo is not built";
+  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo"))
+    MISSING_PREREQUISITE() << "palvo is not built";
   const fs::path scratch = folder / "scratch";
   fs::create_directory(scratch);
   WriteAll(folder / "up.txt", "up");
@@ -206,7 +208,7 @@ TEST_F(PinSecrecyTest, ThePalvoCommandNeverPrintsThePin) {
 // off, so it never appears, and nothing typed is thrown away.
 TEST_F(PinSecrecyTest, OnATerminalThePromptComesOnlyOnceEchoIsOff) {
   const fs::path program = fs::path(PALVO_BUILD_DIR) / "palvo";
-  if (!fs::exists(program)) GTEST_SKIP() << "palvo is not built";
+  if (!fs::exists(program)) MISSING_PREREQUISITE() << "palvo is not built";
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
@@ -253,7 +255,8 @@ TEST_F(PinSecrecyTest, OnATerminalThePromptComesOnlyOnceEchoIsOff) {
 // The full backup writes every handset name into the folder given: hostile
 // names stay out of everything around it.
 TEST_F(HandsetFixture, ABackupWithHostileNamesStaysInItsFolder) {
-  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo")) GTEST_SKIP() << "palvo is not built";
+  if (!fs::exists(fs::path(PALVO_BUILD_DIR) / "palvo"))
+    MISSING_PREREQUISITE() << "palvo is not built";
   handset::Content c = Content();
   for (const char* name : kHostileNames)
     c.files.push_back({name, "other", "escaped", "2026/12/09 10:00"});

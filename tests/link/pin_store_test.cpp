@@ -5,6 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "tests/link/link_fixture.h"
 
@@ -149,5 +154,42 @@ TEST_F(PinStoreTest, NoDriverKeyNoStore) {
   EXPECT_FALSE(ReadRawPin(L"", &word));  // nothing landed in HKEY_LOCAL_MACHINE itself
   EXPECT_EQ(g_currentPin, 1234u);
 }
+
+#ifndef _WIN32
+// A test process's registry file holds a scrambled PIN: the process takes it
+// and its lock with it when it ends, and a child it forks leaves them alone.
+TEST_F(PinStoreTest, ATestProcessLeavesNoRegistryFilesBehind) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("palvo-leftover-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const pid_t run = ::fork();
+  ASSERT_GE(run, 0);
+  if (run == 0) {
+    ::setenv("TMPDIR", dir.c_str(), 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl("/proc/self/exe", "test_link",
+            "--gtest_filter=PinStoreTest.SaltMakesEveryWriteDifferent",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(run, &status, 0), run);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(fs::is_empty(dir));
+  fs::remove_all(dir);
+
+  g_currentPin = 4321;
+  WriteStoredPin();
+  const std::string file = std::getenv("PALVO_REGISTRY");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) std::exit(0);  // runs this process's exit handlers
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_TRUE(fs::exists(file + ".lock"));
+}
+#endif
 
 }  // namespace

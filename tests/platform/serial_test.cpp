@@ -22,6 +22,10 @@ long long NowMs() {
       .count();
 }
 
+// A time-out no loaded machine comes near: a call that ends well before it
+// ended on its event.
+constexpr DWORD kLongMs = 20000;
+
 HANDLE OpenExclusive(const WCHAR* name) {
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -38,6 +42,13 @@ class SerialTest : public ::testing::Test {
   void TearDown() override {
     if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
   }
+  // Reads return what is there at once, else wait up to ms for the first byte.
+  void SetFirstByteTimeOut(DWORD ms) {
+    COMMTIMEOUTS t = {};
+    ASSERT_TRUE(GetCommTimeouts(port, &t));
+    t.ReadTotalTimeoutConstant = ms;
+    ASSERT_TRUE(SetCommTimeouts(port, &t));
+  }
   PeerPort peer;
   HANDLE port = INVALID_HANDLE_VALUE;
 };
@@ -51,25 +62,29 @@ TEST_F(SerialTest, ReadReturnsWaitingBytesAtOnceElseWaitsASecondForTheFirst) {
   EXPECT_EQ(t.ReadTotalTimeoutConstant, 1000u);
   EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
 
+  // The first read waits for the bytes to come; the second takes what is
+  // left. A read that waited for more would run into the long time-out.
   ASSERT_TRUE(peer.Write("abcde", 5));
-  Sleep(50);
   char buf[16];
   DWORD n = 0;
-  long long start = NowMs();
   ASSERT_TRUE(ReadFile(port, buf, 3, &n, nullptr));
   EXPECT_EQ(std::string(buf, n), "abc");  // no more than asked
+  SetFirstByteTimeOut(kLongMs);
+  long long start = NowMs();
   ASSERT_TRUE(ReadFile(port, buf, sizeof buf, &n, nullptr));
   EXPECT_EQ(std::string(buf, n), "de");  // what is there, without waiting for more
-  EXPECT_LT(NowMs() - start, 200);
+  EXPECT_LT(NowMs() - start, kLongMs / 2);
 
+  SetFirstByteTimeOut(1000);
   start = NowMs();
   ASSERT_TRUE(ReadFile(port, buf, sizeof buf, &n, nullptr));  // silence: success, nothing
   const long long waited = NowMs() - start;
   EXPECT_EQ(n, 0u);
   EXPECT_GE(waited, 950);
-  EXPECT_LT(waited, 2500);
+  EXPECT_LT(waited, kLongMs / 2);  // a safety net: it ends
 
   // A byte that comes during the wait ends it.
+  SetFirstByteTimeOut(kLongMs);
   std::thread late([&] {
     Sleep(300);
     peer.Write("z", 1);
@@ -79,7 +94,7 @@ TEST_F(SerialTest, ReadReturnsWaitingBytesAtOnceElseWaitsASecondForTheFirst) {
   late.join();
   EXPECT_EQ(std::string(buf, n), "z");
   EXPECT_GE(NowMs() - start, 250);
-  EXPECT_LT(NowMs() - start, 950);  // well before the time-out
+  EXPECT_LT(NowMs() - start, kLongMs / 2);  // the byte ended it, not the time-out
 }
 
 TEST_F(SerialTest, RawBytesBothWaysAndPurgeDropsOldInput) {
@@ -121,7 +136,7 @@ TEST_F(SerialTest, WriteGivesUpAfterItsTimeOutWhenNobodyReads) {
   EXPECT_GT(n, 0u);
   EXPECT_LT(n, sizeof block);  // short: the far end stopped taking bytes
   EXPECT_GE(took, 950);
-  EXPECT_LT(took, 3000);
+  EXPECT_LT(took, static_cast<long long>(kLongMs));  // a safety net: it ends
 }
 
 TEST(SerialHangUpTest, AVanishedDeviceFailsReadAndWrite) {
@@ -133,13 +148,15 @@ TEST(SerialHangUpTest, AVanishedDeviceFailsReadAndWrite) {
   std::mbstowcs(name, ::ptsname(master), 63);
   HANDLE port = OpenExclusive(name);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS t = {MAXDWORD, MAXDWORD, kLongMs, 0, 1000};
+  ASSERT_TRUE(SetCommTimeouts(port, &t));
   ::close(master);
   char buf[8];
   DWORD n = 99;
   const long long start = NowMs();
   EXPECT_FALSE(ReadFile(port, buf, sizeof buf, &n, nullptr));
   EXPECT_EQ(n, 0u);
-  EXPECT_LT(NowMs() - start, 500);  // no time-out wait on a dead device
+  EXPECT_LT(NowMs() - start, kLongMs / 2);  // no time-out wait on a dead device
   EXPECT_FALSE(WriteFile(port, "x", 1, &n, nullptr));
   EXPECT_TRUE(CloseHandle(port));
 }

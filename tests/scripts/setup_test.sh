@@ -10,6 +10,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 setup=$here/../../scripts/setup.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# setup.sh keeps apt's log of a failed install for the person to read: here
+# it goes with the rest.
+export TMPDIR=$work
 passed=0
 failed=0
 

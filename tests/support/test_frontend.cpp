@@ -1,5 +1,6 @@
 #include "tests/support/test_frontend.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #ifndef _WIN32
@@ -25,19 +26,39 @@ void ShowStatus(const WCHAR* text, int mode) {
 
 void ShowProgress(std::uint64_t, std::uint64_t) {}
 
+#ifndef _WIN32
+namespace {
+
+// This process's registry file; a plain buffer, as it is still read at exit.
+char g_registryFile[4096];
+pid_t g_registryOwner = 0;
+
+// The registry file and its lock, as the registry stand-in names them (a
+// forked child that exits leaves its parent's alone).
+void RemoveRegistryFiles() {
+  if (::getpid() != g_registryOwner) return;
+  for (const char* suffix : {"", ".lock", ".tmp"})
+    std::remove((std::string(g_registryFile) + suffix).c_str());
+}
+
+}  // namespace
+#endif
+
 void ResetTestProcess() {
 #ifndef _WIN32
   // A registry file of this test process's own.
-  static std::string file;
-  if (file.empty()) {
+  if (!g_registryFile[0]) {
     const char* dir = std::getenv("TMPDIR");
-    file = std::string(dir ? dir : "/tmp") + "/palvo-test-registry-" + std::to_string(::getpid()) +
-           ".reg";
-    ::setenv("PALVO_REGISTRY", file.c_str(), 1);
+    std::snprintf(g_registryFile, sizeof g_registryFile, "%s/palvo-test-registry-%ld.reg",
+                  dir && *dir ? dir : "/tmp", static_cast<long>(::getpid()));
+    ::setenv("PALVO_REGISTRY", g_registryFile, 1);
+    g_registryOwner = ::getpid();
+    // It holds a scrambled PIN: gone with the process, not at the next test.
+    std::atexit(RemoveRegistryFiles);
   }
   // A USB serial device on the test machine must not join the handset search.
   if (!std::getenv("PALVO_SYSFS_ROOT")) ::setenv("PALVO_SYSFS_ROOT", "/nonexistent", 1);
-  std::remove(file.c_str());
+  std::remove(g_registryFile);
 #endif
   ClearDrivers();
   InitProcessState();

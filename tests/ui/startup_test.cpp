@@ -334,7 +334,7 @@ TEST_F(UserInputTest, AltF4ClosesTheWindowWhileTheListHasTheFocus) {
   ClientToScreen(g_listView, &centre);
   if (!Xdotool(L"mousemove --sync " + std::to_wstring(centre.x) + L" " + std::to_wstring(centre.y) +
                L" click 1"))
-    GTEST_SKIP() << "xdotool cannot be started";
+    MISSING_PREREQUISITE() << "xdotool cannot be started";
   Pump(300);
   ASSERT_EQ(GetFocus(), g_listView);
   EXPECT_EQ(SendMessageW(g_listView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);

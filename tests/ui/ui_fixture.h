@@ -14,6 +14,7 @@
 
 #include "handset/content.h"
 #include "tests/support/handset_peer.h"
+#include "tests/support/prerequisite.h"
 #include "ui/ui.h"
 
 struct ListRow {
