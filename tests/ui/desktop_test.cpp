@@ -313,3 +313,21 @@ TEST_F(UserInputTest, ListKeysAndDoubleClick) {
     EXPECT_EQ(proposed, rows[target].name);
   }
 }
+
+TEST_F(UiTest, EveryIconHoldsTheSmallIconSizesUpTo192Dpi) {
+  for (int id : {IDI_PROGRAM, IDI_IMAGE, IDI_NET, IDI_MUSIC, IDI_CARD, IDI_OTHER, IDI_GET_LISTING,
+                 IDI_DOWNLOAD, IDI_UPLOAD, IDI_ADDRESS_BOOK, IDI_MAIL, IDI_BOOKMARKS}) {
+    SCOPED_TRACE(id);
+    HMODULE self = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(id), RT_GROUP_ICON);
+    ASSERT_TRUE(found);
+    // The group's directory: reserved, type, count, then 14 bytes an image,
+    // its width first.
+    const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(self, found)));
+    const int count = group[4] | group[5] << 8;
+    std::vector<int> widths;
+    for (int i = 0; i < count; ++i) widths.push_back(group[6 + 14 * i]);
+    for (int size : {16, 24, 32})
+      EXPECT_NE(std::find(widths.begin(), widths.end(), size), widths.end()) << size;
+  }
+}
