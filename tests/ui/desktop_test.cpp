@@ -331,3 +331,40 @@ TEST_F(UiTest, EveryIconHoldsTheSmallIconSizesUpTo192Dpi) {
       EXPECT_NE(std::find(widths.begin(), widths.end(), size), widths.end()) << size;
   }
 }
+
+TEST_F(UiTest, MovingToADisplayOfTwiceTheScaleDoublesColumnsAndImages) {
+  StartWindow();
+  int widths[3];
+  for (int i = 0; i < 3; ++i)
+    widths[i] = static_cast<int>(SendMessageW(g_listView, LVM_GETCOLUMNWIDTH, i, 0));
+  int cx = 0, cy = 0;
+  ImageList_GetIconSize(
+      reinterpret_cast<HIMAGELIST>(SendMessageW(g_listView, LVM_GETIMAGELIST, LVSIL_SMALL, 0)), &cx,
+      &cy);
+  ASSERT_EQ(cx, 16);
+
+  RECT suggested = {40, 30, 40 + 900, 30 + 640};
+  SendMessageW(g_mainWindow, WM_DPICHANGED, MAKEWPARAM(192, 192),
+               reinterpret_cast<LPARAM>(&suggested));
+  Pump(50);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(SendMessageW(g_listView, LVM_GETCOLUMNWIDTH, i, 0), 2 * widths[i]) << i;
+  HIMAGELIST list =
+      reinterpret_cast<HIMAGELIST>(SendMessageW(g_listView, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+  ImageList_GetIconSize(list, &cx, &cy);
+  EXPECT_EQ(cx, 32);
+  EXPECT_EQ(ImageList_GetImageCount(list), 8);
+  HIMAGELIST bar = reinterpret_cast<HIMAGELIST>(SendMessageW(g_bar, TB_GETIMAGELIST, 0, 0));
+  ImageList_GetIconSize(bar, &cx, &cy);
+  EXPECT_EQ(cx, 32);
+  EXPECT_EQ(ImageList_GetImageCount(bar), 3);
+  RECT r;
+  GetWindowRect(g_mainWindow, &r);
+  EXPECT_EQ(r.left, suggested.left);
+  EXPECT_EQ(r.right - r.left, 900);
+  // The list still fills what lies under the bar.
+  RECT client;
+  GetClientRect(g_mainWindow, &client);
+  EXPECT_EQ(ClientRectInMainWindow(g_listView).bottom, client.bottom);
+  EXPECT_EQ(ClientRectInMainWindow(g_listView).right, client.right);
+}
