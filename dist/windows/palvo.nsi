@@ -107,37 +107,54 @@ Function un.WidenButtons
   !insertmacro WIDEN_BUTTONS
 FunctionEnd
 
-; "/D=" takes the rest of the command line as it stands, so quotes typed
-; around a folder with blanks would become part of its name. They are taken
-; off; any other folder that is not a whole path (a drive or a share) is
-; refused rather than installed into somewhere else.
+; "/D=" takes the rest of the command line as it stands, and a folder it
+; cannot use (quotes typed around one with blanks) is silently replaced by the
+; default before this runs. The folder is therefore read from the command
+; line itself: quotes around it are taken off, and one that is still not a
+; whole path (a drive or a share) is refused rather than installed into
+; somewhere else.
 Function .onInit
-  StrCpy $0 $INSTDIR 1
-  StrCpy $1 $INSTDIR "" -1
-  StrLen $2 $INSTDIR
+  ; $INSTDIR drops a quote as it is set: the folder is read into $5 first.
+  StrCpy $5 $INSTDIR
+  System::Call "kernel32::GetCommandLineW() t.r0"
+  StrLen $3 $0
+  ${DoWhile} $3 > 0
+    IntOp $3 $3 - 1
+    StrCpy $4 $0 4 $3
+    ${If} $4 == " /D="
+      IntOp $3 $3 + 4
+      StrCpy $5 $0 "" $3
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  StrCpy $0 $5 1
+  StrCpy $1 $5 "" -1
+  StrLen $2 $5
   ${If} $0 == '"'
   ${AndIf} $1 == '"'
   ${AndIf} $2 > 2
     IntOp $2 $2 - 2
-    StrCpy $INSTDIR $INSTDIR $2 1
+    StrCpy $5 $5 $2 1
   ${EndIf}
-  StrCpy $0 $INSTDIR 2 1
-  StrCpy $1 $INSTDIR 2
+  StrCpy $0 $5 2 1
+  StrCpy $1 $5 2
   ${If} $0 != ":\"
   ${AndIf} $1 != "\\"
     Goto refuse
   ${EndIf}
-  StrLen $2 $INSTDIR
+  StrLen $2 $5
   StrCpy $3 0
   ${DoWhile} $3 < $2
-    StrCpy $0 $INSTDIR 1 $3
+    StrCpy $0 $5 1 $3
     ${If} $0 == '"'
       Goto refuse
     ${EndIf}
     IntOp $3 $3 + 1
   ${Loop}
+  StrCpy $INSTDIR $5
   Return
 refuse:
+  StrCpy $INSTDIR $5
   MessageBox MB_OK|MB_ICONSTOP "$(BadFolder)" /SD IDOK
   SetErrorLevel 2
   Quit
