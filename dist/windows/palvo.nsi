@@ -68,8 +68,8 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "Copyright 2026 Palvo developers"
 !insertmacro MUI_LANGUAGE "Japanese"
 !insertmacro MUI_LANGUAGE "English"
 
-LangString BadFolder ${LANG_JAPANESE} "インストール先のフォルダー名が正しくありません:$\r$\n$INSTDIR"
-LangString BadFolder ${LANG_ENGLISH} "The installation folder is not a valid path:$\r$\n$INSTDIR"
+LangString BadFolder ${LANG_JAPANESE} "インストール先のフォルダー名が正しくありません:$\r$\n$5"
+LangString BadFolder ${LANG_ENGLISH} "The installation folder is not a valid path:$\r$\n$5"
 
 ; The standard buttons are too narrow for "インストール(I)": Back, Next and
 ; Cancel become half as wide again, right-aligned as before.
@@ -154,7 +154,6 @@ Function .onInit
   StrCpy $INSTDIR $5
   Return
 refuse:
-  StrCpy $INSTDIR $5
   MessageBox MB_OK|MB_ICONSTOP "$(BadFolder)" /SD IDOK
   SetErrorLevel 2
   Quit
