@@ -141,6 +141,8 @@ wine_typed() {  # command line
   timeout 300 wine cmd /c "$(winepath -w "$bat")" </dev/null >>"$out/wine-setup.log" 2>&1
 }
 
+wine_refused() { ! wine_typed "$1"; }
+
 windows_part() {
   local setup=$out/palvo-$version-setup.exe win=$out/mingw stage=$out/windows
   say "Windows installer ($setup)"
@@ -154,8 +156,11 @@ windows_part() {
   rm -rf "$stage" && mkdir -p "$stage"
   cp "$win/ui/palvo.exe" "$win/palvo-cli.exe" "$stage/"
   rm -f "$setup"
+  python3 dist/windows/make_wizard_bitmap.py ui/icons/palette.txt ui/icons/103_program.txt \
+    "$stage/wizard.bmp" || { bad "the installer's picture (dist/windows/make_wizard_bitmap.py)"; return; }
   timeout 600 makensis -V2 -DVERSION="$version" -DEXE_DIR="$stage" -DOUT_FILE="$setup" \
-    -DICON="$win/ui/icons/103.ico" dist/windows/palvo.nsi >"$out/makensis.log" 2>&1
+    -DICON="$win/ui/icons/103.ico" -DWIZARD_BITMAP="$stage/wizard.bmp" dist/windows/palvo.nsi \
+    >"$out/makensis.log" 2>&1
   cat "$out/makensis.log"
   expect "makensis made $(basename "$setup")" [ -s "$setup" ] || return
   [ "$check" = 1 ] || return
@@ -170,7 +175,7 @@ windows_part() {
     shortcut='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Palvo.lnk'
     # Earlier runs' installations out of the way.
     : >"$out/wine-setup.log"
-    for d in 'C:\Palvo test' 'C:\Program Files\Palvo'; do
+    for d in 'C:\Palvo test' 'C:\Palvo quoted' 'C:\Program Files\Palvo'; do
       wine_exists "$d\\uninstall.exe" && wine_typed "\"$d\\uninstall.exe\" /S" && wine_gone "$d\\uninstall.exe"
     done
     setup_w=$(winepath -w "$setup")
@@ -189,6 +194,16 @@ windows_part() {
     expect "and removes the folder" wine_gone "$dir"
     expect "and the Start menu entry" wine_gone "$shortcut"
     expect "and the Add/Remove Programs key" bash -c "! wine reg query '$key' </dev/null >/dev/null 2>&1"
+
+    # Quotes typed around a folder with blanks are taken off; a folder that
+    # is not a whole path is refused (exit code 2), nothing installed anywhere.
+    dir='C:\Palvo quoted'
+    expect "setup.exe /S /D=\"$dir\" installs into $dir" wine_typed "\"$setup_w\" /S /D=\"$dir\""
+    expect "palvo.exe is in $dir" wine_exists "$dir\\palvo.exe"
+    wine_typed "\"$dir\\uninstall.exe\" /S"
+    expect "and uninstall.exe /S removes it again" wine_gone "$dir"
+    expect "setup.exe /S /D=\"C:\\Palvo half is refused" wine_refused "\"$setup_w\" /S /D=\"C:\\Palvo half"
+    expect "and installs nowhere" bash -c "! wine reg query '$key' </dev/null >/dev/null 2>&1"
 
     expect "setup.exe /S installs into Program Files by default" wine_typed "\"$setup_w\" /S"
     expect "palvo.exe is in C:\\Program Files\\Palvo" wine_exists 'C:\Program Files\Palvo\palvo.exe'

@@ -1,5 +1,7 @@
 #include "ui/commandbar.h"
 
+#include "ui/resource.h"
+
 namespace {
 
 // The toolbar tells a parent about clicks and drop-downs; the main window's
@@ -9,6 +11,7 @@ constexpr WCHAR kHostClass[] = L"PalvoCommandBarHost";
 constexpr WCHAR kMenuProperty[] = L"PalvoBarMenu";
 constexpr WCHAR kMenuIdProperty[] = L"PalvoBarMenuId";
 constexpr WCHAR kHostProperty[] = L"PalvoBarHost";
+constexpr WCHAR kBarProperty[] = L"PalvoBar";
 
 HWND OwnerOf(HWND host) { return reinterpret_cast<HWND>(GetWindowLongPtrW(host, GWLP_USERDATA)); }
 
@@ -25,6 +28,36 @@ void ShowBarMenu(HWND host, const NMTOOLBARW* note) {
   SendMessageW(bar, TB_PRESSBUTTON, static_cast<WPARAM>(note->iItem), FALSE);
 }
 
+// A menu item's text as a tooltip says it: "読み込み(&G)..." is "読み込み".
+void TipFromMenuText(const WCHAR* text, WCHAR* tip, int capacity) {
+  int n = 0;
+  for (const WCHAR* c = text; *c && n < capacity - 1; ++c) {
+    if (c[0] == L'(' && c[1] == L'&' && c[2] && c[3] == L')') {
+      c += 3;  // the mark and the letter it underlines
+      continue;
+    }
+    if (c[0] == L'&' && c[1] != L'&') continue;
+    if (c[0] == L'&') ++c;  // "&&" is one ampersand
+    tip[n++] = *c;
+  }
+  while (n > 0 && (tip[n - 1] == L'.' || tip[n - 1] == L'\u2026' || tip[n - 1] == L' ')) --n;
+  tip[n] = 0;
+}
+
+// The bar's buttons say what they do with their menu item's words; the close
+// box with those of the menu's close item.
+void FillTip(HWND host, NMTTDISPINFOW* info) {
+  info->szText[0] = 0;
+  HWND bar = static_cast<HWND>(GetPropW(host, kBarProperty));
+  HMENU menu = bar ? static_cast<HMENU>(GetPropW(bar, kMenuProperty)) : nullptr;
+  if (!menu) return;
+  const UINT command =
+      info->hdr.idFrom == kCloseBoxCommand ? IDC_CLOSE : static_cast<UINT>(info->hdr.idFrom);
+  WCHAR text[80] = {};
+  if (GetMenuStringW(menu, command, text, 80, MF_BYCOMMAND) <= 0) return;
+  TipFromMenuText(text, info->szText, 80);
+}
+
 LRESULT CALLBACK HostProc(HWND host, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NOTIFY: {
@@ -33,6 +66,7 @@ LRESULT CALLBACK HostProc(HWND host, UINT message, WPARAM wParam, LPARAM lParam)
         ShowBarMenu(host, reinterpret_cast<const NMTOOLBARW*>(lParam));
         return TBDDRET_DEFAULT;
       }
+      if (header->code == TTN_GETDISPINFOW) FillTip(host, reinterpret_cast<NMTTDISPINFOW*>(lParam));
       return 0;
     }
     case WM_COMMAND: {
@@ -64,7 +98,10 @@ LRESULT CALLBACK BarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
   }
   if (message == WM_NCDESTROY) {
     // The host and the menu go with the bar.
-    if (HWND host = static_cast<HWND>(RemovePropW(bar, kHostProperty))) DestroyWindow(host);
+    if (HWND host = static_cast<HWND>(RemovePropW(bar, kHostProperty))) {
+      RemovePropW(host, kBarProperty);
+      DestroyWindow(host);
+    }
     if (HMENU menu = static_cast<HMENU>(RemovePropW(bar, kMenuProperty))) DestroyMenu(menu);
     RemovePropW(bar, kMenuIdProperty);
   }
@@ -112,6 +149,7 @@ HWND CommandBar_Create(HINSTANCE instance, HWND parent, int id) {
   g_toolbarProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BarProc)));
   SetPropW(bar, kHostProperty, host);
+  SetPropW(host, kBarProperty, bar);
   return bar;
 }
 

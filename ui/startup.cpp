@@ -2,6 +2,7 @@
 // toolbar and listing, and the message loop.
 #include "link/pin_store.h"
 #include "ui/commandbar.h"
+#include "ui/desktop.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 
@@ -13,7 +14,6 @@ HACCEL g_accelerators = nullptr;
 
 namespace {
 
-constexpr int kIconSize = 16;
 constexpr int kToolbarImages = 3;
 
 // The listing's image list, in the order that fixes the rows' icon indices:
@@ -49,27 +49,35 @@ constexpr Column kColumns[] = {
     {L"更新日時", LVCFMT_LEFT, 240, 56, 160},
 };
 
+// 16 by 16 on the handheld; the small-icon size of the display's DPI on the
+// desktop, where each icon holds 16, 24 and 32 pixel images.
 HICON LoadSmallIcon(int id) {
+  const int size = SmallIconSize();
   return static_cast<HICON>(
-      LoadImageW(g_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, kIconSize, kIconSize, 0));
+      LoadImageW(g_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
 }
 
+}  // namespace
+
 HBITMAP DrawToolbarBitmap(HWND window) {
+  const int size = SmallIconSize();
   HDC screen = GetDC(window);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, kIconSize * kToolbarImages, kIconSize);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size * kToolbarImages, size);
   HDC memory = CreateCompatibleDC(screen);
   ReleaseDC(window, screen);
   SelectObject(memory, bitmap);
-  RECT all = {0, 0, kIconSize * kToolbarImages, kIconSize};
+  RECT all = {0, 0, size * kToolbarImages, size};
   FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
   for (int i = 0; i < kToolbarImages; ++i) {
     HICON icon = LoadSmallIcon(kToolbarIcons[i]);
-    DrawIconEx(memory, i * kIconSize, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+    DrawIconEx(memory, i * size, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
     DestroyIcon(icon);
   }
   DeleteDC(memory);
   return bitmap;
 }
+
+namespace {
 
 void CreateBar(HWND window) {
   if (g_shell) {
@@ -97,7 +105,7 @@ void CreateBar(HWND window) {
 
 void AddBarButtons(HBITMAP bitmap) {
   CommandBar_AddBitmap(g_bar, nullptr, reinterpret_cast<UINT_PTR>(bitmap), kToolbarImages,
-                       kIconSize, kIconSize);
+                       SmallIconSize(), SmallIconSize());
   int position = 1;
   for (const BarButton& b : kBarButtons) {
     TBBUTTON button = {};
@@ -112,8 +120,11 @@ void AddBarButtons(HBITMAP bitmap) {
   if (!g_shell) CommandBar_AddAdornments(g_bar, 0, 0);
 }
 
+}  // namespace
+
 HIMAGELIST CreateListImages() {
-  HIMAGELIST images = ImageList_Create(kIconSize, kIconSize, ILC_COLOR | ILC_MASK, 0, 8);
+  const int size = SmallIconSize();
+  HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR | ILC_MASK, 0, 8);
   for (int id : kListIcons) {
     HICON icon = LoadSmallIcon(id);
     ImageList_ReplaceIcon(images, -1, icon);
@@ -121,6 +132,8 @@ HIMAGELIST CreateListImages() {
   }
   return images;
 }
+
+namespace {
 
 // Columns take their widths from the window's width. The list itself fills the
 // client area: the handheld's window has no frame, so there the two agree,
@@ -142,14 +155,19 @@ void CreateListView(HWND window, int width) {
       0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, y,
       client.right, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LISTING)),
       g_instance, nullptr);
+  SetUpListManners(g_listView);
   SendMessageW(g_listView, LVM_SETIMAGELIST, LVSIL_SMALL,
                reinterpret_cast<LPARAM>(CreateListImages()));
+  // The thresholds and widths are the handheld's pixels: on the desktop they
+  // count at 96 DPI, and a width the user left a column at comes first.
+  const int logicalWidth = UnscaleFromDpi(width);
   for (int i = 0; i < 3; ++i) {
     const Column& c = kColumns[i];
     LVCOLUMNW column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = c.format;
-    column.cx = width <= c.threshold ? c.narrow : c.wide;
+    if (!RememberedColumnWidth(i, &column.cx))
+      column.cx = ScaleToDpi(logicalWidth <= c.threshold ? c.narrow : c.wide);
     column.pszText = const_cast<WCHAR*>(c.header);
     SendMessageW(g_listView, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
                  reinterpret_cast<LPARAM>(&column));
@@ -190,18 +208,19 @@ void StartUp(HINSTANCE instance) {
   if (!RegisterClassW(&windowClass)) FatalStartupMessage(L"Failed. (register)");
 
   g_mainWindow =
-      CreateWindowExW(0, kClassName, kTitle, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+      CreateWindowExW(0, kClassName, kTitle, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                       CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (!g_mainWindow) FatalStartupMessage(L"Failed. (wbase)");
+  ReadWindowDpi(g_mainWindow);
   SendMessageW(g_mainWindow, WM_SETICON, ICON_SMALL,
                reinterpret_cast<LPARAM>(LoadSmallIcon(IDI_PROGRAM)));
-  ShowWindow(g_mainWindow, SW_SHOWNORMAL);
+  ShowWindow(g_mainWindow, PlaceMainWindow(g_mainWindow));
   RECT frame;
   GetWindowRect(g_mainWindow, &frame);
   const int width = frame.right - frame.left;
 
   // Only the Pocket PC shell leaves room above the window for its title bar.
-  if (frame.top > 0) g_shell = LoadLibraryW(L"aygshell.dll");
+  if (frame.top > 0) g_shell = LoadShellLibrary();
 
   HBITMAP toolbarBitmap = DrawToolbarBitmap(g_mainWindow);
   CreateBar(g_mainWindow);

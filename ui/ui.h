@@ -22,6 +22,11 @@ void StartUp(HINSTANCE instance);
 int RunMessageLoop();
 int PalvoMain(HINSTANCE instance);
 
+// The listing's image list and the toolbar's images (three side by side), at
+// the display's small-icon size.
+HIMAGELIST CreateListImages();
+HBITMAP DrawToolbarBitmap(HWND window);
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void DownloadCommand();
 void UploadCommand();

@@ -2,6 +2,7 @@
 // the list kept under the command bar.
 #include "commands/commands.h"
 #include "ui/commandbar.h"
+#include "ui/desktop.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 
@@ -37,8 +38,13 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  if (DesktopWindowMessage(window, message, wParam, lParam, &result)) return result;
   switch (message) {
     case WM_DESTROY:
+      // Every way of closing (the menu, Alt+F4, the bar's and the caption's
+      // close boxes) ends here.
+      RememberWindowState(window);
       PostQuitMessage(0);
       return 0;
     case WM_SIZE:

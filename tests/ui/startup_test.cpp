@@ -5,6 +5,7 @@
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/commandbar.h"
+#include "ui/desktop.h"
 #include "ui/resource.h"
 
 namespace {
@@ -221,7 +222,7 @@ TEST_F(UiTest, CommandBarKeepsTheListBelowItOnResize) {
 }
 
 TEST_F(UiTest, ShellMenuBarAtAPositiveTopEdgeLeavesTheListAlone) {
-  ASSERT_TRUE(SetDllDirectoryW(PALVO_SHELL_DIR));
+  g_shellStandIn = PALVO_SHELL_DIR L"\\aygshell.dll";
   StartWindow(400, 50);
   ASSERT_TRUE(g_shell);
   ASSERT_TRUE(g_bar);
@@ -243,7 +244,7 @@ TEST_F(UiTest, ShellMenuBarAtAPositiveTopEdgeLeavesTheListAlone) {
 }
 
 TEST_F(UiTest, TopEdgeZeroUsesTheCommandBarEvenWithTheShell) {
-  ASSERT_TRUE(SetDllDirectoryW(PALVO_SHELL_DIR));
+  g_shellStandIn = PALVO_SHELL_DIR L"\\aygshell.dll";
   StartWindow(400, 0);
   EXPECT_FALSE(g_shell);
   EXPECT_EQ(GetDlgCtrlID(g_bar), IDC_COMMAND_BAR);
@@ -298,28 +299,6 @@ TEST_F(UserInputTest, AltF4ClosesTheWindowAndTheLoopEndsWithZero) {
   EXPECT_EQ(RunMessageLoop(), 0);
   EXPECT_FALSE(IsWindow(g_mainWindow));
 }
-
-namespace {
-
-// Runs an xdotool command line through X, as a person's mouse and keyboard
-// would reach the program; false when xdotool cannot be started. With wait,
-// this thread's messages are handled until it is done; without, the caller's
-// own loop takes what it sends.
-bool Xdotool(const std::wstring& arguments, bool wait = true) {
-  std::wstring command = L"xdotool " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(L"Z:\\usr\\bin\\xdotool", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process))
-    return false;
-  if (wait) Pump(5000, [&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; });
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  return true;
-}
-
-}  // namespace
 
 TEST_F(UserInputTest, AltF4ClosesTheWindowWhileTheListHasTheFocus) {
   StartWindow();

@@ -10,6 +10,7 @@
 #include "link/frame.h"
 #include "link/frontend.h"
 #include "tests/support/peer.h"
+#include "ui/desktop.h"
 #include "ui/resource.h"
 
 namespace fs = std::filesystem;
@@ -211,6 +212,20 @@ int StatusWatcher::boxes() const {
   return static_cast<int>(boxes_.size());
 }
 
+bool Xdotool(const std::wstring& arguments, bool wait) {
+  std::wstring command = L"xdotool " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\usr\\bin\\xdotool", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process))
+    return false;
+  if (wait) Pump(5000, [&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; });
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
+}
+
 std::wstring FreshFolder(const char* name) {
   WCHAR temp[kPathUnits];
   GetTempPathW(kPathUnits, temp);
@@ -272,6 +287,10 @@ void UiTest::SetUp() {
   g_silenceLimitMs = 1500;
   g_instance = GetModuleHandleW(nullptr);
   SetDllDirectoryW(nullptr);
+  g_shellStandIn = nullptr;
+  // Each test's window opens at the system's default, whatever the last one
+  // left.
+  ForgetWindowState();
   // The driver's own key, where the stored PIN lives.
   HKEY key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTestDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -304,6 +323,8 @@ void UiTest::TearDown() {
   g_shell = nullptr;
   g_mainWindow = g_listView = g_bar = nullptr;
   SetDllDirectoryW(nullptr);
+  g_shellStandIn = nullptr;
+  ForgetWindowState();
 }
 
 void UiTest::FetchWithStoredPin(InProcessHandset& hs) {

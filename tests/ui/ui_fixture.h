@@ -79,6 +79,12 @@ class StatusWatcher {
   std::vector<HWND> boxes_;
 };
 
+// Runs an xdotool command line through X, as a person's mouse and keyboard
+// would reach the program; false when xdotool cannot be started. With wait,
+// this thread's messages are handled until it is done; without, the caller's
+// own loop takes what it sends.
+bool Xdotool(const std::wstring& arguments, bool wait = true);
+
 // A folder of its own per test, as a Windows path ending in a backslash.
 std::wstring FreshFolder(const char* name);
 bool FileExists(const std::wstring& path);

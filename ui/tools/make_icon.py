@@ -6,7 +6,9 @@
 The palette file maps one letter to an RGB colour ("K 000000 black"); "." is
 transparent. The source holds one or more square images (16 or 32 rows of as
 many letters), separated by blank lines; "#" lines are comments. Every image
-becomes one 4-bit entry of the .ico, with its mask.
+becomes one 4-bit entry of the .ico, with its mask. The .ico always holds 16,
+24 and 32 pixel images (the small-icon sizes at 96, 144 and 192 DPI): a size
+the source lacks is its 16 pixel image enlarged, each pixel repeated.
 """
 import struct
 import sys
@@ -55,6 +57,22 @@ def read_images(path, index):
     return images
 
 
+SIZES = (16, 24, 32)
+
+
+def enlarged(rows, size):
+    """Nearest-neighbour: pixel (x, y) of the result is source pixel (x*n/size, y*n/size)."""
+    n = len(rows)
+    return ["".join(rows[y * n // size][x * n // size] for x in range(size)) for y in range(size)]
+
+
+def every_size(images, path):
+    by_size = {len(rows): rows for rows in images}
+    if 16 not in by_size:
+        fail(f"{path}: a 16x16 image is needed")
+    return [by_size.get(size) or enlarged(by_size[16], size) for size in SIZES]
+
+
 def packed_rows(bits_per_pixel, values, size):
     """Bottom-up rows, each padded to 32 bits."""
     out = bytearray()
@@ -85,7 +103,7 @@ def main():
     if len(sys.argv) != 4:
         fail("usage: make_icon.py PALETTE SOURCE.txt OUT.ico")
     index, colours = read_palette(sys.argv[1])
-    images = read_images(sys.argv[2], index)
+    images = every_size(read_images(sys.argv[2], index), sys.argv[2])
     blobs = [entry_bits(rows, index, colours) for rows in images]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
