@@ -63,13 +63,16 @@ const Command kCommands[] = {
      "ask no more. With --forget, forgets every kept PIN instead; the handset need not be "
      "there.",
      true},
-    {"export", "palvo export DIR --to OUT", "write a backup in today's formats",
-     "Writes a backup (a folder written by get --all) in today's formats into OUT (made when "
-     "missing), never touching DIR nor the handset: contacts.vcf (vCard 3.0, UTF-8) from "
-     "address.txt, bookmarks.html (a bookmark file browsers import) from bookmark.txt, mail/ "
-     "with every mailNNN.txt as UTF-8 text, and every other file copied as it is. Ends with a "
-     "summary: what was exported, and each problem with its file and line; exit status 1 when "
-     "there was any.",
+    {"export", "palvo export [--force] DIR --to OUT", "write a backup in today's formats",
+     "Writes a backup (a folder written by get --all) in today's formats into OUT, never "
+     "touching DIR nor the handset: index.html (an archive to browse in any browser), mail.mbox "
+     "and mail/NNN.eml (every mail as a message), contacts.vcf (every vCard, vCard 3.0), "
+     "bookmarks.html (a bookmark file browsers import) and files/ (every other file as it is, "
+     "text in Shift-JIS with a UTF-8 copy beside it). The export is made in a temporary folder "
+     "beside OUT and replaces OUT only when whole; a stop or a failure leaves OUT as it was. An "
+     "OUT holding files an export did not write is refused; --force puts them aside (OUT.before-"
+     "export) and exports. Ends with a summary: what was exported, and each problem with its "
+     "file and line; exit status 1 when there was any.",
      false},
     {"help", "palvo help [COMMAND]", "this help, or one command's",
      "Prints this help, or one command's: palvo help get is palvo get --help.", false},
@@ -246,7 +249,9 @@ struct Parser {
         ->type_name("NAME");
     Sub("put")->add_option("FILE", operands);
     Sub("pin")->add_flag("--forget", a->forget, "forget the kept PIN instead");
-    Sub("export")->add_option("--to", to, "the folder the copies go to")->type_name("OUT");
+    Sub("export")->add_option("--to", to, "the folder the export goes to")->type_name("OUT");
+    Sub("export")->add_flag("--force", a->force,
+                            "export even into an OUT that holds other files (kept aside)");
     Sub("export")->add_option("DIR", operands);
     Sub("help")->add_option("COMMAND", topic);
   }

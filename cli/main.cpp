@@ -401,7 +401,11 @@ int Export(const Arguments& a) {
   if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
   if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
   static ExportReport report;
-  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), &report)) return Failure(why);
+  ExportOptions options;
+  options.force = a.force;
+  options.stop = &g_stopRequest;
+  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), options, &report))
+    return Failure(why);
   WriteText(stdout, ExportSummaryText(report));
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
