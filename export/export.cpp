@@ -510,11 +510,12 @@ void Files(Run& run) {
 void Archive(Run& run) {
   if (!run.failure.empty() || Stopped(run)) return;
   run.archive.backupName = U8(run.from.filename());
-  fs::file_time_type newest{};
+  // The backup's date: its newest file's.
+  fs::file_time_type newest = fs::file_time_type::min();
   for (const std::vector<Entry>* list : {&run.addressBooks, &run.mails, &run.files})
     for (const Entry& e : *list) newest = std::max(newest, e.time);
   if (run.bookmarks) newest = std::max(newest, run.bookmarks->time);
-  run.archive.backupDate = newest == fs::file_time_type{} ? "-" : HandsetTime(newest);
+  run.archive.backupDate = newest == fs::file_time_type::min() ? "-" : HandsetTime(newest);
   run.archive.pictograms = run.r->pictograms;
   for (const auto& [path, text] : ArchivePages(run.archive))
     if (!WriteWhole(run, path, text)) return;

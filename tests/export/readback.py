@@ -12,6 +12,7 @@ import email.policy
 import html.parser
 import mailbox
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -75,14 +76,14 @@ EXTRA_MAILS = [
 ]
 # (file, Date, From, Subject, body) of every mail, in number order.
 EXPECTED_MAILS = [
-    ("000", "Wed, 01 Mar 2006 10:15:00 +0900", '"07012345678" <07012345678@phone.invalid>', None,
+    ("000", "Wed, 01 Mar 2006 10:15:00 +0900", "07012345678 <07012345678@phone.invalid>", None,
      None),
     ("001", "Thu, 02 Mar 2006 21:40:00 +0900", "ichiro@example.jp", "会議",
      "明日の会議は10時からです。\nよろしくお願いします。\n"),
     ("002", "Fri, 03 Mar 2006 08:00:00 +0900", "jiro@example.jp", "写真", "写真を送ります。\n"),
-    ("003", "Sat, 04 Mar 2006 12:00:00 +0900", '"090-1234-5678" <09012345678@phone.invalid>',
+    ("003", "Sat, 04 Mar 2006 12:00:00 +0900", "090-1234-5678 <09012345678@phone.invalid>",
      "From the station", "From the station\n>From here\n\ue000\ue001 晴れ\n"),
-    ("004", None, '"unknown" <unknown@phone.invalid>', "値のないメール", "\n値のないメール\n"),
+    ("004", None, "unknown <unknown@phone.invalid>", "値のないメール", "\n値のないメール\n"),
 ]
 # The handset's sample bookmarks and one more: (folder, title, URL).
 EXTRA_BOOKMARK = ("05", "<特選>&\"おすすめ\"", "http://example.jp/?a=1&b=2")
@@ -243,7 +244,10 @@ class ExportReadBack(unittest.TestCase):
     def messages(self):
         box = mailbox.mbox(os.path.join(self.out, "mail.mbox"), create=False)
         try:
-            return [email.message_from_bytes(box.get_bytes(key), policy=email.policy.default)
+            # mailbox splits the messages; the mboxrd unescaping is the reader's part.
+            return [email.message_from_bytes(re.sub(rb"(?m)^>(>*From )", rb"\1",
+                                                    box.get_bytes(key)),
+                                             policy=email.policy.default)
                     for key in box.keys()]
         finally:
             box.close()
@@ -258,7 +262,7 @@ class ExportReadBack(unittest.TestCase):
         if subject is not None:
             self.assertEqual(msg["Subject"], subject)
         self.assertEqual(msg.get_content_type(), "text/plain")
-        text = msg.get_content()
+        text = msg.get_content().replace("\r\n", "\n")  # an .eml's lines end in CR LF
         self.assertNotIn(FFFD, text)
         self.assertNotIn("?", text)
         if body is not None:
