@@ -404,8 +404,13 @@ int Export(const Arguments& a) {
   ExportOptions options;
   options.force = a.force;
   options.stop = &g_stopRequest;
-  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), options, &report))
-    return Failure(why);
+  // A signal stops the export between pieces, so that its temporary folder
+  // is removed and OUT stays as it was.
+  CatchStopSignals();
+  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), options, &report)) {
+    const int status = Failure(why);
+    return g_stopRequest ? kExitSignalBase + g_stopRequest : status;
+  }
   WriteText(stdout, ExportSummaryText(report));
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "export/mime.h"
+
 namespace {
 
 constexpr char kLightKey[] = "X-PORIKA-LIGHT:";
@@ -18,7 +20,6 @@ constexpr std::size_t kHeaderBytes = 4096;  // the upload's window
 constexpr std::size_t kLineBytes = 1024;
 constexpr std::size_t kFirstLineBytes = 256;
 constexpr std::size_t kSubjectChars = 40;
-constexpr std::size_t kQpLine = 76;
 
 // Text converted to a std::string.
 class StringSink final : public TextSink {
@@ -30,130 +31,12 @@ class StringSink final : public TextSink {
   std::string* s_;
 };
 
-bool IsPictogram(const unsigned char* c) {
-  // U+E000..U+E757: EE 80 80 .. EE 9D 97
-  if (c[0] != 0xEE) return false;
-  const unsigned cp = ((c[1] & 0x3Fu) << 6) | (c[2] & 0x3Fu);
-  return cp <= 0x757;
-}
-
 unsigned long long CountPictograms(const std::string& s) {
   unsigned long long n = 0;
   for (std::size_t i = 0; i + 2 < s.size(); ++i)
     if (IsPictogram(reinterpret_cast<const unsigned char*>(s.data() + i))) ++n;
   return n;
 }
-
-// The body, line by line: quoted-printable lines (at most 76 characters) to
-// the message and the mbox, HTML-escaped text to the page.
-class BodySink final : public TextSink {
- public:
-  void Start(MailOutputs* out) {
-    out_ = out;
-    fill_ = 0;
-    pendingBlank_ = 0;
-    pictograms_ = 0;
-  }
-  void Utf8(const char* text, std::size_t n) override {
-    for (std::size_t i = 0; i < n;) {
-      const unsigned char c = static_cast<unsigned char>(text[i]);
-      const std::size_t len = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-      if (len == 3 && i + 2 < n && IsPictogram(reinterpret_cast<const unsigned char*>(text + i)))
-        ++pictograms_;
-      for (std::size_t k = 0; k < len && i < n; ++k, ++i) Byte(static_cast<unsigned char>(text[i]));
-    }
-  }
-  // The end of a line (and of the text, when it has bytes of a last line).
-  void EndLine() {
-    Blank(true);
-    Emit();
-    out_->page->Put('\n');
-  }
-  bool empty() const { return fill_ == 0 && pendingBlank_ == 0; }
-  unsigned long long pictograms() const { return pictograms_; }
-
- private:
-  void Byte(unsigned char c) {
-    if (c == '\n') {
-      EndLine();
-      return;
-    }
-    Page(c);
-    if (c == ' ' || c == '\t') {
-      Blank(false);
-      pendingBlank_ = c;
-      return;
-    }
-    Blank(false);
-    if (c == '=' || c < 0x20 || c >= 0x7F) {
-      Hex(c);
-    } else {
-      Room(1);
-      line_[fill_++] = static_cast<char>(c);
-    }
-  }
-  // A blank is written as it is unless it ends the line.
-  void Blank(bool atEnd) {
-    if (!pendingBlank_) return;
-    const unsigned char b = pendingBlank_;
-    pendingBlank_ = 0;
-    if (atEnd) {
-      Hex(b);
-    } else {
-      Room(1);
-      line_[fill_++] = static_cast<char>(b);
-    }
-  }
-  void Hex(unsigned char c) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    Room(3);
-    line_[fill_++] = '=';
-    line_[fill_++] = kDigits[c >> 4];
-    line_[fill_++] = kDigits[c & 15];
-  }
-  // A soft line break when n more would pass the line's length ('=' included).
-  void Room(std::size_t n) {
-    if (fill_ + n + 1 <= kQpLine) return;
-    line_[fill_++] = '=';
-    Emit();
-  }
-  void Emit() {
-    out_->eml->Write(line_, fill_);
-    out_->eml->Write("\r\n", 2);
-    // mboxrd: every line that reads ">*From " gets one more '>'.
-    std::size_t i = 0;
-    while (i < fill_ && line_[i] == '>') ++i;
-    if (fill_ - i >= 5 && std::memcmp(line_ + i, "From ", 5) == 0) out_->mbox->Put('>');
-    out_->mbox->Write(line_, fill_);
-    out_->mbox->Put('\n');
-    fill_ = 0;
-  }
-  void Page(unsigned char c) {
-    OutStream& p = *out_->page;
-    switch (c) {
-      case '&':
-        p.Text("&amp;");
-        break;
-      case '<':
-        p.Text("&lt;");
-        break;
-      case '>':
-        p.Text("&gt;");
-        break;
-      case '"':
-        p.Text("&quot;");
-        break;
-      default:
-        if (c >= 0x20 || c == '\t') p.Put(static_cast<char>(c));
-    }
-  }
-
-  MailOutputs* out_ = nullptr;
-  char line_[kQpLine + 4];
-  std::size_t fill_ = 0;
-  unsigned char pendingBlank_ = 0;
-  unsigned long long pictograms_ = 0;
-};
 
 struct Scan {
   BYTE header[kHeaderBytes];
@@ -370,12 +253,6 @@ std::string Cut(const std::string& s, std::size_t n) {
   return i < s.size() ? s.substr(0, i) + "…" : s;
 }
 
-bool IsAscii(const std::string& s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) return false;
-  return true;
-}
-
 void Header(std::string& h, const char* name, const std::string& value) {
   std::string encoded;
   OutStream out;
@@ -553,42 +430,6 @@ void WriteBody(State& st, InStream& in, MailOutputs& out, Problems& problems) {
 }
 
 }  // namespace
-
-void WriteHeaderText(OutStream& out, const char* utf8, std::size_t n) {
-  const std::string text(utf8, n);
-  if (IsAscii(text) && n <= 900 && text.find("=?") == std::string::npos) {
-    out.Write(utf8, n);
-    return;
-  }
-  static const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  constexpr std::size_t kWordBytes = 45;  // 60 base64 characters: 72 with "=?UTF-8?B?" and "?="
-  bool first = true;
-  for (std::size_t i = 0; i < n || first;) {
-    std::size_t end = i;
-    while (end < n) {
-      std::size_t next = end + 1;
-      while (next < n && (static_cast<unsigned char>(utf8[next]) & 0xC0) == 0x80) ++next;
-      if (next - i > kWordBytes) break;
-      end = next;
-    }
-    if (end == i && i < n) ++end;  // cannot happen with whole characters; keeps going
-    if (!first) out.Write("\r\n ", 3);
-    first = false;
-    out.Text("=?UTF-8?B?");
-    for (std::size_t k = i; k < end; k += 3) {
-      const unsigned a = static_cast<unsigned char>(utf8[k]);
-      const unsigned b = k + 1 < end ? static_cast<unsigned char>(utf8[k + 1]) : 0;
-      const unsigned c = k + 2 < end ? static_cast<unsigned char>(utf8[k + 2]) : 0;
-      const unsigned v = (a << 16) | (b << 8) | c;
-      out.Put(kB64[(v >> 18) & 63]);
-      out.Put(kB64[(v >> 12) & 63]);
-      out.Put(k + 1 < end ? kB64[(v >> 6) & 63] : '=');
-      out.Put(k + 2 < end ? kB64[v & 63] : '=');
-    }
-    out.Text("?=");
-    i = end;
-  }
-}
 
 MailKind ConvertMessage(InStream& in, MailOutputs& out, MailSummary& summary,
                         unsigned long long* pictograms, Problems& problems) {
