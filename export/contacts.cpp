@@ -91,6 +91,7 @@ void Reading(const std::string& value, std::string* family, std::string* given) 
 ContactCard Prepare(const ContactCard& in) {
   ContactCard out;
   std::string categories;
+  std::size_t at = 0;  // where the card's first group stood
   for (const ContactLine& l : in) {
     if (NameIs(l, "N") || NameIs(l, "FN")) {
       out.push_back({l.name, l.params, WidenKana(l.value)});
@@ -102,12 +103,15 @@ ContactCard Prepare(const ContactCard& in) {
       const std::string sort = family + given;
       if (!sort.empty()) out.push_back({"SORT-STRING", "", sort});
     } else if (NameIs(l, "CATEGORIES") || NameIs(l, "X-GROUP") || NameIs(l, "X-GROUP-NAME")) {
-      if (!l.value.empty()) categories += (categories.empty() ? "" : ",") + l.value;
+      if (l.value.empty()) continue;
+      if (categories.empty()) at = out.size();
+      categories += (categories.empty() ? "" : ",") + l.value;
     } else {
       out.push_back(l);
     }
   }
-  if (!categories.empty()) out.push_back({"CATEGORIES", "", categories});
+  if (!categories.empty())
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), {"CATEGORIES", "", categories});
   return out;
 }
 

@@ -14,6 +14,7 @@ import mailbox
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -364,6 +365,30 @@ class ExportReadBack(unittest.TestCase):
                 with open(png, "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
         shutil.rmtree(profile, ignore_errors=True)
+
+    def test_a_signal_leaves_no_cut_file_and_no_temporary_folder(self):
+        big, out = os.path.join(self.root, "big"), os.path.join(self.root, "big-out")
+        os.mkdir(big)
+        with open(os.path.join(big, "movie.3gp"), "wb") as f:
+            f.truncate(200 << 20)  # sparse: cheap here, 200 MB to copy for the export
+        export = subprocess.Popen([os.path.join(BUILD, "palvo"), "export", big, "--to", out],
+                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            # The signal once the export has begun writing: its temporary folder is there.
+            while export.poll() is None and not any(
+                    n.startswith(".big-out.palvo-export") for n in os.listdir(self.root)):
+                pass
+            export.send_signal(signal.SIGTERM)
+            _, err = export.communicate(timeout=120)
+        finally:
+            if export.poll() is None:
+                export.kill()
+                export.wait()
+        self.assertEqual(export.returncode, 128 + signal.SIGTERM, err.decode())
+        self.assertIn("left as it was", err.decode())
+        self.assertFalse(os.path.exists(out))
+        self.assertEqual([n for n in os.listdir(self.root) if ".palvo-" in n], [])
+        shutil.rmtree(big)
 
     def test_an_empty_backup_folder(self):
         empty, out = os.path.join(self.root, "empty"), os.path.join(self.root, "empty-out")
