@@ -213,16 +213,22 @@ bool IsAddress(const std::string& v) {
   return v[at + 1] != '.' && v.back() != '.' && v[0] != '.' && v[at - 1] != '.';
 }
 
+// Digits with the marks phone numbers are written with: seven digits at
+// least, or three with a '-' or a '+', so that a flag such as "1" or a count
+// is no number.
 bool IsPhone(const std::string& v) {
   int digits = 0;
+  bool mark = false;
   for (char c : v) {
     if (c >= '0' && c <= '9') {
       ++digits;
-    } else if (!std::strchr("+-() ", c)) {
+    } else if (c == '-' || c == '+') {
+      mark = true;
+    } else if (!std::strchr("() ", c)) {
       return false;
     }
   }
-  return digits >= 3;
+  return digits >= 7 || (digits >= 3 && mark);
 }
 
 bool IsSentMark(const std::string& v) {

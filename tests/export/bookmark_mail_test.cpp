@@ -217,6 +217,8 @@ TEST(MailExportTest, HeaderValuesByTheirShape) {
        "From: \"palvo\" <handset@phone.invalid>", "To: jiro@example.jp", "Subject: first line"},
       {L",,,", "(none)", "From: \"unknown\" <unknown@phone.invalid>", "(none)",
        "Subject: first line"},
+      {L"110,1,+81 90 1234,件名:", "(none)", "From: \"+81 90 1234\" <81901234@phone.invalid>",
+       "(none)", "Subject: first line"},  // a short number is no phone; an empty subject
   };
   for (const auto& c : cases) {
     MailKind kind;
