@@ -9,9 +9,6 @@
 #include "link/port.h"
 #include "link/steps.h"
 
-constexpr int kResultMode = 0;
-constexpr int kKeepOpenMode = 1;
-
 Message RunOperation(Transfer transfer, void* context, bool busy) {
   // Asked to stop before it began (between a command's two connections): no
   // new connection.

@@ -10,11 +10,10 @@
 #include "link/frontend.h"
 #include "link/messages.h"
 #include "link/steps.h"
+#include "platform/backup_names.h"
 #include "upload/upload.h"
 
 namespace {
-
-constexpr int kResultMode = 0;
 
 // A message with the name of the file it concerns in front, and the line
 // when a check of its lines failed.
@@ -163,7 +162,7 @@ bool IsTakenName(const WCHAR* name) {
   lower[i] = 0;
   name = lower;
 #endif
-  return std::wcscmp(name, L"bookmark.txt") == 0 || std::wcscmp(name, L"address.txt") == 0 ||
+  return std::wcscmp(name, kBookmarkFileName) == 0 || std::wcscmp(name, kAddressFileName) == 0 ||
          MailNumber(name) >= 0;
 }
 
@@ -214,7 +213,8 @@ bool NextBackupFile(void* context, UploadItem* item) {
           f->mailNumber = 0;
           f->lastMail = LastMailNumber(f);
         }
-        if (PlaceName(f, bookmarks ? L"bookmark.txt" : L"address.txt") && IsRegularFile(f->path)) {
+        if (PlaceName(f, bookmarks ? kBookmarkFileName : kAddressFileName) &&
+            IsRegularFile(f->path)) {
           item->kind = bookmarks ? kUploadBookmarks : kUploadAddressBook;
           return true;
         }
@@ -223,7 +223,7 @@ bool NextBackupFile(void* context, UploadItem* item) {
       case kMailFiles:
         while (f->mailNumber <= f->lastMail) {
           WCHAR name[24];
-          std::swprintf(name, 24, L"mail%03ld.txt", f->mailNumber++);
+          std::swprintf(name, 24, kMailFilePattern, f->mailNumber++);
           if (PlaceName(f, name) && IsRegularFile(f->path)) {
             item->kind = kUploadMail;
             return true;

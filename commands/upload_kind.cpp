@@ -3,13 +3,14 @@
 #include "commands/commands.h"
 #include "download/listing.h"
 #include "link/messages.h"
+#include "platform/backup_names.h"
 #include "upload/upload.h"
 
 static bool IsDigit(WCHAR c) { return c >= L'0' && c <= L'9'; }
 
 UploadKind DefaultUploadKind(const WCHAR* fileName) {
-  if (_wcsicmp(fileName, L"bookmark.txt") == 0) return kUploadBookmarks;
-  if (_wcsicmp(fileName, L"address.txt") == 0) return kUploadAddressBook;
+  if (_wcsicmp(fileName, kBookmarkFileName) == 0) return kUploadBookmarks;
+  if (_wcsicmp(fileName, kAddressFileName) == 0) return kUploadAddressBook;
   // mail000.txt .. mail999.txt, the names the mail download writes
   if (_wcsnicmp(fileName, L"mail", 4) == 0 && IsDigit(fileName[4]) && IsDigit(fileName[5]) &&
       IsDigit(fileName[6]) && _wcsicmp(fileName + 7, L".txt") == 0)

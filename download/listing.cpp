@@ -13,6 +13,7 @@
 #include "download/transfer.h"
 #include "link/frame.h"
 #include "link/messages.h"
+#include "platform/backup_names.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ struct FixedRow {
 };
 
 const FixedRow kFixedRows[] = {
-    {L"bookmark.txt", kIconBookmarks, INT_MAX, L"ブックマーク"},
-    {L"address.txt", kIconAddressBook, INT_MAX - 1, L"アドレス帳"},
-    {L"mail???.txt", kIconMail, INT_MAX - 2, L"メール"},
+    {kBookmarkFileName, kIconBookmarks, INT_MAX, L"ブックマーク"},
+    {kAddressFileName, kIconAddressBook, INT_MAX - 1, L"アドレス帳"},
+    {kMailRowName, kIconMail, INT_MAX - 2, L"メール"},
 };
 constexpr int kFixedRowCount = 3;
 constexpr int kOtherCategory = 4;

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "download/transfer.h"
+#include "platform/backup_names.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ bool IsDeviceName(const WCHAR* name) {
 // The files a backup folder holds under names of their own: the bookmark
 // file, the address file, the mail files, a download's part files.
 bool IsReservedName(const WCHAR* name) {
-  if (_wcsicmp(name, L"bookmark.txt") == 0 || _wcsicmp(name, L"address.txt") == 0) return true;
+  if (_wcsicmp(name, kBookmarkFileName) == 0 || _wcsicmp(name, kAddressFileName) == 0) return true;
   if (IsPartName(name)) return true;
   if (_wcsnicmp(name, L"mail", 4) != 0) return false;
   std::size_t digits = 0;

@@ -11,10 +11,9 @@
 #include "download/field_record.h"
 #include "download/transfer.h"
 #include "link/messages.h"
+#include "platform/backup_names.h"
 
-constexpr std::size_t kMailNameUnits = 11;  // "mail000.txt"
-constexpr WCHAR kPartPrefix[] = L".palvo-";
-constexpr WCHAR kPartSuffix[] = L".part";
+constexpr std::size_t kMailNameUnits = 11;      // "mail000.txt"
 constexpr std::size_t kPartExtraUnits = 7 + 5;  // the two above around a mail name
 
 // Where the mail file names are written: after the folder part of the path,

@@ -5,6 +5,7 @@
 #include "download/field_record.h"
 #include "link/frontend.h"
 #include "link/messages.h"
+#include "platform/backup_names.h"
 
 HANDLE CreateDownloadFile(const WCHAR* path) {
   return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -13,8 +14,6 @@ HANDLE CreateDownloadFile(const WCHAR* path) {
 
 namespace {
 
-constexpr WCHAR kPartPrefix[] = L".palvo-";
-constexpr WCHAR kPartSuffix[] = L".part";
 constexpr std::size_t kPrefixUnits = sizeof kPartPrefix / sizeof(WCHAR) - 1;
 constexpr std::size_t kSuffixUnits = sizeof kPartSuffix / sizeof(WCHAR) - 1;
 // Of the final name a part name keeps this much: a name of the longest kind

@@ -7,6 +7,7 @@
 #include "export/convert.h"
 #include "export/message.h"
 #include "export/run.h"
+#include "platform/backup_names.h"
 
 namespace exporting {
 
@@ -175,6 +176,8 @@ bool Classify(Run& run) {
   if (ec) return Fail(run, U8(run.from), "cannot be listed");
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  const std::string addressName = Lower(U8(fs::path(kAddressFileName)));
+  const std::string bookmarkName = Lower(U8(fs::path(kBookmarkFileName)));
   bool address = false, bookmarks = false;
   for (Entry& e : entries) {
     const std::string lower = Lower(e.name);
@@ -183,10 +186,10 @@ bool Classify(Run& run) {
       if (!ReadWhole(run, e, &text)) return false;
       run.manifest = ParseManifest(text.data(), text.size());
       run.r->manifest = true;
-    } else if (lower == "address.txt" && !address) {
+    } else if (lower == addressName && !address) {
       address = true;
       run.addressBooks.push_back(e);
-    } else if (lower == "bookmark.txt" && !bookmarks) {
+    } else if (lower == bookmarkName && !bookmarks) {
       bookmarks = true;
       run.files.push_back(e);  // its place is kept; converted below
     } else if (IsMailFileName(e.name)) {
@@ -197,7 +200,7 @@ bool Classify(Run& run) {
     }
   }
   for (std::size_t i = 0; i < run.files.size(); ++i) {
-    if (Lower(run.files[i].name) != "bookmark.txt") continue;
+    if (Lower(run.files[i].name) != bookmarkName) continue;
     static Entry bookmarkEntry;
     bookmarkEntry = run.files[i];
     run.bookmarks = &bookmarkEntry;

@@ -9,8 +9,12 @@
 // PIN entry: 1 with g_currentPin set to the typed number, 0 when cancelled.
 int AskPin(HWND owner);
 
-// Status box: mode 1 keeps it open; any other mode shows the text for 1500 ms
-// and closes it. A null or empty text closes an open box at once.
+// Status box modes: kKeepOpenMode keeps it open (the busy text); kResultMode
+// shows the text for 1500 ms and closes it.
+enum StatusMode : int { kResultMode = 0, kKeepOpenMode = 1 };
+
+// Shows text in the status box in mode. A null or empty text closes an open
+// box at once.
 void ShowStatus(const WCHAR* text, int mode);
 
 // Bytes of a streamed transfer so far, out of total (0 when unknown). Called

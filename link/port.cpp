@@ -10,7 +10,7 @@
 
 static const WCHAR kActiveDrivers[] = L"Drivers\\Active";
 // The handset's USB serial client driver, whatever instance number it got.
-static const WCHAR kDriverPrefix[] = L"Drivers\\USB\\LoadClients\\1154_515_";
+static const WCHAR kDriverPrefix[] = L"Drivers\\USB\\LoadClients\\" PALVO_HANDSET_USB_IDS L"_";
 static const WCHAR kDriverSuffix[] = L"\\RS232_USB";
 constexpr std::size_t kPrefixUnits = sizeof(kDriverPrefix) / sizeof(WCHAR) - 1;  // 33
 constexpr std::size_t kSuffixUnits = sizeof(kDriverSuffix) / sizeof(WCHAR) - 1;  // 10
@@ -122,9 +122,9 @@ Message OpenHandsetPort() {
   if (g_port == INVALID_HANDLE_VALUE) return MSG_OPEN_FAILED;
   ReportStep(Step::kPortOpened, g_portName);
 
-  // Escape 10 is what the handset's driver expects at open; other serial
-  // drivers refuse it, which does no harm.
-  EscapeCommFunction(g_port, 10);
+  // SETIR is what the handset's driver expects at open; other serial drivers
+  // refuse it, which does no harm.
+  EscapeCommFunction(g_port, SETIR);
   // A read returns what is waiting, else waits up to 1000 ms for a first byte.
   COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
   SetCommTimeouts(g_port, &timeouts);

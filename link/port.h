@@ -2,6 +2,10 @@
 
 #include "link/state.h"
 
+// The handset's USB ids (vendor 0x0482, product 0x0203) as its driver's key
+// names them: decimal, "vendor_product".
+#define PALVO_HANDSET_USB_IDS L"1154_515"
+
 // Finds the handset driver in HKLM\Drivers\Active, obtains the PIN and opens
 // the port with the protocol's time-outs.
 Message OpenHandsetPort();

@@ -16,6 +16,10 @@
 #ifndef _WIN32_WCE
 #include "win32/desktop_registry.h"
 #endif
+// The infrared escape of the handheld's serial API; desktop headers lack it.
+#ifndef SETIR
+#define SETIR 10
+#endif
 #else
 #include "posix/win32_posix.h"
 #endif

@@ -16,7 +16,7 @@ BOOL CommandBar_AddAdornments(HWND bar, DWORD flags, DWORD reserved);
 int CommandBar_Height(HWND bar);
 
 // The command the close box sends to the bar (it closes the parent).
-constexpr int kCloseBoxCommand = 0xF060;
+constexpr int kCloseBoxCommand = SC_CLOSE;
 
 // "aygshell.dll": SHCreateMenuBar and the message that gives a menu bar
 // button its menu.

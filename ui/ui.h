@@ -3,12 +3,11 @@
 // flag) lives in link/state.h.
 #pragma once
 
+#include "link/frontend.h"
 #include "link/state.h"
 
 constexpr const WCHAR kClassName[] = L"Palvo";
 constexpr const WCHAR kTitle[] = L"Palvo";
-constexpr int kKeepOpenMode = 1;
-constexpr int kResultMode = 0;
 
 extern HINSTANCE g_instance;
 extern HWND g_statusBox;  // the status box, null when none is open

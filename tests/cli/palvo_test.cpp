@@ -169,6 +169,28 @@ TEST_F(PalvoTest, HelpExplainsEveryCommand) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
+// Each command the full help lists has a help of its own, the same whichever
+// way it is asked for, and a bad topic is a usage error.
+TEST_F(PalvoTest, EveryListedCommandHasItsOwnHelp) {
+  const std::string full = Palvo({"help"}, "").out;
+  EXPECT_EQ(full, Palvo({"--help"}, "").out);
+  for (const char* name : {"list", "get", "put", "pin", "export", "help"}) {
+    EXPECT_NE(full.find("\n  " + std::string(name) + " "), std::string::npos) << name;
+    const Result asked = Palvo({"help", name}, "");
+    EXPECT_EQ(asked.status, 0) << name;
+    EXPECT_EQ(asked.out.rfind("usage: palvo " + std::string(name), 0), 0u) << asked.out;
+    // palvo help --help is the whole help, as palvo help is.
+    if (std::string(name) != "help") {
+      EXPECT_EQ(asked.out, Palvo({name, "--help"}, "").out) << name;
+    }
+    EXPECT_EQ(asked.out, Palvo({"help", "--", name}, "").out) << name;
+  }
+  const Result unknown = Palvo({"help", "nope"}, "");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err, "palvo: no command nope\ntry 'palvo help --help'\n");
+  EXPECT_EQ(Palvo({"help", "get", "--", "put"}, "").status, 2);
+}
+
 TEST_F(PalvoTest, WrongPinFailsWithTheMessageAndNeverShowsThePin) {
   StartHandset({"--pin", "4321"});
   const Result r = Palvo({"list", "--tsv"}, "9876\n");
