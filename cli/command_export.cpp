@@ -8,7 +8,8 @@
 namespace {
 
 void AddOptions(CLI::App* sub, Arguments* a) {
-  sub->add_option("--to", a->given.to, "the folder the copies go to")->type_name("OUT");
+  sub->add_option("--to", a->given.to, "the folder the export goes to")->type_name("OUT");
+  sub->add_flag("--force", a->force, "export even into an OUT that holds other files (kept aside)");
   sub->add_option("DIR", a->given.operands);
 }
 
@@ -22,7 +23,16 @@ int Run(const Arguments& a) {
   if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
   if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
   static ExportReport report;
-  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), &report)) return Failure(why);
+  ExportOptions options;
+  options.force = a.force;
+  options.stop = &g_stopRequest;
+  // A signal stops the export between pieces, so that its temporary folder
+  // is removed and OUT stays as it was.
+  CatchStopSignals();
+  if (const WCHAR* why = ExportBackup(from.c_str(), to.c_str(), options, &report)) {
+    const int status = Failure(why);
+    return g_stopRequest ? kExitSignalBase + g_stopRequest : status;
+  }
   WriteText(stdout, ExportSummaryText(report));
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
@@ -31,14 +41,17 @@ int Run(const Arguments& a) {
 
 extern const Command kExportCommand = {
     "export",
-    "palvo export DIR --to OUT",
+    "palvo export [--force] DIR --to OUT",
     "write a backup in today's formats",
-    "Writes a backup (a folder written by get --all) in today's formats into OUT (made when "
-    "missing), never touching DIR nor the handset: contacts.vcf (vCard 3.0, UTF-8) from "
-    "address.txt, bookmarks.html (a bookmark file browsers import) from bookmark.txt, mail/ "
-    "with every mailNNN.txt as UTF-8 text, and every other file copied as it is. Ends with a "
-    "summary: what was exported, and each problem with its file and line; exit status 1 when "
-    "there was any.",
+    "Writes a backup (a folder written by get --all) in today's formats into OUT, never "
+    "touching DIR nor the handset: index.html (an archive to browse in any browser), mail.mbox "
+    "and mail/NNN.eml (every mail as a message), contacts.vcf (every vCard, vCard 3.0), "
+    "bookmarks.html (a bookmark file browsers import) and files/ (every other file as it is, "
+    "text in Shift-JIS with a UTF-8 copy beside it). The export is made in a temporary folder "
+    "beside OUT and replaces OUT only when whole; a stop or a failure leaves OUT as it was. An "
+    "OUT holding files an export did not write is refused; --force puts them aside "
+    "(OUT.before-export) and exports. Ends with a summary: what was exported, and each problem "
+    "with its file and line; exit status 1 when there was any.",
     false,
     &AddOptions,
     &Check,

@@ -1,6 +1,6 @@
-// The three readers of the backup's own formats, each writing today's
-// format: the address file as vCard 3.0, the bookmark file as a Netscape
-// bookmark file, a mail file as UTF-8 text. Each reads and writes through the
+// Readers of the backup's own formats, each writing today's format: the
+// address file as vCard 3.0, the bookmark file as a Netscape bookmark file
+// (a mail file: message.h). Each reads and writes through the
 // streams, reports what it could not read to problems and never stops
 // early: what can be read is written.
 #pragma once
@@ -21,6 +21,3 @@ struct BookmarkCounts {
 BookmarkCounts ConvertBookmarks(InStream& in, OutStream& out, Problems& problems);
 
 enum class MailKind { kLightMail, kMail, kNotMail };
-// A mail file to UTF-8 with LF line ends, nothing else changed; its header is
-// checked as an upload would read it.
-MailKind ConvertMail(InStream& in, OutStream& out, Problems& problems);

@@ -15,11 +15,13 @@
 # as installed but dpkg does not know as installed afterwards.
 set -euo pipefail
 
-# python3-vobject: the export's read-back test (tests/export/readback.py).
+# python3-vobject, chromium, fonts-ipafont-gothic: the export's read-back test
+# (tests/export/readback.py), which screenshots the archive in a headless
+# browser.
 # libcli11-dev: the command line's argument parser (header-only; in both groups,
 # since the Windows build uses it too).
 native=(build-essential g++ cmake pkg-config googletest libgtest-dev libgmock-dev groff-base
-  python3 python3-vobject libcli11-dev)
+  python3 python3-vobject chromium fonts-ipafont-gothic libcli11-dev)
 wine=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libcli11-dev wine wine64 fonts-wine
   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
   xvfb xauth xdotool imagemagick socat locales fonts-ipafont-gothic python3)

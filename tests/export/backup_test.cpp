@@ -8,6 +8,12 @@
 #include <map>
 #include <random>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "export/export.h"
 #include "tests/export/export_support.h"
 
@@ -25,12 +31,14 @@ std::string Read(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Every file under a folder with its bytes.
+// Every file under a folder with its bytes; the export's own list of what it
+// wrote left out.
 std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    files[fs::relative(e.path(), dir).generic_string()] =
-        e.is_regular_file() ? Read(e.path()) : std::string("(folder)");
+    if (e.path().filename() != ".palvo-export")
+      files[fs::relative(e.path(), dir).generic_string()] =
+          e.is_regular_file() ? Read(e.path()) : std::string("(folder)");
   return files;
 }
 
@@ -46,10 +54,13 @@ class BackupExportTest : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(root_, ec);
   }
-  const WCHAR* Export(const fs::path& from, const fs::path& to) {
+  const WCHAR* Export(const fs::path& from, const fs::path& to, bool force = false) {
     from_ = from.wstring();
     to_ = to.wstring();
-    return ExportBackup(from_.c_str(), to_.c_str(), report_.get());
+    ExportOptions options;
+    options.force = force;
+    options.stop = &stop_;
+    return ExportBackup(from_.c_str(), to_.c_str(), options, report_.get());
   }
   std::string Problems() const {
     std::string all;
@@ -57,16 +68,25 @@ class BackupExportTest : public ::testing::Test {
       all += std::string(report_->problems.text(i)) + "\n";
     return all;
   }
+  // Nothing of a temporary folder is left beside OUT.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root_))
+      if (e.path().filename().string().find(".palvo-") != std::string::npos)
+        names.push_back(e.path().filename().string());
+    return names;
+  }
 
   fs::path root_;
   std::wstring from_, to_;
+  volatile std::sig_atomic_t stop_ = 0;
   std::unique_ptr<ExportReport> report_;
 };
 
-TEST_F(BackupExportTest, AnEmptyBackupGivesAnEmptyExport) {
+TEST_F(BackupExportTest, AnEmptyBackupGivesAnArchiveAlone) {
   EXPECT_EQ(Export(root_ / "bk", root_ / "out"), nullptr);
-  EXPECT_TRUE(fs::is_directory(root_ / "out"));
-  EXPECT_TRUE(fs::is_empty(root_ / "out"));
+  EXPECT_TRUE(fs::exists(root_ / "out" / "index.html"));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "contacts.vcf"));
   EXPECT_EQ(report_->problems.count(), 0);
   const std::string summary = ExportSummaryText(*report_);
   EXPECT_NE(summary.find("exported 0 contacts, 0 bookmarks, 0 mails; 0 other files copied"),
@@ -74,22 +94,36 @@ TEST_F(BackupExportTest, AnEmptyBackupGivesAnEmptyExport) {
       << summary;
   EXPECT_NE(summary.find("no address.txt"), std::string::npos) << summary;
   EXPECT_NE(summary.find("no problems"), std::string::npos) << summary;
+  EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(BackupExportTest, EveryFileGoesWhereItBelongsAndTheBackupStays) {
   const fs::path bk = root_ / "bk";
   Write(bk / "address.txt", "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=SHIFT_JIS:" +
-                                Sjis(L"鈴木;一郎") + "\r\nEND:VCARD\r\n");
+                                Sjis(L"鈴木;一郎") + "\r\nTEL:1\r\nEND:VCARD\r\n");
+  Write(bk / "me.vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=SHIFT_JIS:" + Sjis(L"鈴木;一郎") +
+                           "\r\nTEL:2\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:" + Sjis(L"山田;花子") +
+                           "\r\nSOUND;X-IRMC-N:" + Sjis(L"ﾔﾏﾀﾞ;ﾊﾅｺ") + "\r\nEND:VCARD\r\n");
   Write(bk / "bookmark.txt", "00\t00\t" + Sjis(L"天気") + "\thttp://w/\r\n");
   Write(bk / "mail000.txt", "X-PORIKA-LIGHT: 1,2,3,4\r\n\r\na\r\nb\r\nc");
   Write(bk / "MAIL001.TXT", "X-PORIKA-MAIL: 1,2,3,4\r\n" + Sjis(L"本文") + "\r\n");
+  Write(bk / "mail002.txt", "no mail");
   Write(bk / "mail7.txt", "not a mail file name");
   std::string binary(200000, '\0');
   for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 7919) >> 3);
   Write(bk / "photo.jpg", binary);
   Write(bk / "empty.bin", "");
-  Write(bk / "contacts.vcf", "a handset file of that name");  // the export's own name
-  Write(bk / "contacts-1.vcf", "taken too");
+  Write(bk / "memo.txt", Sjis(L"買い物: 牛乳"));
+  Write(bk / "page.html", "<meta charset=\"Shift_JIS\">" + Sjis(L"ようこそ"));
+  Write(bk / "contacts.vcf", "a handset file of that name");
+  // The backup's own: hidden and part files, the attic, the list, folders.
+  Write(bk / ".palvo-photo2.jpg.part", "cut");
+  Write(bk / ".hidden", "x");
+  fs::create_directories(bk / "palvo-attic");
+  Write(bk / "palvo-attic" / "old.txt", "x");
+  Write(bk / "palvo-backup.tsv",
+        "palvo 1.0\nhandset name\tcategory\tlocal name\textra\thandset date\n"
+        "photo.jpg\timage\tphoto.jpg\t?\t2005/04/01 09:30\n");
   fs::create_directories(bk / "sub");
   Write(bk / "sub" / "x.txt", "x");
   const auto before = Snapshot(bk);
@@ -98,35 +132,48 @@ TEST_F(BackupExportTest, EveryFileGoesWhereItBelongsAndTheBackupStays) {
   const fs::path out = root_ / "out";
   EXPECT_EQ(Snapshot(bk), before);
   EXPECT_EQ(Read(out / "contacts.vcf"),
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:鈴木;一郎\r\nFN:鈴木 一郎\r\nEND:VCARD\r\n");
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:鈴木;一郎\r\nTEL:1\r\nFN:鈴木 一郎\r\nTEL:2\r\n"
+            "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:山田;花子\r\n"
+            "X-PHONETIC-LAST-NAME:ヤマダ\r\nX-PHONETIC-FIRST-NAME:ハナコ\r\n"
+            "SORT-STRING:ヤマダハナコ\r\nFN:山田 花子\r\nEND:VCARD\r\n");
   EXPECT_NE(Read(out / "bookmarks.html").find("<A HREF=\"http://w/\">天気</A>"), std::string::npos);
-  EXPECT_EQ(Read(out / "mail" / "mail000.txt"), "X-PORIKA-LIGHT: 1,2,3,4\n\na\nb\nc");
-  EXPECT_EQ(Read(out / "mail" / "MAIL001.TXT"), "X-PORIKA-MAIL: 1,2,3,4\n本文\n");
-  EXPECT_TRUE(Read(out / "photo.jpg") == binary);
-  EXPECT_TRUE(fs::exists(out / "empty.bin"));
-  EXPECT_EQ(Read(out / "mail7.txt"), "not a mail file name");
-  EXPECT_EQ(Read(out / "contacts-1.vcf"), "taken too");
-  EXPECT_EQ(Read(out / "contacts-2.vcf"), "a handset file of that name");
-  EXPECT_FALSE(fs::exists(out / "sub"));
+  EXPECT_TRUE(fs::exists(out / "mail" / "000.eml"));
+  EXPECT_TRUE(fs::exists(out / "mail" / "001.eml"));
+  EXPECT_TRUE(fs::exists(out / "archive" / "mail" / "001.html"));
+  EXPECT_FALSE(fs::exists(out / "mail" / "002.eml"));
+  EXPECT_EQ(Read(out / "files" / "mail002.txt"), "no mail");
+  EXPECT_TRUE(Read(out / "files" / "photo.jpg") == binary);
+  EXPECT_EQ(fs::last_write_time(out / "files" / "photo.jpg"),
+            fs::last_write_time(bk / "photo.jpg"));
+  EXPECT_TRUE(fs::exists(out / "files" / "empty.bin"));
+  EXPECT_EQ(Read(out / "files" / "mail7.txt"), "not a mail file name");
+  EXPECT_EQ(Read(out / "files" / "contacts.vcf"), "a handset file of that name");
+  EXPECT_EQ(Read(out / "files" / "memo.txt"), Sjis(L"買い物: 牛乳"));
+  EXPECT_EQ(Read(out / "files" / "memo.utf-8.txt"), "買い物: 牛乳");
+  EXPECT_EQ(Read(out / "files" / "page.utf-8.html"), "<meta charset=\"UTF-8\">ようこそ");
+  EXPECT_NE(Read(out / "files" / "me.utf-8.vcf").find("N;CHARSET=UTF-8:鈴木;一郎"),
+            std::string::npos);
+  EXPECT_NE(Read(out / "archive" / "files.html").find("2005/04/01 09:30"), std::string::npos);
+  for (const char* gone : {"sub", "palvo-attic", "palvo-backup.tsv", ".hidden",
+                           ".palvo-photo2.jpg.part", "address.txt", "bookmark.txt"}) {
+    EXPECT_FALSE(fs::exists(out / gone)) << gone;
+    EXPECT_FALSE(fs::exists(out / "files" / gone)) << gone;
+  }
 
-  EXPECT_EQ(report_->contacts, 1u);
+  EXPECT_EQ(report_->contacts, 2u);
+  EXPECT_EQ(report_->mergedContacts, 1u);
   EXPECT_EQ(report_->bookmarks, 1u);
   EXPECT_EQ(report_->lightMails, 1u);
   EXPECT_EQ(report_->mails, 1u);
-  EXPECT_EQ(report_->files, 5u);  // photo, empty, mail7, both contacts files
-  EXPECT_EQ(report_->fileBytes, binary.size() + 20 + 9 + 27);
-  EXPECT_FALSE(report_->incomplete);
+  EXPECT_EQ(report_->notMails, 1u);
+  EXPECT_EQ(report_->files, 8u);  // photo, empty, memo, page, mail7, mail002, both .vcf
+  EXPECT_EQ(report_->utf8Copies, 3u);
+  EXPECT_EQ(report_->photos, 1u);
+  EXPECT_TRUE(report_->manifest);
   const std::string problems = Problems();
-  EXPECT_EQ(report_->problems.count(), 2) << problems;
-  EXPECT_NE(problems.find("contacts.vcf: its name is the export's own; copied as contacts-2.vcf"),
-            std::string::npos)
-      << problems;
   EXPECT_NE(problems.find("sub: a folder: not exported"), std::string::npos) << problems;
-
-  // Again into the same folder: the same result, files overwritten.
-  ASSERT_EQ(Export(bk, out), nullptr);
-  EXPECT_EQ(report_->contacts, 1u);
-  EXPECT_EQ(Read(out / "mail" / "mail000.txt"), "X-PORIKA-LIGHT: 1,2,3,4\n\na\nb\nc");
+  EXPECT_NE(problems.find("contacts.vcf:1: text outside a card"), std::string::npos) << problems;
+  EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(BackupExportTest, FoldersThatWouldChangeTheBackupAreRefused) {
@@ -134,12 +181,21 @@ TEST_F(BackupExportTest, FoldersThatWouldChangeTheBackupAreRefused) {
   Write(bk / "address.txt", "");
   Write(root_ / "file", "x");
   fs::create_directories(root_ / "outer" / "bk");
+  fs::create_directories(bk / "inner");
+  std::error_code noLinks;  // MinGW's library makes no links under Wine
+  fs::create_directory_symlink(bk / "inner", root_ / "link-into-backup", noLinks);
+#ifndef _WIN32
+  ASSERT_FALSE(noLinks) << noLinks.message();
+#endif
   const struct {
     fs::path from, to;
     const wchar_t* message;
   } cases[] = {
       {bk, bk, L"the export folder must lie outside the backup folder"},
       {bk, bk / "out", L"the export folder must lie outside the backup folder"},
+      {bk, root_ / "link-into-backup", L"the export folder must lie outside the backup folder"},
+      {bk, root_ / "link-into-backup" / "out",
+       L"the export folder must lie outside the backup folder"},
       {root_ / "outer" / "bk", root_ / "outer",
        L"the backup folder must not lie inside the export folder"},
       {root_ / "missing", root_ / "out", L"the backup is not a folder"},
@@ -148,6 +204,7 @@ TEST_F(BackupExportTest, FoldersThatWouldChangeTheBackupAreRefused) {
   };
   const auto before = Snapshot(root_);
   for (const auto& c : cases) {
+    if (noLinks && c.to.string().find("link-into-backup") != std::string::npos) continue;
     const WCHAR* message = Export(c.from, c.to);
     ASSERT_NE(message, nullptr) << c.to;
     EXPECT_STREQ(message, c.message) << c.to;
@@ -156,6 +213,69 @@ TEST_F(BackupExportTest, FoldersThatWouldChangeTheBackupAreRefused) {
   // A folder beside the backup whose name starts the same is no part of it.
   EXPECT_EQ(Export(bk, root_ / "bk-out"), nullptr);
   EXPECT_TRUE(fs::exists(root_ / "bk-out" / "contacts.vcf"));
+}
+
+// An earlier export is replaced whole; a folder of the person's own is
+// refused, and with --force kept aside whole.
+TEST_F(BackupExportTest, AnEarlierExportIsReplacedAndOtherFilesAreKept) {
+  const fs::path bk = root_ / "bk", out = root_ / "out";
+  Write(bk / "mail000.txt", "X-PORIKA-MAIL: a,b,c,d\r\none");
+  Write(bk / "mail001.txt", "X-PORIKA-MAIL: a,b,c,d\r\ntwo");
+  ASSERT_EQ(Export(bk, out), nullptr);
+  fs::remove(bk / "mail001.txt");
+  ASSERT_EQ(Export(bk, out), nullptr);
+  EXPECT_TRUE(fs::exists(out / "mail" / "000.eml"));
+  EXPECT_FALSE(fs::exists(out / "mail" / "001.eml"));
+  EXPECT_EQ(Read(out / "mail.mbox").find("two"), std::string::npos);
+  EXPECT_TRUE(Leftovers().empty());
+
+  // A file of the person's own in OUT makes it no export of ours.
+  Write(out / "mine.txt", "my notes");
+  const auto mine = Snapshot(out);
+  const WCHAR* refused = Export(bk, out);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_NE(std::wstring(refused).find(L"mine.txt"), std::wstring::npos);
+  EXPECT_NE(std::wstring(refused).find(L"--force"), std::wstring::npos);
+  EXPECT_EQ(Snapshot(out), mine);
+  EXPECT_TRUE(Leftovers().empty());
+
+  ASSERT_EQ(Export(bk, out, true), nullptr);
+  EXPECT_FALSE(fs::exists(out / "mine.txt"));
+  EXPECT_EQ(Snapshot(root_ / "out.before-export"), mine);
+  EXPECT_NE(report_->keptAside.find("out.before-export"), std::string::npos);
+}
+
+// A stop or a failed write leaves OUT as it was and nothing beside it.
+TEST_F(BackupExportTest, AStopOrAFailureLeavesTheEarlierExport) {
+  const fs::path bk = root_ / "bk", out = root_ / "out";
+  Write(bk / "small.bin", "x");
+  ASSERT_EQ(Export(bk, out), nullptr);
+  const auto earlier = Snapshot(out);
+  Write(bk / "big.bin", std::string(300000, 'b'));
+  stop_ = 1;
+  const WCHAR* stopped = Export(bk, out);
+  ASSERT_NE(stopped, nullptr);
+  EXPECT_STREQ(stopped, L"stopped; the export folder is left as it was");
+  EXPECT_EQ(Snapshot(out), earlier);
+  EXPECT_TRUE(Leftovers().empty());
+  stop_ = 0;
+#ifndef _WIN32
+  // A file system that takes no more than 100 kB of one file: as a full disk.
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 100000;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const WCHAR* failed = Export(bk, out);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_NE(failed, nullptr);
+  EXPECT_NE(std::wstring(failed).find(L"files/big.bin: could not be written whole"),
+            std::wstring::npos);
+  EXPECT_EQ(Snapshot(out), earlier);
+  EXPECT_TRUE(Leftovers().empty());
+#endif
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The bookmark file as HTML, and mail files as UTF-8 text.
+// The bookmark file as HTML, and mail files as messages.
 #include <gtest/gtest.h>
 
+#include "export/message.h"
 #include "tests/export/export_support.h"
 
 namespace {
@@ -91,85 +92,202 @@ TEST(BookmarkExportTest, FoldersInNumberOrderWithEscapedText) {
   }
 }
 
-Converted Mail(const std::string& input, MailKind* kind) {
-  return RunConverter("mail000.txt", input,
-                      [&](Streams& s) { *kind = ConvertMail(s.in, s.out, s.problems); });
+struct Message {
+  std::string eml, mbox, page;
+  MailSummary summary;
+  unsigned long long pictograms = 0;
+  std::vector<std::string> problems;
+};
+
+Message Mail(const std::string& input, MailKind* kind) {
+  Message m;
+  const Converted r = RunConverter("mail000.txt", input, [&](Streams& s) {
+    OutStream mbox, page;
+    s.out.OpenMemory(&m.eml);
+    mbox.OpenMemory(&m.mbox);
+    page.OpenMemory(&m.page);
+    MailOutputs out{&s.out, &mbox, &page};
+    *kind = ConvertMessage(s.in, out, m.summary, &m.pictograms, s.problems);
+    s.out.Flush();
+    mbox.Flush();
+    page.Flush();
+  });
+  m.problems = r.problems;
+  return m;
 }
 
-TEST(MailExportTest, ReEncodedWithLfLineEnds) {
+std::string Base64Decode(const std::string& text) {
+  static const std::string kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0, value = 0;
+  for (char c : text) {
+    const std::size_t v = kAlphabet.find(c);
+    if (v == std::string::npos) break;
+    value = (value << 6) | static_cast<unsigned>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((value >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+std::string HeaderLine(const std::string& eml, const std::string& name) {
+  const std::size_t at = eml.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "(none)";
+  return eml.substr(at + 2, eml.find("\r\n", at + 2) - at - 2);
+}
+
+// The body as the archive's page shows it; the file's own checks kept.
+TEST(MailExportTest, BodyDecodedAndHeaderChecked) {
   const struct {
     const char* what;
     std::string input;
-    std::string output;
+    std::string page;
     MailKind kind;
     std::vector<std::string> problems;
   } cases[] = {
       {"light mail",
        "X-PORIKA-LIGHT: 070,2006/03/01 10:15,1,0\r\n\r\n" + Sjis(L"こんにちは") + "\r\n" +
            Sjis(L"元気？") + "\r\n" + Sjis(L"本文\r\n二行目"),
-       "X-PORIKA-LIGHT: 070,2006/03/01 10:15,1,0\n\nこんにちは\n元気？\n本文\n二行目",
+       "本文\n二行目\n",
        MailKind::kLightMail,
        {}},
-      {"mail; a lone CR stays, CRs before LF go, commas in value 4",
+      {"mail; a lone CR is no line end, commas in value 4",
        "X-PORIKA-MAIL: a@b,2006/03/02 21:40,1," + Sjis(L"件名:会議,再") + "\r\n" + Sjis(L"本文") +
            "\rx\r\r\n",
-       "X-PORIKA-MAIL: a@b,2006/03/02 21:40,1,件名:会議,再\n本文\rx\n",
+       "本文x\n",
        MailKind::kMail,
        {}},
       {"CP932's own characters",
        "X-PORIKA-MAIL: ,,,\r\n" + std::string("\x87\x40\x81\x60\xFA\x40\x83\x5C"),
-       "X-PORIKA-MAIL: ,,,\n①～ⅰソ",
+       "①～ⅰソ\n",
        MailKind::kMail,
        {}},
       {"invalid bytes, reported on their lines",
        "X-PORIKA-MAIL: a,b,c,d\r\nok\r\nbad\x85\x40\r\n\x82",
-       "X-PORIKA-MAIL: a,b,c,d\nok\nbad\xEF\xBF\xBD@\n\xEF\xBF\xBD",
+       "ok\nbad\xEF\xBF\xBD@\n\xEF\xBF\xBD\n",
        MailKind::kMail,
        {"mail000.txt:3: 1 byte not valid", "mail000.txt:4: 1 byte not valid"}},
       {"a header the upload would refuse",
        "X-PORIKA-LIGHT: a,b\tc,d\r\nnot empty\r\n",
-       "X-PORIKA-LIGHT: a,b\tc,d\nnot empty\n",
+       "",
        MailKind::kLightMail,
        {"mail000.txt:1: the header line", "mail000.txt:2: the second line",
         "mail000.txt: a light mail that ends"}},
       {"no mail at all",
        "x-porika-mail: a,b,c,d\r\n",
-       "x-porika-mail: a,b,c,d\n",
+       "",
        MailKind::kNotMail,
        {"mail000.txt:1: not a mail"}},
       {"an empty file", "", "", MailKind::kNotMail, {"mail000.txt: an empty file"}},
+      {"&, < and > escaped on the page",
+       "X-PORIKA-MAIL: a,b,c,d\r\n<b>&</b>",
+       "&lt;b&gt;&amp;&lt;/b&gt;\n",
+       MailKind::kMail,
+       {}},
   };
   for (const auto& c : cases) {
     MailKind kind;
-    const Converted r = Mail(c.input, &kind);
-    EXPECT_EQ(r.out, c.output) << c.what;
+    const Message m = Mail(c.input, &kind);
+    EXPECT_EQ(m.page, c.page) << c.what;
     EXPECT_EQ(kind, c.kind) << c.what;
-    EXPECT_EQ(r.problems.size(), c.problems.size()) << c.what << "\n" << Joined(r.problems);
-    for (std::size_t i = 0; i < c.problems.size() && i < r.problems.size(); ++i)
-      EXPECT_EQ(r.problems[i].rfind(c.problems[i], 0), 0u) << c.what << ": " << r.problems[i];
+    EXPECT_EQ(m.problems.size(), c.problems.size()) << c.what << "\n" << Joined(m.problems);
+    for (std::size_t i = 0; i < c.problems.size() && i < m.problems.size(); ++i)
+      EXPECT_EQ(m.problems[i].rfind(c.problems[i], 0), 0u) << c.what << ": " << m.problems[i];
+    if (kind == MailKind::kNotMail) {
+      EXPECT_EQ(m.eml + m.mbox, "") << c.what;
+    }
   }
 }
 
-// Lines far longer than the pieces the text goes through, with characters
-// and CR LF pairs across every piece boundary.
-TEST(MailExportTest, LongLinesAcrossPieces) {
-  std::string in = "X-PORIKA-MAIL: a,b,c,d\r\n", out = "X-PORIKA-MAIL: a,b,c,d\n";
-  for (int i = 0; i < 5000; ++i) {
-    in += Sjis(L"漢");
-    out += "漢";
-    if (i % 1500 == 1499) {
-      in += "\r\n";
-      out += "\n";
-    }
-  }
-  for (int shift = 0; shift < 3; ++shift) {  // each character one byte further on
+// The four values by their shape, in any order.
+TEST(MailExportTest, HeaderValuesByTheirShape) {
+  const struct {
+    std::wstring values;
+    const char *date, *from, *to, *subject;
+  } cases[] = {
+      {L"ichiro@example.jp,2006/03/02 21:40,1,件名:会議", "Date: Thu, 02 Mar 2006 21:40:00 +0900",
+       "From: ichiro@example.jp", "(none)", "Subject: =?UTF-8?B?5Lya6K2w?="},
+      {L"2007/12/31 23:59:30,090-1111-2222,件名:Hello,0", "Date: Mon, 31 Dec 2007 23:59:30 +0900",
+       "From: \"090-1111-2222\" <09011112222@phone.invalid>", "(none)", "Subject: Hello"},
+      {L"送信,jiro@example.jp,2006/02/30 10:00,x", "(none)",
+       "From: \"palvo\" <handset@phone.invalid>", "To: jiro@example.jp", "Subject: first line"},
+      {L",,,", "(none)", "From: \"unknown\" <unknown@phone.invalid>", "(none)",
+       "Subject: first line"},
+      {L"110,1,+81 90 1234,件名:", "(none)", "From: \"+81 90 1234\" <81901234@phone.invalid>",
+       "(none)", "Subject: first line"},  // a short number is no phone; an empty subject
+  };
+  for (const auto& c : cases) {
     MailKind kind;
-    const Converted r = Mail(in, &kind);
-    EXPECT_EQ(r.out, out);
-    EXPECT_TRUE(r.problems.empty()) << Joined(r.problems);
-    in.insert(24, "x");
-    out.insert(23, "x");
+    const Message m = Mail(
+        "X-PORIKA-MAIL: " + Sjis(c.values.c_str()) + "\r\n\r\n  first line\r\nsecond\r\n", &kind);
+    ASSERT_EQ(kind, MailKind::kMail);
+    const std::string eml = "\r\n" + m.eml;
+    EXPECT_EQ(HeaderLine(eml, "Date"), c.date);
+    EXPECT_EQ(HeaderLine(eml, "From"), c.from);
+    EXPECT_EQ(HeaderLine(eml, "To"), c.to);
+    EXPECT_EQ(HeaderLine(eml, "Subject"), c.subject);
+    EXPECT_NE(HeaderLine(eml, "Message-ID"), "(none)");
+    EXPECT_EQ(HeaderLine(eml, "Content-Transfer-Encoding"),
+              "Content-Transfer-Encoding: quoted-printable");
   }
+}
+
+TEST(MailExportTest, MboxEscapesFromLinesAndQuotedPrintableKeepsLinesShort) {
+  std::string body = "From here\r\n>From there\r\nFrom\r\n";
+  for (int i = 0; i < 400; ++i) body += Sjis(L"長");
+  body += "  \r\n";
+  MailKind kind;
+  const Message m = Mail("X-PORIKA-MAIL: a,b,c,d\r\n" + body, &kind);
+  EXPECT_NE(m.mbox.find("\n>From here\n>>From there\nFrom\n"), std::string::npos) << m.mbox;
+  EXPECT_EQ(m.mbox.rfind("From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n", 0), 0u);
+  EXPECT_EQ(m.mbox.find("\nFrom "), std::string::npos);
+  std::size_t longest = 0;
+  for (std::size_t at = 0, end; at < m.eml.size(); at = end + 2) {
+    end = m.eml.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    longest = std::max(longest, end - at);
+  }
+  EXPECT_LE(longest, 76u);
+  EXPECT_NE(m.eml.find("=20\r\n"), std::string::npos);  // the trailing blanks kept
+}
+
+// Pictograms (the user-defined area) as private-use characters, counted,
+// in the values and the body alike; none becomes '?' or U+FFFD.
+TEST(MailExportTest, PictogramsBecomePrivateUseCharacters) {
+  MailKind kind;
+  const Message m =
+      Mail("X-PORIKA-MAIL: a,b,c," + Sjis(L"件名:") + "\xF0\x40\r\nx\xF9\xFC\xF5\x80y", &kind);
+  EXPECT_EQ(m.pictograms, 3u);
+  EXPECT_EQ(m.page, "x\xEE\x9D\x97\xEE\x8F\xABy\n");  // U+E757 U+E3EB
+  EXPECT_EQ(m.summary.subject, "\xEE\x80\x80");       // U+E000
+  EXPECT_TRUE(m.problems.empty()) << Joined(m.problems);
+}
+
+TEST(MailExportTest, EncodedWordsStayShortAndWhole) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += i % 7 == 0 ? "a" : "漢";
+  std::string out;
+  OutStream s;
+  s.OpenMemory(&out);
+  WriteHeaderText(s, text.data(), text.size());
+  s.Flush();
+  std::string decoded;
+  for (std::size_t at = 0; at < out.size();) {
+    std::size_t end = out.find("\r\n ", at);
+    if (end == std::string::npos) end = out.size();
+    const std::string word = out.substr(at, end - at);
+    EXPECT_LE(word.size(), 75u);
+    ASSERT_EQ(word.rfind("=?UTF-8?B?", 0), 0u);
+    const std::string part = Base64Decode(word.substr(10, word.size() - 12));
+    EXPECT_TRUE(IsValidUtf8(part)) << word;
+    decoded += part;
+    at = end == out.size() ? end : end + 3;
+  }
+  EXPECT_EQ(decoded, text);
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ export SHIM_INSTALL_RC=100
 export SHIM_INSTALL_SAYS="Reading package lists...\nE: Unable to locate package fonts-ipafont-gothic"
 run
 expect "exit non-zero" [ $rc != 0 ]
-expect "names what is not installed" has "not installed: wine fonts-ipafont-gothic"
+expect "names what is not installed" has "not installed: fonts-ipafont-gothic wine"
 expect "names the package apt-get does not know" has "unknown to apt-get: fonts-ipafont-gothic"
 expect "passes on apt-get's error" has "E: Unable to locate package fonts-ipafont-gothic"
 expect "gives apt-get's exit status" has "exit status 100"
