@@ -12,6 +12,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;  // + the signal's number: stopped by it
+constexpr int kSigInt = 2;            // SIGINT's number, also as Windows' Ctrl+C sets it
+constexpr int kSigPipe = 13;          // SIGPIPE's number, also where Windows has none
 
 // --- text (text.cpp); terminal and output (output.cpp, terminal_posix.cpp /
 // terminal_win32.cpp) ---
@@ -100,8 +102,8 @@ void FollowSteps();
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
 // From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
-// closed console) set g_stopRequest to the signal's number; a second one ends
-// the program at once.
+// closed console) set g_stopRequest to the signal's number; a second one, a
+// second or more after the first, ends the program at once.
 void CatchStopSignals();
 // Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
 // of input), -1 when standard input is no terminal.

@@ -42,7 +42,12 @@ std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, 
   if (why == ERROR_PATH_NOT_FOUND) {
     reason = L"the folder it would be in does not exist (" + ShownPath(FolderOf(path)) + L")";
   } else if (why == ERROR_ALREADY_EXISTS) {
-    reason = L"a file of that name is there";
+    // The file in the way: the path itself or a folder above it.
+    std::wstring inWay = path;
+    while (KindOfPath(inWay) == PathKind::Missing && FolderOf(inWay) != inWay)
+      inWay = FolderOf(inWay);
+    reason = inWay == path ? L"a file of that name is there"
+                           : ShownPath(inWay) + L" is a file, not a folder";
   } else if (why == ERROR_ACCESS_DENIED) {
     reason = L"permission denied";
   } else {
@@ -176,8 +181,8 @@ extern const Command kGetCommand = {
     "Downloads the rows whose name is NAME, exactly as the listing shows it (quote mail???.txt "
     "for the shell). One row is saved as PATH, or under its own name when PATH is a folder or "
     "ends with \"/\"; with --to - one row's file goes to standard output. Several rows, or the "
-    "mail row, are saved each under its own name in the folder PATH (made when missing, one "
-    "level). Without --to: the current folder. The mail row writes mail000.txt onwards, and "
+    "mail row, are saved each under its own name in the folder PATH (made when missing, with "
+    "the folders above it). Without --to: the current folder. The mail row writes mail000.txt onwards, and "
     "once all of it arrived the mail???.txt files already in that folder give way to the new "
     "ones. A file arrives under a part name (.palvo-NAME.part) and replaces an older one only "
     "when whole; it keeps the handset's date. A row whose name cannot be a file name here (a "

@@ -1,6 +1,7 @@
 // palvo: the handset's listing, downloads and uploads from a terminal, over
 // the same core and operation runner as the window program. This file sets
 // the process up and hands over to the command the table names.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,7 +77,11 @@ int RunCommand(const std::vector<std::string>& args) {
 // Every command's output reaches standard output whole, or the run fails.
 int Run(const std::vector<std::string>& args) {
   int status = RunCommand(args);
-  if (const int error = FinishStandardOutput()) {
+  const int error = FinishStandardOutput();
+  // The reader went away (head, a pager quit): it has all it wanted, and the
+  // command ends as if SIGPIPE had stopped it, without a word.
+  if (error == EPIPE) return kExitSignalBase + kSigPipe;
+  if (error) {
     Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
     status = kExitFailed;
   }

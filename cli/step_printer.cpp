@@ -17,6 +17,11 @@ void ShowStatus(const WCHAR* text, int mode) {
   // outcome of an operation is what the command line reports.
   if (mode == 1 || !text || !text[0]) return;
   EndProgressLine();
+  // The terminal echoed Ctrl-C as "^C" where the cursor was: the report
+  // starts below it.
+  if (g_stopRequest == kSigInt && std::wcscmp(text, MSG_INTERRUPTED) == 0 &&
+      IsTerminal(stderr))
+    WriteText(stderr, "\n");
   WriteText(stderr, "palvo: " + WithMeaning(text) + "\n");
   if (std::wcscmp(text, MSG_WRONG_PIN) == 0) ExplainRefusedPin();
 }
