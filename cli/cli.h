@@ -28,7 +28,8 @@ std::wstring FromUtf8(const char* text);
 // Columns the text takes on a terminal (East Asian wide characters take two).
 int DisplayWidth(const WCHAR* text);
 // Appends text cut to at most columns display columns: a text that does not
-// fit ends in "…" within them. The columns taken.
+// fit keeps its start and its end (the extension whole where it can be) with
+// "…" between them. The columns taken.
 int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize = true);
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal stream writes to; 0 when it is none.

@@ -176,7 +176,7 @@ int Run(const Arguments& a) {
 
 extern const Command kGetCommand = {
     "get",
-    "palvo get [--to PATH] NAME...\npalvo get --all [--to DIR]",
+    "palvo get [--to PATH | -] NAME...\npalvo get --all [--to DIR]",
     "download rows of the listing",
     "Downloads the rows whose name is NAME, exactly as the listing shows it (quote mail???.txt "
     "for the shell). One row is saved as PATH, or under its own name when PATH is a folder or "

@@ -18,6 +18,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -104,6 +106,9 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
   GuardStandardStreams();
+  // Mail, addresses and photos are personal: what palvo makes (a backup's
+  // folders and files, an export) only its owner may read.
+  ::umask(077);
   return Run(std::vector<std::string>(argv, argv + argc));
 }
 #endif

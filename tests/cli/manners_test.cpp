@@ -355,13 +355,13 @@ TEST_F(MannersTest, ProgressOfARestoreShowsTheFileNumber) {
   const std::string screen = OnTerminal({"put", "one.bin", "two.bin"}, 80);
   EXPECT_NE(screen.find("\r1/2 one.bin  "), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r2/2 two.bin  "), std::string::npos) << screen;
-  EXPECT_NE(screen.find(" / 244.1 KiB  "), std::string::npos) << screen;
+  EXPECT_NE(screen.find(" / 250K  "), std::string::npos) << screen;
   // Cleared at the end: blanks after the last carriage return but one.
   const std::size_t last = screen.find_last_of('\r');
   ASSERT_NE(last, std::string::npos);
   EXPECT_EQ(screen[screen.find_last_not_of(' ', last - 1)], '\r') << screen;
   // Not with --quiet.
-  EXPECT_EQ(OnTerminal({"-q", "put", "one.bin"}, 80).find("KiB"), std::string::npos);
+  EXPECT_EQ(OnTerminal({"-q", "put", "one.bin"}, 80).find(" / "), std::string::npos);
 }
 
 }  // namespace

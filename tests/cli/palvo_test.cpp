@@ -213,9 +213,9 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   // The row's name, bytes done of the total, percent, rate and time left;
   // once done the line is blanked out and the cursor back at its start.
   EXPECT_NE(seen.find("\rbig.bin  "), std::string::npos) << seen;
-  EXPECT_NE(seen.find(" / 293.0 KiB  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" / 300K  "), std::string::npos) << seen;
   EXPECT_NE(seen.find("%  "), std::string::npos) << seen;
-  EXPECT_NE(seen.find("KiB/s  0:0"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("K/s  0:0"), std::string::npos) << seen;
   EXPECT_NE(seen.find(" left"), std::string::npos) << seen;
   const std::size_t lastReturn = seen.find_last_of('\r');
   ASSERT_NE(lastReturn, std::string::npos);
