@@ -67,6 +67,9 @@ bool IsJapaneseLocale();
 // Outside a Japanese locale, the system's own texts are followed by their
 // English meaning (asked once per run).
 bool AddEnglish();
+// The command line's own text in the run's one language: Japanese in a
+// Japanese locale, else English.
+const WCHAR* InLanguage(const WCHAR* english, const WCHAR* japanese);
 // A message text of the core, UTF-8, with " (meaning)" when AddEnglish().
 std::string WithMeaning(const WCHAR* text);
 
@@ -81,11 +84,13 @@ void GivePin(DWORD pin, const std::wstring& file);
 // of a long line read off and dropped). False at end of input, or when the
 // user asked the command to stop.
 bool ReadByteLine(char* line, std::size_t cap);
-// The typed number as the PIN dialog reads it: wcstoul base 10 on 32 bits.
-void TakePin(const WCHAR* text);
+// The typed PIN into g_currentPin: four digits, blanks around them allowed.
+// False (and nothing taken) for anything else.
+bool TakePin(const WCHAR* text);
 // The dialog's title as the prompt, with its meaning outside Japanese.
 const char* PinPrompt();
-// Asks for the PIN on the terminal without echo: 1 taken, 0 none given.
+// Asks for the PIN on the terminal without echo: 1 taken, 0 none given, -1
+// what was typed is not four digits.
 int AskPinHidden();
 // Natively: the terminal's echo back on, if the PIN prompt turned it off
 // (safe in a signal handler).

@@ -149,7 +149,7 @@ int Run(const Arguments& a) {
   if (GetListingCommand()) return kExitFailed;
   // The handset was asked: a name it does not have is not a usage error.
   if (const std::wstring unmatched = SelectNamedRows(a); !unmatched.empty())
-    return Failure(L"no such row: " + unmatched);
+    return Failure(InLanguage(L"no such row: ", L"その名前の行はありません: ") + unmatched);
 
   WCHAR proposed[kPathUnits];
   bool severalRows = false;

@@ -45,9 +45,9 @@ int AskPinHidden() {
     WriteText(stderr, "\n");
     return 0;
   }
-  TakePin(FromUtf8(line).c_str());
+  const bool taken = TakePin(FromUtf8(line).c_str());
   std::memset(line, 0, sizeof line);
-  return 1;
+  return taken ? 1 : -1;
 }
 
 #endif

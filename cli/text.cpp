@@ -184,6 +184,10 @@ bool AddEnglish() {
   return add;
 }
 
+const WCHAR* InLanguage(const WCHAR* english, const WCHAR* japanese) {
+  return AddEnglish() ? english : japanese;
+}
+
 std::string WithMeaning(const WCHAR* text) {
   std::string line = ToUtf8(text, true);
   const char* english = nullptr;

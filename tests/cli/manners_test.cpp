@@ -135,8 +135,8 @@ TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
     std::vector<std::string> args;
     std::string err;  // a part of standard error
   } cases[] = {
-      {{"get", "sky.png", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
-      {{"get", "--to", "-", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
+      {{"get", "sky.png", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
+      {{"get", "--to", "-", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
       {{"put", "missing.gif"}, "palvo: missing.gif: No such file or directory\n"},
       {{"put", "--all", "nodir"}, "palvo: nodir: No such file or directory\n"},
       {{"get", "--to", Path("no/such/x.png"), "sky.png"}, ": No such file or directory\n"},
@@ -181,7 +181,7 @@ TEST_F(MannersTest, ScriptsGetExactOutput) {
   EXPECT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 12u) << r.out;
-  EXPECT_EQ(lines[0], "icon\tname\tsize\tdate\tbytes");
+  EXPECT_EQ(lines[0], "icon\tname\tsize\tdate_or_kind\tbytes");
   EXPECT_EQ(lines[4], "0\t写真.jpg\t20K\t2010/10/10 10:10\t20000");
 
   // One row on standard output, byte for byte; nothing else there.

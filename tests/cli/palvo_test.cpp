@@ -155,7 +155,7 @@ TEST_F(PalvoTest, UnknownNameFailsAndNothingIsDownloaded) {
   StartHandset();
   const Result r = Palvo({"get", "tone.mid", "nosuch.jpg"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "palvo: no such row: nosuch.jpg\n");
+  EXPECT_EQ(r.err, "palvo: その名前の行はありません: nosuch.jpg\n");
   EXPECT_TRUE(fs::is_empty(root / "work"));
   // Only the listing was asked for: no file request reached the handset.
   EXPECT_SAME_BYTES(ReadAll(root / "handset.log").find("6/2"), std::string::npos);
