@@ -151,6 +151,16 @@ void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file)
 // Copies a local file to standard output; false when it cannot be read.
 bool CopyToStandardOutput(const std::wstring& programPath);
 
+// --- what a failed step could not use (problem.cpp) ---
+// Paths under programPath are shown under shown, as the user wrote it.
+void ShowPathsAs(const std::wstring& programPath, const std::wstring& shown);
+// A program path as the user would recognise it (see ShowPathsAs).
+std::wstring UserPath(const std::wstring& programPath);
+// The system's words for an error code the core noted (GetLastError).
+std::wstring CoreErrorReason(DWORD error);
+// "PATH: reason" of the core's last failed step; empty when none is known.
+std::wstring ProblemOfStep();
+
 // --- the listing (listing.cpp) ---
 // The rows of the list view the core filled.
 int RowCount();

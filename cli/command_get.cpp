@@ -140,6 +140,7 @@ int Run(const Arguments& a) {
   const std::wstring shown = a.haveTo ? a.to : L".";
   const std::wstring destination = ProgramPath(shown.c_str());
   if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
+  ShowPathsAs(destination, shown);
   bool intoFolder = false;
   if (!toStdout) {
     const std::wstring problem = PrepareDestination(a, shown, destination, &intoFolder);

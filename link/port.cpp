@@ -103,31 +103,50 @@ bool FindHandsetDriver() {
   return true;
 }
 
+// Opens the port named by g_portName; the message when it cannot be the
+// handset's, with the port and the reason noted.
+static Message OpenNamedPort() {
+  g_port =
+      CreateFileW(g_portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (g_port == INVALID_HANDLE_VALUE) {
+    NoteProblem(g_portName, GetLastError());
+    return MSG_OPEN_FAILED;
+  }
+  // A read returns what is waiting, else waits up to 1000 ms for a first byte.
+  // Only a serial port takes time-outs: a file or /dev/null never hears the PIN.
+  COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
+  if (!SetCommTimeouts(g_port, &timeouts)) {
+    ClosePort();
+    NoteProblem(g_portName, 0);
+    return MSG_NOT_A_PORT;
+  }
+  ReportStep(Step::kPortOpened, g_portName);
+  return nullptr;
+}
+
 Message OpenHandsetPort() {
   g_port = INVALID_HANDLE_VALUE;
   if (!FindHandsetDriver() && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
 
+  // The port first: one that cannot be opened fails before the PIN is asked.
+  if (const Message problem = OpenNamedPort()) return problem;
+
   g_currentPin = kNoPin;
   if (g_pinSource == PinSource::kStored) ReadStoredPin();
   if (g_currentPin > kHighestPin) {
-    if (!AskPin(g_mainWindow)) return MSG_CANCELLED;
+    if (!AskPin(g_mainWindow)) {
+      ClosePort();
+      return MSG_CANCELLED;
+    }
     if (g_pinSource == PinSource::kStored) WriteStoredPin();
 #ifdef _WIN32
     UpdateWindow(g_mainWindow);  // repaint under the dialog before the port work blocks
 #endif
   }
 
-  g_port =
-      CreateFileW(g_portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (g_port == INVALID_HANDLE_VALUE) return MSG_OPEN_FAILED;
-  ReportStep(Step::kPortOpened, g_portName);
-
   // Escape 10 is what the handset's driver expects at open; other serial
   // drivers refuse it, which does no harm.
   EscapeCommFunction(g_port, 10);
-  // A read returns what is waiting, else waits up to 1000 ms for a first byte.
-  COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
-  SetCommTimeouts(g_port, &timeouts);
   PurgeComm(g_port, PURGE_RXCLEAR);  // leftovers of an earlier connection
   return nullptr;
 }
