@@ -64,6 +64,9 @@ void FollowStep(Step step, const WCHAR* text, int number, int count) {
     case Step::kPortOpened:
       Say(L"opened " + t);
       break;
+    case Step::kPortUnusable:
+      Say(InLanguage(L"cannot use ", L"使えません: ") + ProblemOfStep());
+      break;
     case Step::kLoggedIn:
       Say(L"logged in");
       break;
