@@ -69,6 +69,8 @@ std::wstring PrepareDestination(const Arguments& a, const std::wstring& shown,
     const DWORD why = MakeDestinationFolder(destination.c_str());
     if (why != ERROR_SUCCESS) return FolderProblem(shown, destination, why);
   }
+  // A device (/dev/null, /dev/full) is written itself, not a file beside it.
+  if (!*intoFolder && kind == PathKind::Other) return {};
   const std::wstring folder = *intoFolder ? destination : FolderOf(destination);
   std::wstring reason;
   const PathKind folderKind = KindOfPath(folder, &reason);

@@ -27,6 +27,7 @@ const WCHAR* NotFourDigits() {
 
 // The handset's PIN is always four digits: anything else is refused before it
 // is sent (a handset would only refuse it), and on a terminal asked again.
+// 1 taken, 0 none given, -1 refused (and said so).
 int AskPinOnce() {
   EndProgressLine();
   if (StdinIsTerminal()) {
@@ -45,7 +46,7 @@ int AskPinOnce() {
   if (!taken) {
     Complain(InLanguage(L"the PIN on standard input is not four digits; nothing was sent",
                         L"標準入力の暗証番号が4桁の数字ではありません（送信していません）"));
-    return 0;
+    return -1;
   }
   return 1;
 }
@@ -109,11 +110,12 @@ int AskPin(HWND) {
     return 1;
   }
   g_pinAsked = true;
-  const int confirmed = AskPinOnce();
+  const int got = AskPinOnce();
+  const int confirmed = got > 0 ? 1 : 0;
   if (confirmed) {
     g_pinTyped = true;
     g_typedPin = g_currentPin;
-  } else if (!StdinIsTerminal() && !g_stopRequest) {
+  } else if (got == 0 && !StdinIsTerminal() && !g_stopRequest) {
     // Nobody to ask: say what would have helped. (On a terminal, ending the
     // entry is the user's own choice, and it stays silent.)
     Complain(InLanguage(

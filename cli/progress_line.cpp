@@ -51,7 +51,7 @@ void FormatDuration(char* out, std::size_t cap, double seconds) {
 // done when the total is unknown), done / total, rate, time left. A narrow
 // terminal drops them from the end.
 struct Figures {
-  char field[4][40] = {};
+  char field[4][64] = {};
   int count = 0;
 };
 
@@ -143,15 +143,15 @@ void ShowProgress(std::uint64_t done, std::uint64_t total) {
   }
   const int nameWidth = g_progress.item[0] ? DisplayWidth(g_progress.item) : 0;
   const int nameWanted = std::min(nameWidth, kNameKept);
-  int shown = figures.count;
-  while (shown > 1 && width + (nameWanted ? nameWanted + 2 : 0) + FiguresWidth(figures, shown) > room)
-    --shown;
-  const int nameRoom = room - width - FiguresWidth(figures, shown) - 2;
+  int fields = figures.count;
+  while (fields > 1 && width + (nameWanted ? nameWanted + 2 : 0) + FiguresWidth(figures, fields) > room)
+    --fields;
+  const int nameRoom = room - width - FiguresWidth(figures, fields) - 2;
   if (nameWidth > 0 && nameRoom >= 4) {
     width += AppendCut(line, g_progress.item, nameRoom) + 2;
     line += "  ";
   }
-  for (int i = 0; i < shown && width + (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i])) <= room; ++i) {
+  for (int i = 0; i < fields && width + (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i])) <= room; ++i) {
     if (i) line += "  ";
     line += figures.field[i];
     width += (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i]));

@@ -144,14 +144,14 @@ char* CutField(char* field) {
 }  // namespace
 
 void FormatSize(std::int64_t n, WCHAR out[16]) {
-  char text[16];
+  char text[24];
   if (n < 10000) {
     std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n));
   } else {
     std::snprintf(text, sizeof text, "%lldK", static_cast<long long>((n + 999) / 1000));
   }
   int i = 0;
-  for (; text[i]; ++i) out[i] = static_cast<WCHAR>(text[i]);
+  for (; text[i] && i < 15; ++i) out[i] = static_cast<WCHAR>(text[i]);
   out[i] = 0;
 }
 

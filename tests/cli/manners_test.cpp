@@ -17,19 +17,6 @@ class MannersTest : public PalvoTest {
  protected:
   std::string Path(const char* name) const { return (root / name).string(); }
 
-  // A run through bash, for what the fixture cannot set up: a closed or full
-  // standard output, a pipe. "palvo" in script is the built one.
-  Result Shell(const std::string& script) {
-    const std::string palvo = (kBuild / "palvo").string();
-    std::string s = script;
-    for (std::size_t at = s.find("palvo"); at != std::string::npos; at = s.find("palvo", at + 1)) {
-      s.replace(at, 5, palvo);
-      at += palvo.size() - 1;
-    }
-    return RunProgram("/bin/bash", {"-c", s}, Environment({"LC_ALL=C"}), root / "work", "",
-                      root / "scratch");
-  }
-
   // palvo on a terminal columns wide; all the screen received. The PIN must
   // be kept already: nothing is typed.
   std::string OnTerminal(const std::vector<std::string>& args, int columns) {
@@ -41,22 +28,6 @@ class MannersTest : public PalvoTest {
     return seen;
   }
 };
-
-// Columns of UTF-8 text on a terminal, for the texts these tests show: from
-// U+3000 on two, below one ("…" one).
-int Columns(const std::string& text) {
-  int columns = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    unsigned cp = n == 1 ? c : c & (0x3F >> (n - 1));
-    for (std::size_t k = 1; k < n && i + k < text.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    columns += cp >= 0x3000 ? 2 : 1;
-    i += n;
-  }
-  return columns;
-}
 
 TEST_F(MannersTest, TheSystemsMessagesGainTheirEnglishOutsideAJapaneseLocale) {
   const std::string japanese = "palvo: Veltaが見つかりません\n";
@@ -165,7 +136,6 @@ TEST_F(MannersTest, AStandardOutputThatCannotTakeTheOutputFails) {
       {"palvo list --tsv >&-", "Bad file descriptor"},
       {"palvo list >/dev/full", "No space left on device"},
       {"palvo get --to - big.bin >/dev/full", "No space left on device"},
-      {"palvo get --to - big.bin | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", "Broken pipe"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
@@ -225,7 +195,7 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   r = Palvo({"put", "bookmark.txt"}, "");
-  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmarks with 1\n");
+  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmark with 1\n");
 }
 
 TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
