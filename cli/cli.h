@@ -98,6 +98,9 @@ void PutBackTerminal();
 // What a refused PIN means for the one who must fix it: a run without a
 // terminal cannot ask, and the stored PIN it used is now forgotten.
 void ExplainRefusedPin();
+// Once per run: the handset refused the PIN typed on a terminal, so the
+// command runs again and the PIN is asked anew.
+bool AskRefusedPinAgain();
 // The row the progress line shows: its text, and number of count.
 void SetProgressItem(const WCHAR* text, int number, int count);
 // Reads a PIN file: four digits (blanks and a line end around them allowed),

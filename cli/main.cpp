@@ -32,6 +32,12 @@ int SetUpHandsetRun(const Arguments& a) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
+#ifndef _WIN32
+  // A registry file that cannot be read would look like no handset at all.
+  if (char problem[kPathUnits * 4]; RegistryFileProblem(problem, sizeof problem))
+    return Failure(InLanguage(L"cannot read the registry file ", L"レジストリファイルが読めません: ") +
+                   FromUtf8(problem));
+#endif
   g_quiet = a.quiet;
   g_verbose = a.verbose;
   FollowSteps();
@@ -69,6 +75,9 @@ int RunCommand(const std::vector<std::string>& args) {
   if (const int status = SetUpHandsetRun(a); status >= 0) return status;
   CatchStopSignals();
   int status = RunChecked(c, a);
+  // A mistyped PIN on a terminal: the handset refused it before anything was
+  // transferred, and the person gets a second try.
+  if (status != kExitOk && AskRefusedPinAgain()) status = RunChecked(c, a);
   EndProgressLine();
   // Stopped: the transfer ended at its next piece or item, the handset heard
   // goodbye; the status tells a script which signal it was.

@@ -17,6 +17,8 @@ namespace {
 bool g_pinTyped = false;
 DWORD g_typedPin = 0;
 bool g_pinAsked = false;  // the user was asked in this run
+bool g_typedRefused = false;  // the handset refused the PIN typed on a terminal
+bool g_askedAgain = false;    // ... and it was asked once more
 std::wstring g_pinFile;   // the file that gave the PIN, if one did
 
 constexpr int kPinTries = 3;  // on a terminal, before the command gives up
@@ -93,9 +95,18 @@ void ExplainRefusedPin() {
         L"保存された暗証番号は拒否されたので消しました: 端末で 'palvo pin' で入力し直すか、"
         L"--pin-file FILE か PALVO_PIN_FILE でファイルに入れて渡してください");
   } else {
+    g_typedRefused = StdinIsTerminal();
     return;
   }
   WriteText(stderr, "palvo: " + ToUtf8(why.c_str(), true) + "\n");
+}
+
+bool AskRefusedPinAgain() {
+  if (!g_typedRefused || g_askedAgain || g_stopRequest) return false;
+  g_typedRefused = false;
+  g_askedAgain = true;
+  g_pinTyped = false;
+  return true;
 }
 
 void GivePin(DWORD pin, const std::wstring& file) {

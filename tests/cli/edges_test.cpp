@@ -121,7 +121,8 @@ TEST_F(EdgesTest, AFileOrPortThatFailsIsNamedWithTheReason) {
 }
 
 // The PIN is four digits: anything else is never sent. From a pipe it is
-// refused; on a terminal it is asked again.
+// refused; on a terminal it is asked again, and so is a PIN the handset
+// refused (once).
 TEST_F(EdgesTest, APinThatIsNotFourDigitsIsNeverSent) {
   StartHandset();
   for (const char* typed : {"12\n", "\n", "12345\n", "12a4\n"}) {
@@ -139,12 +140,15 @@ TEST_F(EdgesTest, APinThatIsNotFourDigitsIsNeverSent) {
     for (std::size_t at = t.seen.find("暗証番号: "); at != std::string::npos;
          at = t.seen.find("暗証番号: ", at + 1))
       ++n;
-    if (static_cast<int>(n) > prompts) t.Type(++prompts == 1 ? "12\n" : "1234\n");
+    const char* typed[] = {"12\n", "1111\n", "1234\n"};
+    if (static_cast<int>(n) > prompts && prompts < 3) t.Type(typed[prompts++]);
   });
   const int status = WaitChild(t.pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << t.seen;
-  EXPECT_EQ(prompts, 2) << t.seen;
+  EXPECT_EQ(prompts, 3) << t.seen;
   EXPECT_NE(t.seen.find("palvo: 暗証番号は4桁の数字です"), std::string::npos) << t.seen;
+  EXPECT_NE(t.seen.find("palvo: 暗証番号が誤りです"), std::string::npos) << t.seen;
+  EXPECT_NE(t.seen.find("bookmark.txt"), std::string::npos) << t.seen;
 }
 
 // A driver entry written by hand that names a dead port, before the live
@@ -166,6 +170,12 @@ TEST_F(EdgesTest, TheSearchTriesEveryEntryOfTheHandsetsDriver) {
             std::string::npos)
       << r.err;
   EXPECT_NE(r.out.find("bookmark.txt"), std::string::npos);
+  // A registry file that cannot be read is named, not taken for no handset.
+  const fs::path folder = root / "folder.reg";
+  fs::create_directories(folder);
+  const Result f = Palvo({"list"}, "", {"PALVO_REGISTRY=" + folder.string(), "LC_ALL=C"});
+  EXPECT_EQ(f.status, 1);
+  EXPECT_EQ(f.err, "palvo: cannot read the registry file " + folder.string() + ": Is a directory\n");
 }
 
 // A transfer broken off by a killed palvo leaves the handset sending; the next
