@@ -65,7 +65,8 @@ const WCHAR* FileNameOf(const WCHAR* path) {
 bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool done) {
   static bool asked = false;
   const bool bookmarks = item.kind == kUploadBookmarks;
-  const std::string one = bookmarks ? "bookmark" : "address", several = bookmarks ? "bookmarks" : "addresses";
+  const std::string one = bookmarks ? "bookmark" : "address",
+                    several = bookmarks ? "bookmarks" : "addresses";
   const std::string counts = "the handset's " + std::to_string(handsetCount) + " " +
                              (handsetCount == 1 ? one : several) + " with " +
                              std::to_string(fileCount);

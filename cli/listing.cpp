@@ -66,7 +66,8 @@ void PrintTsv(int rows, bool header) {
 const WCHAR* ShownKind(const WCHAR* date) {
   static const struct {
     const WCHAR *japanese, *english;
-  } kKinds[] = {{L"ブックマーク", L"bookmarks"}, {L"アドレス帳", L"address book"}, {L"メール", L"mail"}};
+  } kKinds[] = {
+      {L"ブックマーク", L"bookmarks"}, {L"アドレス帳", L"address book"}, {L"メール", L"mail"}};
   for (const auto& k : kKinds) {
     if (std::wcscmp(date, k.japanese) == 0) return InLanguage(k.english, k.japanese);
   }

@@ -35,8 +35,9 @@ int SetUpHandsetRun(const Arguments& a) {
 #ifndef _WIN32
   // A registry file that cannot be read would look like no handset at all.
   if (char problem[kPathUnits * 4]; RegistryFileProblem(problem, sizeof problem))
-    return Failure(InLanguage(L"cannot read the registry file ", L"レジストリファイルが読めません: ") +
-                   FromUtf8(problem));
+    return Failure(
+        InLanguage(L"cannot read the registry file ", L"レジストリファイルが読めません: ") +
+        FromUtf8(problem));
 #endif
   g_quiet = a.quiet;
   g_verbose = a.verbose;

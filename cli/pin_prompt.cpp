@@ -16,10 +16,10 @@ namespace {
 // A PIN file gives it the same way.
 bool g_pinTyped = false;
 DWORD g_typedPin = 0;
-bool g_pinAsked = false;  // the user was asked in this run
+bool g_pinAsked = false;      // the user was asked in this run
 bool g_typedRefused = false;  // the handset refused the PIN typed on a terminal
 bool g_askedAgain = false;    // ... and it was asked once more
-std::wstring g_pinFile;   // the file that gave the PIN, if one did
+std::wstring g_pinFile;       // the file that gave the PIN, if one did
 
 constexpr int kPinTries = 3;  // on a terminal, before the command gives up
 
@@ -85,9 +85,10 @@ const char* PinPrompt() { return AddEnglish() ? "暗証番号 (PIN): " : "暗証
 void ExplainRefusedPin() {
   std::wstring why;
   if (!g_pinFile.empty()) {
-    why = InLanguage(L"the PIN in ", L"") + g_pinFile +
-          InLanguage(L" was refused: put the handset's PIN in that file",
-                     L" の暗証番号は拒否されました: 電話機の暗証番号をそのファイルに入れてください");
+    why =
+        InLanguage(L"the PIN in ", L"") + g_pinFile +
+        InLanguage(L" was refused: put the handset's PIN in that file",
+                   L" の暗証番号は拒否されました: 電話機の暗証番号をそのファイルに入れてください");
   } else if (!g_pinAsked && !StdinIsTerminal()) {
     why = InLanguage(
         L"the stored PIN was refused and is forgotten: enter it again with 'palvo pin' on a "

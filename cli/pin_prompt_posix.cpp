@@ -42,7 +42,8 @@ int AskPinHidden() {
     WriteText(stderr, "\n");
   }
   if (!got) {
-    WriteText(stderr, "\n");
+    // After Ctrl-C the report of the stop starts a line of its own.
+    if (g_stopRequest != kSigInt) WriteText(stderr, "\n");
     return 0;
   }
   const bool taken = TakePin(FromUtf8(line).c_str());

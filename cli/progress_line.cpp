@@ -26,7 +26,7 @@ Progress g_progress;
 
 constexpr auto kQuietStart = std::chrono::milliseconds(500);  // short transfers show nothing
 constexpr auto kRedraw = std::chrono::milliseconds(100);      // at most 10 lines a second
-constexpr std::uint64_t kLargestShown = 999999999999999;  // 15 digits: fits FormatSize
+constexpr std::uint64_t kLargestShown = 999999999999999;      // 15 digits: fits FormatSize
 constexpr int kNameKept = 12;  // columns of the name kept before figures give way
 
 // Sizes as the listing shows them (plain bytes, else thousands with a K), so
@@ -144,14 +144,17 @@ void ShowProgress(std::uint64_t done, std::uint64_t total) {
   const int nameWidth = g_progress.item[0] ? DisplayWidth(g_progress.item) : 0;
   const int nameWanted = std::min(nameWidth, kNameKept);
   int fields = figures.count;
-  while (fields > 1 && width + (nameWanted ? nameWanted + 2 : 0) + FiguresWidth(figures, fields) > room)
+  while (fields > 1 &&
+         width + (nameWanted ? nameWanted + 2 : 0) + FiguresWidth(figures, fields) > room)
     --fields;
   const int nameRoom = room - width - FiguresWidth(figures, fields) - 2;
   if (nameWidth > 0 && nameRoom >= 4) {
     width += AppendCut(line, g_progress.item, nameRoom) + 2;
     line += "  ";
   }
-  for (int i = 0; i < fields && width + (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i])) <= room; ++i) {
+  for (int i = 0;
+       i < fields && width + (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i])) <= room;
+       ++i) {
     if (i) line += "  ";
     line += figures.field[i];
     width += (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i]));

@@ -28,9 +28,9 @@ void ShowStatus(const WCHAR* text, int mode) {
   }
   // A local file or port the step could not use is named after the message.
   static WCHAR named[kPathUnits + 64];
-  if (g_problemPath[0] && (std::wcscmp(text, MSG_CANNOT_WRITE) == 0 ||
-                           std::wcscmp(text, MSG_OPEN_FAILED) == 0 ||
-                           std::wcscmp(text, MSG_NOT_A_PORT) == 0)) {
+  if (g_problemPath[0] &&
+      (std::wcscmp(text, MSG_CANNOT_WRITE) == 0 || std::wcscmp(text, MSG_OPEN_FAILED) == 0 ||
+       std::wcscmp(text, MSG_NOT_A_PORT) == 0)) {
     std::swprintf(named, sizeof named / sizeof named[0], L"%ls: %ls", text, g_problemPath);
     text = named;
   }

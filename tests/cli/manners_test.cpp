@@ -101,6 +101,7 @@ TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
   StartHandset();
   ASSERT_EQ(Palvo({"list"}).status, 0);  // the PIN is kept from here on
   fs::create_directories(root / "locked");
+  WriteAll(root / "plain", "a file where a folder is needed");
   fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
   const struct {
     std::vector<std::string> args;
@@ -111,7 +112,7 @@ TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
       {{"put", "missing.gif"}, "palvo: missing.gif: No such file or directory\n"},
       {{"put", "--all", "nodir"}, "palvo: nodir: No such file or directory\n"},
       {{"get", "--to", Path("no/such/x.png"), "sky.png"}, ": No such file or directory\n"},
-      {{"get", "--to", Path("no/such/"), "sky.png"}, "does not exist (" + Path("no") + ")"},
+      {{"get", "--to", Path("plain/such/"), "sky.png"}, Path("plain") + " is a file, not a folder"},
       {{"get", "--to", Path("locked"), "sky.png"}, "cannot write in " + Path("locked")},
   };
   for (const auto& c : cases) {
@@ -209,7 +210,7 @@ TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
   // No driver publishes that port: the PIN was not kept, and pin says so.
   r = Palvo({"list", "--port", handsetPort}, "");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no PIN"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("暗証番号がありません"), std::string::npos) << r.err;
   r = Palvo({"pin", "--port", handsetPort});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot be kept for the port " + handsetPort), std::string::npos) << r.err;
@@ -256,7 +257,7 @@ TEST_F(MannersTest, ThePinForPeopleAndForScripts) {
        {},
        fs::perms::owner_read,
        1,
-       "the PIN in " + Path("wrong") + " was refused"},
+       Path("wrong") + " の暗証番号は拒否されました"},
       {{"list", "--pin-file", "1234"}, {}, fs::perms::owner_read, 1, "PIN file 1234: "},
   };
   for (const auto& c : cases) {
@@ -279,7 +280,7 @@ TEST_F(MannersTest, ARefusedStoredPinWithoutATerminalSaysHowToEnterIt) {
   const Result r = Palvo({"list"}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Lines(r.err).at(0), "palvo: 暗証番号が誤りです");
-  EXPECT_NE(r.err.find("the stored PIN was refused"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("保存された暗証番号は拒否されたので消しました"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("'palvo pin'"), std::string::npos) << r.err;
 }
 
