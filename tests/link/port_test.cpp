@@ -86,13 +86,22 @@ TEST_F(PortTest, FirstOfTwoMatchingInstancesWins) {
   ExpectPortReachesPeer();
   ClosePort();
 
+  // A first one that cannot be opened does not hide the next.
   ClearDrivers();
   RegisterDriver(L"01", kSecondInstance, kNoSuchPort);
   RegisterDriver(L"02", kTestDriverKey, peer.PortName());
-  g_testFrontend.pinToEnter = 1234;
+  EXPECT_EQ(OpenHandsetPort(), nullptr);
+  EXPECT_STREQ(g_driverKeyPath, kTestDriverKey);
+  ExpectPortReachesPeer();
+  ClosePort();
+
+  // None opens: the first one's problem is reported.
+  ClearDrivers();
+  RegisterDriver(L"01", kSecondInstance, kNoSuchPort);
   EXPECT_STREQ(OpenHandsetPort(), MSG_OPEN_FAILED);
   EXPECT_STREQ(g_driverKeyPath, kSecondInstance);
   EXPECT_STREQ(g_portName, kNoSuchPort);
+  EXPECT_STREQ(g_problemPath, kNoSuchPort);
 }
 
 TEST_F(PortTest, NoHandsetDriverMeansNoPinPrompt) {
@@ -192,15 +201,17 @@ TEST_F(PortTest, CancelledPromptStopsSilentlyAndStoresNothing) {
   EXPECT_FALSE(ReadRawPin(kTestDriverKey, &word));
 }
 
-TEST_F(PortTest, OpenFailureComesAfterThePinWasStored) {
+// The port is opened before the PIN is asked: one that cannot be opened
+// fails without a question, and nothing is stored.
+TEST_F(PortTest, OpenFailureComesBeforeThePinIsAsked) {
   RegisterDriver(L"01", kTestDriverKey, kNoSuchPort);
   g_testFrontend.pinToEnter = 8642;
   EXPECT_STREQ(OpenHandsetPort(), MSG_OPEN_FAILED);
-  EXPECT_EQ(g_testFrontend.askPinCalls, 1);
+  EXPECT_EQ(g_testFrontend.askPinCalls, 0);
   EXPECT_EQ(g_port, INVALID_HANDLE_VALUE);
   g_currentPin = kNoPin;
   ReadStoredPin();
-  EXPECT_EQ(g_currentPin, 8642u);
+  EXPECT_EQ(g_currentPin, kNoPin);
 }
 
 TEST_F(PortTest, InputLeftFromAnEarlierConnectionIsDiscarded) {
