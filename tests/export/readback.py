@@ -223,7 +223,9 @@ class ExportReadBack(unittest.TestCase):
                                     (["export", self.backup, "--to", self.backup], 1,
                                      "outside the backup folder"),
                                     (["export", os.path.join(self.root, "nope"), "--to", self.out],
-                                     1, "not a folder")]:
+                                     1, "nope: No such file or directory"),
+                                    (["export", os.path.join(self.backup, "bookmark.txt"), "--to",
+                                      self.out], 1, "not a folder")]:
             with self.subTest(args=args):
                 r = run([palvo] + args, self.env)
                 self.assertEqual(r.returncode, status)
