@@ -12,6 +12,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;  // + the signal's number: stopped by it
+constexpr int kSigInt = 2;            // SIGINT's number, also as Windows' Ctrl+C sets it
+constexpr int kSigPipe = 13;          // SIGPIPE's number, also where Windows has none
 
 // --- text (text.cpp); terminal and output (output.cpp, terminal_posix.cpp /
 // terminal_win32.cpp) ---
@@ -26,7 +28,8 @@ std::wstring FromUtf8(const char* text);
 // Columns the text takes on a terminal (East Asian wide characters take two).
 int DisplayWidth(const WCHAR* text);
 // Appends text cut to at most columns display columns: a text that does not
-// fit ends in "…" within them. The columns taken.
+// fit keeps its start and its end (the extension whole where it can be) with
+// "…" between them. The columns taken.
 int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize = true);
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal stream writes to; 0 when it is none.
@@ -64,6 +67,9 @@ bool IsJapaneseLocale();
 // Outside a Japanese locale, the system's own texts are followed by their
 // English meaning (asked once per run).
 bool AddEnglish();
+// The command line's own text in the run's one language: Japanese in a
+// Japanese locale, else English.
+const WCHAR* InLanguage(const WCHAR* english, const WCHAR* japanese);
 // A message text of the core, UTF-8, with " (meaning)" when AddEnglish().
 std::string WithMeaning(const WCHAR* text);
 
@@ -78,11 +84,13 @@ void GivePin(DWORD pin, const std::wstring& file);
 // of a long line read off and dropped). False at end of input, or when the
 // user asked the command to stop.
 bool ReadByteLine(char* line, std::size_t cap);
-// The typed number as the PIN dialog reads it: wcstoul base 10 on 32 bits.
-void TakePin(const WCHAR* text);
+// The typed PIN into g_currentPin: four digits, blanks around them allowed.
+// False (and nothing taken) for anything else.
+bool TakePin(const WCHAR* text);
 // The dialog's title as the prompt, with its meaning outside Japanese.
 const char* PinPrompt();
-// Asks for the PIN on the terminal without echo: 1 taken, 0 none given.
+// Asks for the PIN on the terminal without echo: 1 taken, 0 none given, -1
+// what was typed is not four digits.
 int AskPinHidden();
 // Natively: the terminal's echo back on, if the PIN prompt turned it off
 // (safe in a signal handler).
@@ -90,6 +98,9 @@ void PutBackTerminal();
 // What a refused PIN means for the one who must fix it: a run without a
 // terminal cannot ask, and the stored PIN it used is now forgotten.
 void ExplainRefusedPin();
+// Once per run: the handset refused the PIN typed on a terminal, so the
+// command runs again and the PIN is asked anew.
+bool AskRefusedPinAgain();
 // The row the progress line shows: its text, and number of count.
 void SetProgressItem(const WCHAR* text, int number, int count);
 // Reads a PIN file: four digits (blanks and a line end around them allowed),
@@ -100,8 +111,8 @@ void FollowSteps();
 // Ends a progress line still on the terminal, so the next output starts clean.
 void EndProgressLine();
 // From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
-// closed console) set g_stopRequest to the signal's number; a second one ends
-// the program at once.
+// closed console) set g_stopRequest to the signal's number; a second one, a
+// second or more after the first, ends the program at once.
 void CatchStopSignals();
 // Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
 // of input), -1 when standard input is no terminal.
@@ -142,6 +153,16 @@ std::wstring MakeTemporaryFolder(std::wstring* reason);
 void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file);
 // Copies a local file to standard output; false when it cannot be read.
 bool CopyToStandardOutput(const std::wstring& programPath);
+
+// --- what a failed step could not use (problem.cpp) ---
+// Paths under programPath are shown under shown, as the user wrote it.
+void ShowPathsAs(const std::wstring& programPath, const std::wstring& shown);
+// A program path as the user would recognise it (see ShowPathsAs).
+std::wstring UserPath(const std::wstring& programPath);
+// The system's words for an error code the core noted (GetLastError).
+std::wstring CoreErrorReason(DWORD error);
+// "PATH: reason" of the core's last failed step; empty when none is known.
+std::wstring ProblemOfStep();
 
 // --- the listing (listing.cpp) ---
 // The rows of the list view the core filled.

@@ -21,7 +21,10 @@ std::wstring Check(const Arguments& a) {
 int Run(const Arguments& a) {
   const std::wstring from = ProgramPath(a.operands[0].c_str()), to = ProgramPath(a.to.c_str());
   if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
-  if (KindOfPath(from) != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
+  std::wstring reason;
+  const PathKind kind = KindOfPath(from, &reason);
+  if (kind == PathKind::Missing) return Failure(a.operands[0] + L": " + reason);
+  if (kind != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
   static ExportReport report;
   ExportOptions options;
   options.force = a.force;

@@ -43,7 +43,12 @@ std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, 
   if (why == ERROR_PATH_NOT_FOUND) {
     reason = L"the folder it would be in does not exist (" + ShownPath(FolderOf(path)) + L")";
   } else if (why == ERROR_ALREADY_EXISTS) {
-    reason = L"a file of that name is there";
+    // The file in the way: the path itself or a folder above it.
+    std::wstring inWay = path;
+    while (KindOfPath(inWay) == PathKind::Missing && FolderOf(inWay) != inWay)
+      inWay = FolderOf(inWay);
+    reason = inWay == path ? L"a file of that name is there"
+                           : ShownPath(inWay) + L" is a file, not a folder";
   } else if (why == ERROR_ACCESS_DENIED) {
     reason = L"permission denied";
   } else {
@@ -65,6 +70,8 @@ std::wstring PrepareDestination(const Arguments& a, const std::wstring& shown,
     const DWORD why = MakeDestinationFolder(destination.c_str());
     if (why != ERROR_SUCCESS) return FolderProblem(shown, destination, why);
   }
+  // A device (/dev/null, /dev/full) is written itself, not a file beside it.
+  if (!*intoFolder && kind == PathKind::Other) return {};
   const std::wstring folder = *intoFolder ? destination : FolderOf(destination);
   std::wstring reason;
   const PathKind folderKind = KindOfPath(folder, &reason);
@@ -136,6 +143,7 @@ int Run(const Arguments& a) {
   const std::wstring shown = a.haveTo ? a.to : L".";
   const std::wstring destination = ProgramPath(shown.c_str());
   if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
+  ShowPathsAs(destination, shown);
   bool intoFolder = false;
   if (!toStdout) {
     const std::wstring problem = PrepareDestination(a, shown, destination, &intoFolder);
@@ -145,7 +153,7 @@ int Run(const Arguments& a) {
   if (GetListingCommand()) return kExitFailed;
   // The handset was asked: a name it does not have is not a usage error.
   if (const std::wstring unmatched = SelectNamedRows(a); !unmatched.empty())
-    return Failure(L"no such row: " + unmatched);
+    return Failure(InLanguage(L"no such row: ", L"その名前の行はありません: ") + unmatched);
 
   WCHAR proposed[kPathUnits];
   bool severalRows = false;
@@ -172,13 +180,14 @@ int Run(const Arguments& a) {
 
 extern const Command kGetCommand = {
     "get",
-    "palvo get [--to PATH] NAME...\npalvo get --all [--to DIR]",
+    "palvo get [--to PATH | -] NAME...\npalvo get --all [--to DIR]",
     "download rows of the listing",
     "Downloads the rows whose name is NAME, exactly as the listing shows it (quote mail???.txt "
     "for the shell). One row is saved as PATH, or under its own name when PATH is a folder or "
     "ends with \"/\"; with --to - one row's file goes to standard output. Several rows, or the "
-    "mail row, are saved each under its own name in the folder PATH (made when missing, one "
-    "level). Without --to: the current folder. The mail row writes mail000.txt onwards, and "
+    "mail row, are saved each under its own name in the folder PATH (made when missing, with "
+    "the folders above it). Without --to: the current folder. The mail row writes mail000.txt "
+    "onwards, and "
     "once all of it arrived the mail???.txt files already in that folder give way to the new "
     "ones. A file arrives under a part name (.palvo-NAME.part) and replaces an older one only "
     "when whole; it keeps the handset's date. A row whose name cannot be a file name here (a "

@@ -64,9 +64,12 @@ const WCHAR* FileNameOf(const WCHAR* path) {
 // terminal; without one it goes ahead and says afterwards what it replaced.
 bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool done) {
   static bool asked = false;
-  const std::string what = item.kind == kUploadBookmarks ? "bookmarks" : "addresses";
-  const std::string counts = "the handset's " + std::to_string(handsetCount) + " " + what +
-                             " with " + std::to_string(fileCount);
+  const bool bookmarks = item.kind == kUploadBookmarks;
+  const std::string one = bookmarks ? "bookmark" : "address",
+                    several = bookmarks ? "bookmarks" : "addresses";
+  const std::string counts = "the handset's " + std::to_string(handsetCount) + " " +
+                             (handsetCount == 1 ? one : several) + " with " +
+                             std::to_string(fileCount);
   if (done) {
     if (!asked && !g_quiet) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
     asked = false;

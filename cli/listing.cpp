@@ -3,6 +3,7 @@
 #include "download/listing.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 #include "cli/cli.h"
@@ -40,7 +41,9 @@ namespace {
 void PrintTsv(int rows, bool header) {
   WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits], exact[kPathUnits];
   std::string line;
-  if (header) WriteText(stdout, "icon\tname\tsize\tdate\tbytes\n");
+  // The fixed rows' date column holds their kind (ブックマーク, アドレス帳,
+  // メール) as the handset's listing has it, in every locale: scripts read it.
+  if (header) WriteText(stdout, "icon\tname\tsize\tdate_or_kind\tbytes\n");
   for (int i = 0; i < rows; ++i) {
     int icon = 0;
     const WCHAR* n = CellText(i, 0, name, &icon);
@@ -59,16 +62,29 @@ void PrintTsv(int rows, bool header) {
   }
 }
 
+// The kind a fixed row shows in its date column, in the run's language.
+const WCHAR* ShownKind(const WCHAR* date) {
+  static const struct {
+    const WCHAR *japanese, *english;
+  } kKinds[] = {
+      {L"ブックマーク", L"bookmarks"}, {L"アドレス帳", L"address book"}, {L"メール", L"mail"}};
+  for (const auto& k : kKinds) {
+    if (std::wcscmp(date, k.japanese) == 0) return InLanguage(k.english, k.japanese);
+  }
+  return date;
+}
+
 void PrintTable(int rows) {
   WCHAR name[kPathUnits], size[kPathUnits], date[kPathUnits];
   std::string line;
-  const WCHAR* const heading[3] = {L"名前", L"サイズ", L"更新日時"};
+  const WCHAR* const heading[3] = {InLanguage(L"Name", L"名前"), InLanguage(L"Size", L"サイズ"),
+                                   InLanguage(L"Modified", L"更新日時")};
   int nameWidth = DisplayWidth(heading[0]), sizeWidth = DisplayWidth(heading[1]);
   int dateWidth = DisplayWidth(heading[2]);
   for (int i = 0; i < rows; ++i) {
     nameWidth = std::max(nameWidth, DisplayWidth(CellText(i, 0, name)));
     sizeWidth = std::max(sizeWidth, DisplayWidth(CellText(i, 1, size)));
-    dateWidth = std::max(dateWidth, DisplayWidth(CellText(i, 2, date)));
+    dateWidth = std::max(dateWidth, DisplayWidth(ShownKind(CellText(i, 2, date))));
   }
   // On a terminal the lines fit its width: long names are cut, the size and
   // date columns stay where they are. Never narrower than the heading.
@@ -92,7 +108,7 @@ void PrintTable(int rows) {
   };
   print(heading[0], heading[1], heading[2]);
   for (int i = 0; i < rows; ++i)
-    print(CellText(i, 0, name), CellText(i, 1, size), CellText(i, 2, date));
+    print(CellText(i, 0, name), CellText(i, 1, size), ShownKind(CellText(i, 2, date)));
 }
 
 }  // namespace

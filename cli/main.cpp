@@ -1,6 +1,7 @@
 // palvo: the handset's listing, downloads and uploads from a terminal, over
 // the same core and operation runner as the window program. This file sets
 // the process up and hands over to the command the table names.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -29,6 +32,13 @@ int SetUpHandsetRun(const Arguments& a) {
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
   if (!g_listView) return Failure(L"cannot make the list view");
+#ifndef _WIN32
+  // A registry file that cannot be read would look like no handset at all.
+  if (char problem[kPathUnits * 4]; RegistryFileProblem(problem, sizeof problem))
+    return Failure(
+        InLanguage(L"cannot read the registry file ", L"レジストリファイルが読めません: ") +
+        FromUtf8(problem));
+#endif
   g_quiet = a.quiet;
   g_verbose = a.verbose;
   FollowSteps();
@@ -66,6 +76,9 @@ int RunCommand(const std::vector<std::string>& args) {
   if (const int status = SetUpHandsetRun(a); status >= 0) return status;
   CatchStopSignals();
   int status = RunChecked(c, a);
+  // A mistyped PIN on a terminal: the handset refused it before anything was
+  // transferred, and the person gets a second try.
+  if (status != kExitOk && AskRefusedPinAgain()) status = RunChecked(c, a);
   EndProgressLine();
   // Stopped: the transfer ended at its next piece or item, the handset heard
   // goodbye; the status tells a script which signal it was.
@@ -76,7 +89,11 @@ int RunCommand(const std::vector<std::string>& args) {
 // Every command's output reaches standard output whole, or the run fails.
 int Run(const std::vector<std::string>& args) {
   int status = RunCommand(args);
-  if (const int error = FinishStandardOutput()) {
+  const int error = FinishStandardOutput();
+  // The reader went away (head, a pager quit): it has all it wanted, and the
+  // command ends as if SIGPIPE had stopped it, without a word.
+  if (error == EPIPE) return kExitSignalBase + kSigPipe;
+  if (error) {
     Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
     status = kExitFailed;
   }
@@ -99,6 +116,9 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
   GuardStandardStreams();
+  // Mail, addresses and photos are personal: what palvo makes (a backup's
+  // folders and files, an export) only its owner may read.
+  ::umask(077);
   return Run(std::vector<std::string>(argv, argv + argc));
 }
 #endif

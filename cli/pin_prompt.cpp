@@ -16,17 +16,40 @@ namespace {
 // A PIN file gives it the same way.
 bool g_pinTyped = false;
 DWORD g_typedPin = 0;
-bool g_pinAsked = false;  // the user was asked in this run
-std::wstring g_pinFile;   // the file that gave the PIN, if one did
+bool g_pinAsked = false;      // the user was asked in this run
+bool g_typedRefused = false;  // the handset refused the PIN typed on a terminal
+bool g_askedAgain = false;    // ... and it was asked once more
+std::wstring g_pinFile;       // the file that gave the PIN, if one did
 
+constexpr int kPinTries = 3;  // on a terminal, before the command gives up
+
+const WCHAR* NotFourDigits() {
+  return InLanguage(L"a PIN is four digits", L"暗証番号は4桁の数字です");
+}
+
+// The handset's PIN is always four digits: anything else is refused before it
+// is sent (a handset would only refuse it), and on a terminal asked again.
+// 1 taken, 0 none given, -1 refused (and said so).
 int AskPinOnce() {
   EndProgressLine();
-  if (StdinIsTerminal()) return AskPinHidden();
+  if (StdinIsTerminal()) {
+    for (int attempt = 0; attempt < kPinTries; ++attempt) {
+      const int got = AskPinHidden();
+      if (got >= 0) return got;
+      Complain(NotFourDigits());
+    }
+    return 0;
+  }
   // Not a terminal: the PIN is the next line of input, no prompt.
   char line[kPinLineUnits * 4];
   if (!ReadByteLine(line, sizeof line)) return 0;
-  TakePin(FromUtf8(line).c_str());
+  const bool taken = TakePin(FromUtf8(line).c_str());
   std::memset(line, 0, sizeof line);
+  if (!taken) {
+    Complain(InLanguage(L"the PIN on standard input is not four digits; nothing was sent",
+                        L"標準入力の暗証番号が4桁の数字ではありません（送信していません）"));
+    return -1;
+  }
   return 1;
 }
 
@@ -45,9 +68,16 @@ bool ReadByteLine(char* line, std::size_t cap) {
   return true;
 }
 
-void TakePin(const WCHAR* text) {
-  const unsigned long n = std::wcstoul(text, nullptr, 10);
-  g_currentPin = n > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<DWORD>(n);
+bool TakePin(const WCHAR* text) {
+  auto blank = [](WCHAR c) { return c == L' ' || c == L'\t' || c == L'\r'; };
+  while (blank(*text)) ++text;
+  DWORD pin = 0;
+  int digits = 0;
+  for (; *text >= L'0' && *text <= L'9'; ++text, ++digits) pin = pin * 10 + (*text - L'0');
+  while (blank(*text)) ++text;
+  if (digits != 4 || *text) return false;
+  g_currentPin = pin;
+  return true;
 }
 
 const char* PinPrompt() { return AddEnglish() ? "暗証番号 (PIN): " : "暗証番号: "; }
@@ -55,15 +85,29 @@ const char* PinPrompt() { return AddEnglish() ? "暗証番号 (PIN): " : "暗証
 void ExplainRefusedPin() {
   std::wstring why;
   if (!g_pinFile.empty()) {
-    why = L"the PIN in " + g_pinFile + L" was refused: put the handset's PIN in that file";
-  } else if (!g_pinAsked && !StdinIsTerminal()) {
     why =
+        InLanguage(L"the PIN in ", L"") + g_pinFile +
+        InLanguage(L" was refused: put the handset's PIN in that file",
+                   L" の暗証番号は拒否されました: 電話機の暗証番号をそのファイルに入れてください");
+  } else if (!g_pinAsked && !StdinIsTerminal()) {
+    why = InLanguage(
         L"the stored PIN was refused and is forgotten: enter it again with 'palvo pin' on a "
-        L"terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE";
+        L"terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE",
+        L"保存された暗証番号は拒否されたので消しました: 端末で 'palvo pin' で入力し直すか、"
+        L"--pin-file FILE か PALVO_PIN_FILE でファイルに入れて渡してください");
   } else {
+    g_typedRefused = StdinIsTerminal();
     return;
   }
   WriteText(stderr, "palvo: " + ToUtf8(why.c_str(), true) + "\n");
+}
+
+bool AskRefusedPinAgain() {
+  if (!g_typedRefused || g_askedAgain || g_stopRequest) return false;
+  g_typedRefused = false;
+  g_askedAgain = true;
+  g_pinTyped = false;
+  return true;
 }
 
 void GivePin(DWORD pin, const std::wstring& file) {
@@ -78,16 +122,20 @@ int AskPin(HWND) {
     return 1;
   }
   g_pinAsked = true;
-  const int confirmed = AskPinOnce();
+  const int got = AskPinOnce();
+  const int confirmed = got > 0 ? 1 : 0;
   if (confirmed) {
     g_pinTyped = true;
     g_typedPin = g_currentPin;
-  } else if (!StdinIsTerminal()) {
+  } else if (got == 0 && !StdinIsTerminal() && !g_stopRequest) {
     // Nobody to ask: say what would have helped. (On a terminal, ending the
     // entry is the user's own choice, and it stays silent.)
-    Complain(
+    Complain(InLanguage(
         L"no PIN: none is kept and standard input gave none; enter it with 'palvo pin' on "
-        L"a terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE");
+        L"a terminal, or give it in a file with --pin-file FILE or PALVO_PIN_FILE",
+        L"暗証番号がありません（保存されておらず、標準入力にもありません）: 端末で "
+        L"'palvo pin' で入力するか、--pin-file FILE か PALVO_PIN_FILE でファイルに入れて"
+        L"渡してください"));
   }
   return confirmed;
 }

@@ -42,12 +42,13 @@ int AskPinHidden() {
     WriteText(stderr, "\n");
   }
   if (!got) {
-    WriteText(stderr, "\n");
+    // After Ctrl-C the report of the stop starts a line of its own.
+    if (g_stopRequest != kSigInt) WriteText(stderr, "\n");
     return 0;
   }
-  TakePin(FromUtf8(line).c_str());
+  const bool taken = TakePin(FromUtf8(line).c_str());
   std::memset(line, 0, sizeof line);
-  return 1;
+  return taken ? 1 : -1;
 }
 
 #endif

@@ -16,9 +16,9 @@ int AskPinHidden() {
   WriteText(stderr, "\n");
   if (!ok || read == 0 || line[0] == 0x1A) return 0;  // Ctrl+Z: end of input
   line[read < kPinLineUnits ? read : kPinLineUnits - 1] = 0;
-  TakePin(line);
+  const bool taken = TakePin(line);
   SecureZeroMemory(line, sizeof line);
-  return 1;
+  return taken ? 1 : -1;
 }
 
 #endif

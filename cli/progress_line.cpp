@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "download/listing.h"
 #include "link/frontend.h"
 
 namespace {
@@ -25,15 +26,15 @@ Progress g_progress;
 
 constexpr auto kQuietStart = std::chrono::milliseconds(500);  // short transfers show nothing
 constexpr auto kRedraw = std::chrono::milliseconds(100);      // at most 10 lines a second
+constexpr std::uint64_t kLargestShown = 999999999999999;      // 15 digits: fits FormatSize
+constexpr int kNameKept = 12;  // columns of the name kept before figures give way
 
-void FormatBytes(char* out, std::size_t cap, double bytes) {
-  if (bytes >= 1024.0 * 1024.0) {
-    std::snprintf(out, cap, "%.1f MiB", bytes / (1024.0 * 1024.0));
-  } else if (bytes >= 1024.0) {
-    std::snprintf(out, cap, "%.1f KiB", bytes / 1024.0);
-  } else {
-    std::snprintf(out, cap, "%.0f B", bytes);
-  }
+// Sizes as the listing shows them (plain bytes, else thousands with a K), so
+// the total reads as the row's size did.
+void FormatBytes(char* out, std::size_t cap, std::uint64_t bytes) {
+  WCHAR size[16];
+  FormatSize(static_cast<std::int64_t>(std::min<std::uint64_t>(bytes, kLargestShown)), size);
+  std::snprintf(out, cap, "%s", ToUtf8(size).c_str());
 }
 
 // "h:mm:ss" or "m:ss".
@@ -46,18 +47,26 @@ void FormatDuration(char* out, std::size_t cap, double seconds) {
   }
 }
 
-// The figures of the progress line: done / total, percent, rate, time left.
-void FormatFigures(char* out, std::size_t cap, std::uint64_t done, std::uint64_t total,
-                   double seconds) {
+// The figures of the progress line, most wanted first: percent (or bytes
+// done when the total is unknown), done / total, rate, time left. A narrow
+// terminal drops them from the end.
+struct Figures {
+  char field[4][64] = {};
+  int count = 0;
+};
+
+void FormatFigures(Figures* f, std::uint64_t done, std::uint64_t total, double seconds) {
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-  char doneText[32], totalText[32], rateText[32], leftText[32];
-  FormatBytes(doneText, sizeof doneText, static_cast<double>(done));
-  FormatBytes(rateText, sizeof rateText, rate);
+  char doneText[24], totalText[24], rateText[24], leftText[24];
+  FormatBytes(doneText, sizeof doneText, done);
+  FormatBytes(rateText, sizeof rateText, static_cast<std::uint64_t>(rate));
   if (total == 0) {
-    std::snprintf(out, cap, "%s  %s/s", doneText, rateText);
+    std::snprintf(f->field[0], sizeof f->field[0], "%s", doneText);
+    std::snprintf(f->field[1], sizeof f->field[1], "%s/s", rateText);
+    f->count = 2;
     return;
   }
-  FormatBytes(totalText, sizeof totalText, static_cast<double>(total));
+  FormatBytes(totalText, sizeof totalText, total);
   const int percent =
       static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
   if (rate > 0 && done < total) {
@@ -65,8 +74,26 @@ void FormatFigures(char* out, std::size_t cap, std::uint64_t done, std::uint64_t
   } else {
     std::snprintf(leftText, sizeof leftText, "0:00");
   }
-  std::snprintf(out, cap, "%s / %s  %3d%%  %s/s  %s left", doneText, totalText, percent, rateText,
-                leftText);
+  std::snprintf(f->field[0], sizeof f->field[0], "%3d%%", percent);
+  std::snprintf(f->field[1], sizeof f->field[1], "%s / %s", doneText, totalText);
+  std::snprintf(f->field[2], sizeof f->field[2], "%s/s", rateText);
+  std::snprintf(f->field[3], sizeof f->field[3], "%s left", leftText);
+  f->count = 4;
+}
+
+// Columns the first count figures take on the line, two blanks apart.
+int FiguresWidth(const Figures& f, int count) {
+  int width = 0;
+  for (int i = 0; i < count; ++i) width += (i ? 2 : 0) + static_cast<int>(std::strlen(f.field[i]));
+  return width;
+}
+
+// The widest the line may be: one column spare, as a line that fills the
+// last one wraps on some terminals. Read at every redraw, so a resized
+// terminal (SIGWINCH) is followed at once.
+int LineRoom() {
+  const int columns = TerminalColumns(stderr);
+  return columns > 0 ? columns - 1 : 79;
 }
 
 }  // namespace
@@ -98,40 +125,53 @@ void ShowProgress(std::uint64_t done, std::uint64_t total) {
   if (now - g_progress.start < kQuietStart || now - g_progress.lastShown < kRedraw) return;
   g_progress.lastShown = now;
 
-  char figures[160];
-  FormatFigures(figures, sizeof figures, done, total,
+  Figures figures;
+  FormatFigures(&figures, done, total,
                 std::chrono::duration<double>(now - g_progress.start).count());
-  // "3/12 name  figures", within the terminal's width: the name gives way.
+  // "3/12 name  figures" within the terminal's width: the figures at the end
+  // give way first, while the name keeps a few columns, then the name.
   std::string line = "\r";
   int width = 0;
+  const int room = LineRoom();
   if (g_progress.count > 1) {
     const std::string number =
         std::to_string(g_progress.number) + "/" + std::to_string(g_progress.count) + " ";
-    line += number;
-    width += static_cast<int>(number.size());
+    if (static_cast<int>(number.size()) + FiguresWidth(figures, 1) <= room) {
+      line += number;
+      width += static_cast<int>(number.size());
+    }
   }
-  const int figuresWidth = static_cast<int>(std::strlen(figures));
-  const int columns = TerminalColumns(stderr);
-  // One column spare: a line that fills the last one wraps on some terminals.
-  const int room = (columns > 0 ? columns - 1 : 79) - width - figuresWidth - 2;
-  if (g_progress.item[0] && room >= 4) {
-    width += AppendCut(line, g_progress.item, room) + 2;
+  const int nameWidth = g_progress.item[0] ? DisplayWidth(g_progress.item) : 0;
+  const int nameWanted = std::min(nameWidth, kNameKept);
+  int fields = figures.count;
+  while (fields > 1 &&
+         width + (nameWanted ? nameWanted + 2 : 0) + FiguresWidth(figures, fields) > room)
+    --fields;
+  const int nameRoom = room - width - FiguresWidth(figures, fields) - 2;
+  if (nameWidth > 0 && nameRoom >= 4) {
+    width += AppendCut(line, g_progress.item, nameRoom) + 2;
     line += "  ";
   }
-  line += figures;
-  width += figuresWidth;
-  // Blanks over what the last line had further right.
-  if (g_progress.shownWidth > width)
-    line.append(static_cast<std::size_t>(g_progress.shownWidth - width), ' ');
+  for (int i = 0;
+       i < fields && width + (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i])) <= room;
+       ++i) {
+    if (i) line += "  ";
+    line += figures.field[i];
+    width += (i ? 2 : 0) + static_cast<int>(std::strlen(figures.field[i]));
+  }
+  // Blanks over what the last line had further right (never past the edge).
+  const int blankTo = std::min(g_progress.shownWidth, room);
+  if (blankTo > width) line.append(static_cast<std::size_t>(blankTo - width), ' ');
   WriteText(stderr, line);
   std::fflush(stderr);
-  g_progress.shownWidth = std::max(width, g_progress.shownWidth);
+  g_progress.shownWidth = std::max(width, blankTo);
 }
 
 void EndProgressLine() {
   if (g_progress.shownWidth > 0) {
+    // A screen made narrower since would wrap blanks past its edge.
     std::string blank = "\r";
-    blank.append(static_cast<std::size_t>(g_progress.shownWidth), ' ');
+    blank.append(static_cast<std::size_t>(std::min(g_progress.shownWidth, LineRoom())), ' ');
     blank += '\r';
     WriteText(stderr, blank);
     std::fflush(stderr);

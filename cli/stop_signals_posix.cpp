@@ -1,21 +1,35 @@
 // Ctrl-C, SIGTERM and SIGHUP ask the running command to stop, natively.
 #ifndef _WIN32
 
+#include <time.h>
+
 #include <csignal>
 
 #include "cli/cli.h"
 
 namespace {
+// When the first stop request came (CLOCK_MONOTONIC, read in the handler).
+struct timespec g_firstStop;
+
 // The first signal asks the command to stop (it ends at the next piece or
 // item, says goodbye and closes the port); a second one ends the program at
-// once, the terminal's echo put back first.
+// once, the terminal's echo put back first. One stop request often arrives
+// twice within a moment (timeout(1) signals its child and then the child's
+// group; a kill of a process group reaches palvo and its shell): a repeat
+// within a second counts as the same request.
 void OnStopSignal(int sig) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
   if (g_stopRequest) {
+    const long long ms = (now.tv_sec - g_firstStop.tv_sec) * 1000LL +
+                         (now.tv_nsec - g_firstStop.tv_nsec) / 1000000LL;
+    if (ms < 1000) return;
     PutBackTerminal();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
     return;
   }
+  g_firstStop = now;
   g_stopRequest = sig;
 }
 }  // namespace
@@ -24,6 +38,9 @@ void CatchStopSignals() {
   struct sigaction stop = {};
   stop.sa_handler = OnStopSignal;
   sigemptyset(&stop.sa_mask);
+  // The others wait while one is handled: the first's time is whole when a
+  // second reads it.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop.sa_mask, sig);
   stop.sa_flags = 0;  // no SA_RESTART: a read waiting for the PIN returns
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &stop, nullptr);
 }

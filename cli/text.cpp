@@ -147,23 +147,45 @@ int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize) {
     AppendText(out, text, sanitize);
     return DisplayWidth(text);
   }
-  // Whole characters up to one column short, then the ellipsis in it.
-  int width = 0;
-  for (const WCHAR* p = text; *p;) {
-    const char32_t c = NextCodePoint(p);
-    const int w = CodePointWidth(c);
-    if (width + w > columns - 1) break;
-    AppendUtf8(out, sanitize && IsControl(c) ? U'?' : c);
-    width += w;
+  if (columns < 1) return 0;
+  // The start and the end, the ellipsis between them: the end says what kind
+  // of file it is, so the extension stays whole where it leaves any start.
+  char32_t c[kPathUnits * 2];
+  std::size_t n = 0;
+  for (const WCHAR* p = text; *p && n < std::size(c);) c[n++] = NextCodePoint(p);
+  const int room = columns - 1;
+  std::size_t dot = n;
+  for (std::size_t i = n; i-- > 1;) {
+    if (c[i] == U'.') {
+      dot = i;
+      break;
+    }
   }
-  if (columns < 1) return width;
+  int extension = 0;
+  for (std::size_t i = dot; i < n; ++i) extension += CodePointWidth(c[i]);
+  int tailRoom = room / 2;
+  if (extension > tailRoom && extension < room) tailRoom = extension;
+  std::size_t tail = n;
+  int tailWidth = 0;
+  while (tail > 0 && tailWidth + CodePointWidth(c[tail - 1]) <= tailRoom)
+    tailWidth += CodePointWidth(c[--tail]);
+  int width = 0;
+  for (std::size_t i = 0; i < tail && width + CodePointWidth(c[i]) <= room - tailWidth; ++i) {
+    AppendUtf8(out, sanitize && IsControl(c[i]) ? U'?' : c[i]);
+    width += CodePointWidth(c[i]);
+  }
   AppendUtf8(out, U'\u2026');
-  return width + 1;
+  for (std::size_t i = tail; i < n; ++i) AppendUtf8(out, sanitize && IsControl(c[i]) ? U'?' : c[i]);
+  return width + 1 + tailWidth;
 }
 
 bool AddEnglish() {
   static const bool add = !IsJapaneseLocale();
   return add;
+}
+
+const WCHAR* InLanguage(const WCHAR* english, const WCHAR* japanese) {
+  return AddEnglish() ? english : japanese;
 }
 
 std::string WithMeaning(const WCHAR* text) {

@@ -75,10 +75,10 @@ Message RunDownload();
 // row kept its own name. *notSaved: some row was not saved at all.
 const WCHAR* RenamedRowsText(bool* notSaved);
 
-// Makes a download's destination folder when it is missing: one level, as a
-// save dialog's new folder. ERROR_SUCCESS when path is a folder now, else why
-// not: ERROR_PATH_NOT_FOUND (its parent is missing), ERROR_ALREADY_EXISTS (a
-// file has that name), or what CreateDirectoryW said.
+// Makes a download's destination folder when it is missing, with every
+// missing folder above it (as mkdir -p). ERROR_SUCCESS when path is a folder
+// now, else why not: ERROR_ALREADY_EXISTS (a file has its name or that of a
+// folder above it), or what CreateDirectoryW said.
 DWORD MakeDestinationFolder(const WCHAR* path);
 
 // ---- upload

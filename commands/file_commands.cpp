@@ -138,7 +138,24 @@ DWORD MakeDestinationFolder(const WCHAR* path) {
   if (attributes != INVALID_FILE_ATTRIBUTES)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
   if (CreateDirectoryW(path, nullptr)) return ERROR_SUCCESS;
-  const DWORD error = GetLastError();
+  DWORD error = GetLastError();
+  if (error != ERROR_PATH_NOT_FOUND && error != ERROR_SUCCESS) return error;
+  // The folder it would be in is missing too: that one first, as mkdir -p.
+  WCHAR parent[kPathUnits];
+  CopyPath(parent, path);
+  WCHAR* slash = std::wcsrchr(parent, L'\\');
+  while (slash && slash > parent && slash[1] == 0) {  // a trailing separator
+    *slash = 0;
+    slash = std::wcsrchr(parent, L'\\');
+  }
+  // The root, or a drive's, always exists: nothing above it to make.
+  if (!slash || slash == parent || (slash == parent + 2 && parent[1] == L':'))
+    return ERROR_PATH_NOT_FOUND;
+  *slash = 0;
+  error = MakeDestinationFolder(parent);
+  if (error != ERROR_SUCCESS) return error;
+  if (CreateDirectoryW(path, nullptr)) return ERROR_SUCCESS;
+  error = GetLastError();
   return error == ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : error;
 }
 

@@ -16,6 +16,7 @@ Message RunOperation(Transfer transfer, void* context, bool busy) {
     ShowStatus(MSG_INTERRUPTED, kResultMode);
     return MSG_INTERRUPTED;
   }
+  g_problemPath[0] = 0;
   Message message = OpenHandsetPort();
   if (message && g_stopRequest) message = MSG_INTERRUPTED;  // the PIN entry ended by it
   if (message) {

@@ -114,20 +114,6 @@ void SetColumnText(int row, int column, const WCHAR* text) {
   SendMessageW(g_listView, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
-// "%d" below 10000 bytes, else thousands rounded up with a K.
-void FormatSize(int n, WCHAR out[16]) {
-  char text[16];
-  if (n < 10000) {
-    std::snprintf(text, sizeof text, "%d", n);
-  } else {
-    std::snprintf(text, sizeof text, "%dK",
-                  static_cast<int>((static_cast<std::int64_t>(n) + 999) / 1000));
-  }
-  int i = 0;
-  for (; text[i]; ++i) out[i] = static_cast<WCHAR>(text[i]);
-  out[i] = 0;
-}
-
 // The size field as a 64-bit decimal number, read as ReadDecimal reads it
 // but not held at 32 bits.
 void FormatExactSize(const char* field, WCHAR out[24]) {
@@ -157,6 +143,18 @@ char* CutField(char* field) {
 }
 
 }  // namespace
+
+void FormatSize(std::int64_t n, WCHAR out[16]) {
+  char text[24];
+  if (n < 10000) {
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(n));
+  } else {
+    std::snprintf(text, sizeof text, "%lldK", static_cast<long long>((n + 999) / 1000));
+  }
+  int i = 0;
+  for (; text[i] && i < 15; ++i) out[i] = static_cast<WCHAR>(text[i]);
+  out[i] = 0;
+}
 
 int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM) {
   const std::int32_t ka = static_cast<std::int32_t>(a), kb = static_cast<std::int32_t>(b);

@@ -2,6 +2,8 @@
 // category table) and sort keys.
 #pragma once
 
+#include <cstdint>
+
 #include "download/category.h"
 #include "link/state.h"
 
@@ -12,6 +14,10 @@
 constexpr int kExactSizeColumn = 3;
 
 Message FetchListing();
+
+// A size as the listing shows it: the bytes below 10000, else thousands
+// rounded up with a K.
+void FormatSize(std::int64_t n, WCHAR out[16]);
 
 // The time a row's date column names ("2005/04/01 09:30": year, month, day,
 // hour and minute at the listing's positions, the handset's local time) as a

@@ -82,15 +82,21 @@ static bool IsNotADiskFile(const WCHAR* path) {
 #endif
 }
 
+// The file being written, for the message of a write that fails.
+static WCHAR g_writing[kPathUnits];
+
 bool CreateLocalFile(LocalFile* file, const WCHAR* path) {
   file->path = path;
   file->part[0] = 0;
+  std::wcsncpy(g_writing, path, kPathUnits - 1);
   const bool inPlace = IsNotADiskFile(path);
   if (!inPlace && !PartPath(path, file->part)) {
     file->handle = INVALID_HANDLE_VALUE;
+    NoteProblem(path, ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   file->handle = CreateDownloadFile(inPlace ? path : file->part);
+  if (file->handle == INVALID_HANDLE_VALUE) NoteProblem(path, GetLastError());
   return file->handle != INVALID_HANDLE_VALUE;
 }
 
@@ -102,6 +108,7 @@ bool FinishLocalFile(LocalFile* file, bool keep, const FILETIME* modified) {
   file->handle = INVALID_HANDLE_VALUE;
   if (!file->part[0]) return keep;
   if (keep && CommitPart(file->part, file->path)) return true;
+  if (keep) NoteProblem(file->path, GetLastError());
   DeleteFileW(file->part);
   return false;
 }
@@ -117,7 +124,13 @@ Message ReceiveIntoFile(const WCHAR* path, Message (*receive)(HANDLE file, bool*
 
 bool WriteAll(HANDLE file, const void* data, DWORD n) {
   DWORD written = 0;
-  return WriteFile(file, data, n, &written, nullptr) && written == n;
+  if (WriteFile(file, data, n, &written, nullptr) && written == n) return true;
+  // The first failure is the one the user hears of.
+  if (!g_problemPath[0]) {
+    const DWORD error = GetLastError();
+    NoteProblem(g_writing, error != ERROR_SUCCESS ? error : ERROR_DISK_FULL);
+  }
+  return false;
 }
 
 bool QueryCount(Request request, int* count) {

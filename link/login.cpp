@@ -20,7 +20,15 @@ static bool ReceivedOk() {
 
 Message LogIn() {
   SendRequest(kHello, "1");
-  if (!ReceivedOk()) return MSG_NOT_STANDBY;
+  if (!ReceivedOk()) {
+    // Still busy with an earlier transfer that broke off (a killed program,
+    // another reader of the port): goodbye ends that one, and the hello is
+    // asked once more before the handset counts as not in standby.
+    SendGoodbye();
+    PurgeComm(g_port, PURGE_RXCLEAR);
+    SendRequest(kHello, "1");
+    if (!ReceivedOk()) return MSG_NOT_STANDBY;
+  }
 
   // Four digits whatever was typed: 7 goes out as "0007", 123456 as "3456".
   char digits[12];

@@ -16,6 +16,8 @@
     "no handset found: is it plugged in, switched on, and its USB serial driver loaded?")          \
   X(MSG_OPEN_FAILED, L"オープンに失敗しました",                                                    \
     "the handset's port could not be opened: another program has it, you may not open it, or it went away") \
+  X(MSG_NOT_A_PORT, L"通信ポートではありません",                                                  \
+    "this is no serial port, so not the handset's: nothing was sent to it")                       \
   X(MSG_NOT_STANDBY, L"待ち受け中ではありません",                                                  \
     "the handset is not in standby: end the call or leave its menus, then try again")             \
   X(MSG_WRONG_PIN, L"暗証番号が誤りです", "the handset refused the PIN")                          \

@@ -63,34 +63,36 @@ static bool SamePort(const WCHAR* a, const WCHAR* b) {
 }
 
 // Fills g_driverKeyPath and g_portName from the first active driver instance
-// that is the handset's (and, with a given port, publishes it); leaves the key
-// path empty when there is none.
-static void SearchActiveDrivers() {
+// at *index or after it that is the handset's (with a given port: publishes
+// it), and moves *index past it; false, with the key path empty, when there
+// is none.
+static bool NextHandsetDriver(DWORD* index) {
+  g_driverKeyPath[0] = 0;
   HKEY active;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kActiveDrivers, 0, KEY_READ, &active) != ERROR_SUCCESS)
-    return;
+    return false;
   WCHAR name[kPathUnits];
-  for (DWORD index = 0;; ++index) {
+  bool found = false;
+  for (; !found; ++*index) {
     DWORD nameUnits = kPathUnits;
-    if (RegEnumKeyExW(active, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
+    if (RegEnumKeyExW(active, *index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS)
       break;
     HKEY instance;
     if (RegOpenKeyExW(active, name, 0, KEY_QUERY_VALUE, &instance) != ERROR_SUCCESS) continue;
-    const bool found = ReadPathValue(instance, L"Key", g_driverKeyPath) &&
-                       IsHandsetDriver(g_driverKeyPath) &&
-                       ReadPathValue(instance, L"Name", g_portName) &&
-                       (!g_givenPort[0] || SamePort(g_portName, g_givenPort));
+    found = ReadPathValue(instance, L"Key", g_driverKeyPath) && IsHandsetDriver(g_driverKeyPath) &&
+            ReadPathValue(instance, L"Name", g_portName) &&
+            (!g_givenPort[0] || SamePort(g_portName, g_givenPort));
     if (!found) g_driverKeyPath[0] = 0;
     RegCloseKey(instance);
-    if (found) break;
   }
   RegCloseKey(active);
+  return found;
 }
 
-bool FindHandsetDriver() {
-  g_driverKeyPath[0] = 0;
-  SearchActiveDrivers();
+// FindHandsetDriver; *index is where a search for a further entry goes on.
+static bool FindHandsetDriverFrom(DWORD* index) {
+  NextHandsetDriver(index);
   if (g_givenPort[0]) {
     // The port is the one given, whether or not a driver publishes it.
     std::wcsncpy(g_portName, g_givenPort, kPathUnits - 1);
@@ -103,31 +105,94 @@ bool FindHandsetDriver() {
   return true;
 }
 
-Message OpenHandsetPort() {
-  g_port = INVALID_HANDLE_VALUE;
-  if (!FindHandsetDriver() && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
+bool FindHandsetDriver() {
+  DWORD index = 0;
+  return FindHandsetDriverFrom(&index);
+}
 
-  g_currentPin = kNoPin;
-  if (g_pinSource == PinSource::kStored) ReadStoredPin();
-  if (g_currentPin > kHighestPin) {
-    if (!AskPin(g_mainWindow)) return MSG_CANCELLED;
-    if (g_pinSource == PinSource::kStored) WriteStoredPin();
-#ifdef _WIN32
-    UpdateWindow(g_mainWindow);  // repaint under the dialog before the port work blocks
-#endif
-  }
-
+// Opens the port named by g_portName and sets it up; the message when it
+// cannot be the handset's, with the port and the reason noted.
+static Message OpenNamedPort() {
   g_port =
       CreateFileW(g_portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (g_port == INVALID_HANDLE_VALUE) return MSG_OPEN_FAILED;
-  ReportStep(Step::kPortOpened, g_portName);
-
+  if (g_port == INVALID_HANDLE_VALUE) {
+    NoteProblem(g_portName, GetLastError());
+    return MSG_OPEN_FAILED;
+  }
   // SETIR is what the handset's driver expects at open; other serial drivers
   // refuse it, which does no harm.
   EscapeCommFunction(g_port, SETIR);
   // A read returns what is waiting, else waits up to 1000 ms for a first byte.
+  // Only a serial port takes time-outs: a file or /dev/null never hears the PIN.
   COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
-  SetCommTimeouts(g_port, &timeouts);
+  if (!SetCommTimeouts(g_port, &timeouts)) {
+    ClosePort();
+    NoteProblem(g_portName, ERROR_SUCCESS);
+    return MSG_NOT_A_PORT;
+  }
+  ReportStep(Step::kPortOpened, g_portName);
+  return nullptr;
+}
+
+// Opens the port found, or given. Searched, every entry that names the
+// handset's driver is tried in order until one opens (an entry written by
+// hand may name a port long gone); the first one's problem is reported when
+// none does.
+static Message OpenFoundPort(DWORD index) {
+  Message problem = OpenNamedPort();
+  if (!problem || g_givenPort[0]) return problem;
+  WCHAR firstPath[kPathUnits];
+  std::wcscpy(firstPath, g_problemPath);
+  const DWORD firstError = g_problemError;
+  const Message first = problem;
+  WCHAR firstKey[kPathUnits], firstPort[kPathUnits];
+  std::wcscpy(firstKey, g_driverKeyPath);
+  std::wcscpy(firstPort, g_portName);
+  do {
+    ReportStep(Step::kPortUnusable, g_portName);
+    if (!NextHandsetDriver(&index)) break;
+    ReportStep(Step::kPortFound, g_portName);
+    problem = OpenNamedPort();
+  } while (problem);
+  if (!problem) return nullptr;
+  std::wcscpy(g_driverKeyPath, firstKey);
+  std::wcscpy(g_portName, firstPort);
+  NoteProblem(firstPath, firstError);
+  return first;
+}
+
+// The stored PIN, else the one the user gives; MSG_CANCELLED when none is.
+static Message ObtainPin() {
+  g_currentPin = kNoPin;
+  if (g_pinSource == PinSource::kStored) ReadStoredPin();
+  if (g_currentPin <= kHighestPin) return nullptr;
+  if (!AskPin(g_mainWindow)) return MSG_CANCELLED;
+  if (g_pinSource == PinSource::kStored) WriteStoredPin();
+#ifdef _WIN32
+  UpdateWindow(g_mainWindow);  // repaint under the dialog before the port work blocks
+#endif
+  return nullptr;
+}
+
+Message OpenHandsetPort() {
+  g_port = INVALID_HANDLE_VALUE;
+  DWORD index = 0;
+  if (!FindHandsetDriverFrom(&index) && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
+
+  if (g_givenPort[0]) {
+    // A port named by hand is tried before the PIN is asked: a mistyped path
+    // fails at once, and nothing is asked for a port that is not there.
+    if (const Message problem = OpenNamedPort()) return problem;
+    if (const Message problem = ObtainPin()) {
+      ClosePort();
+      return problem;
+    }
+  } else {
+    // Found in the registry: the PIN first (it is kept under the driver
+    // found), then the port, as the window has always done it.
+    if (const Message problem = ObtainPin()) return problem;
+    if (const Message problem = OpenFoundPort(index)) return problem;
+  }
   PurgeComm(g_port, PURGE_RXCLEAR);  // leftovers of an earlier connection
   return nullptr;
 }

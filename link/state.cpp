@@ -1,5 +1,7 @@
 #include "link/state.h"
 
+#include <cwchar>
+
 #include "link/port.h"
 
 HANDLE g_port = INVALID_HANDLE_VALUE;
@@ -17,6 +19,14 @@ PinSource g_pinSource = PinSource::kStored;
 HWND g_mainWindow = nullptr;
 HWND g_listView = nullptr;
 volatile std::sig_atomic_t g_stopRequest = 0;
+WCHAR g_problemPath[kPathUnits];
+DWORD g_problemError = 0;
+
+void NoteProblem(const WCHAR* path, DWORD error) {
+  std::wcsncpy(g_problemPath, path ? path : L"", kPathUnits - 1);
+  g_problemPath[kPathUnits - 1] = 0;
+  g_problemError = error;
+}
 
 void InitProcessState() {
   if (!g_packet) g_packet = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kBufferBytes));
@@ -28,4 +38,6 @@ void InitProcessState() {
   g_lastPath[0] = 0;
   g_connected = false;
   g_stopRequest = 0;
+  g_problemPath[0] = 0;
+  g_problemError = 0;
 }

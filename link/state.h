@@ -27,6 +27,14 @@ extern HWND g_listView;    // the listing
 // with goodbye and the port closed.
 extern volatile std::sig_atomic_t g_stopRequest;
 
+// What the last failed step could not use: the local file it could not
+// write or the port it could not open (as the core named it), and the
+// system's error (GetLastError). Front ends name both with the step's
+// message. Empty path: none known.
+extern WCHAR g_problemPath[kPathUnits];
+extern DWORD g_problemError;
+void NoteProblem(const WCHAR* path, DWORD error);
+
 // Allocates the two 4097-byte buffers once (later calls do nothing) and resets
 // the rest of the state to its start-up values.
 void InitProcessState();

@@ -6,8 +6,9 @@
 #include "platform/win32.h"
 
 enum class Step {
-  kPortFound,   // text: the port's name
-  kPortOpened,  // text: the port's name
+  kPortFound,     // text: the port's name
+  kPortOpened,    // text: the port's name
+  kPortUnusable,  // text: the port's name; the search goes on (g_problemPath, g_problemError: why)
   kLoggedIn,
   kItem,  // one row (or local file) of number out of count begins; text: its name
   kGoodbye,

@@ -1,6 +1,9 @@
 // The status box (one line in a small box in the middle of the screen) and
 // the fatal start-up message: the window program's ShowStatus.
+#include <cwchar>
+
 #include "link/frontend.h"
+#include "link/messages.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 
@@ -22,6 +25,14 @@ void ShowStatus(const WCHAR* text, int mode) {
     g_statusBox = CreateDialogIndirectParamW(g_instance,
                                              static_cast<const DLGTEMPLATE*>(LockResource(loaded)),
                                              g_mainWindow, nullptr, 0);
+  }
+  // A local file or port the step could not use is named after the message.
+  static WCHAR named[kPathUnits + 64];
+  if (g_problemPath[0] &&
+      (std::wcscmp(text, MSG_CANNOT_WRITE) == 0 || std::wcscmp(text, MSG_OPEN_FAILED) == 0 ||
+       std::wcscmp(text, MSG_NOT_A_PORT) == 0)) {
+    std::swprintf(named, sizeof named / sizeof named[0], L"%ls: %ls", text, g_problemPath);
+    text = named;
   }
   SetDlgItemTextW(g_statusBox, IDC_STATUS_TEXT, text);
   ShowWindow(g_statusBox, SW_SHOW);

@@ -164,3 +164,22 @@ LSTATUS SaveRegistry(const RegistrySnapshot& snapshot) {
   ReleaseRegistry();
   return status;
 }
+
+bool RegistryFileProblem(char* out, std::size_t cap) {
+  const std::string path = RegistryPath();
+  struct stat st;
+  int error = 0;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return false;  // nothing kept yet
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd < 0) {
+    error = errno;
+  } else {
+    ::close(fd);
+    return false;
+  }
+  std::snprintf(out, cap, "%s: %s", path.c_str(), std::strerror(error));
+  return true;
+}

@@ -142,6 +142,10 @@ BOOL FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE h);
 BOOL DeleteFileW(LPCWSTR name);
 BOOL CreateDirectoryW(LPCWSTR name, void* security);
+// The stand-in's own, no Win32 call: why the file that holds the registry
+// cannot be read ("PATH: reason" into out); false when it can, or when there
+// is none yet.
+bool RegistryFileProblem(char* out, std::size_t cap);
 DWORD GetLastError();
 void SetLastError(DWORD error);
 HLOCAL LocalAlloc(UINT flags, std::size_t bytes);

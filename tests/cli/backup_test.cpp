@@ -16,8 +16,9 @@ class BackupTest : public PalvoTest {
   fs::path Work(const std::string& name = "") { return root / "work" / name; }
 };
 
-// The folder named by --to is made (one level) when several rows or the mail
-// row go there; the current folder's own mail files are left alone.
+// The folder named by --to is made, with the folders above it, when several
+// rows or the mail row go there; the current folder's own mail files are left
+// alone.
 TEST_F(BackupTest, AMissingDestinationFolderIsMadeAndNothingGoesElsewhere) {
   StartHandset();
   WriteAll(Work("mail000.txt"), "mine");
@@ -31,6 +32,9 @@ TEST_F(BackupTest, AMissingDestinationFolderIsMadeAndNothingGoesElsewhere) {
        {"mail000.txt", "mail001.txt", "mail002.txt"}},
       {{"get", "memo.txt", "index.html", "--to", "multi"}, "multi", {"index.html", "memo.txt"}},
       {{"get", "memo.txt", "--to", "one/"}, "one", {"memo.txt"}},
+      {{"get", "mail???.txt", "--to", "deep/er/bk"},
+       "deep/er/bk",
+       {"mail000.txt", "mail001.txt", "mail002.txt"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
@@ -39,7 +43,8 @@ TEST_F(BackupTest, AMissingDestinationFolderIsMadeAndNothingGoesElsewhere) {
     EXPECT_EQ(FileNames(Work(c.folder)), c.files);
   }
   EXPECT_EQ(ReadAll(Work("mail000.txt")), "mine");
-  EXPECT_EQ(FileNames(Work()), (std::vector<std::string>{"mail000.txt", "multi", "newbk", "one"}));
+  EXPECT_EQ(FileNames(Work()),
+            (std::vector<std::string>{"deep", "mail000.txt", "multi", "newbk", "one"}));
   EXPECT_EQ(ReadAll(Work("multi/memo.txt")), ReadAll(content / "files/other/memo.txt"));
 }
 
@@ -50,9 +55,10 @@ TEST_F(BackupTest, AFolderThatCannotBeMadeIsAnErrorNamingItAndWhy) {
     std::vector<std::string> args;
     std::string says;
   } cases[] = {
-      {{"get", "mail???.txt", "--to", "no/such/bk"},
-       "cannot make the folder no/such/bk: the folder it would be in does not exist"},
-      {{"get", "--all", "--to", "no/such"}, "cannot make the folder no/such"},
+      {{"get", "mail???.txt", "--to", "plain.txt/such/bk"},
+       "cannot make the folder plain.txt/such/bk: " + (Work() / "plain.txt").string() +
+           " is a file, not a folder"},
+      {{"get", "--all", "--to", "plain.txt/x"}, "cannot make the folder plain.txt/x: "},
       {{"get", "memo.txt", "index.html", "--to", "plain.txt"}, "not a folder: plain.txt"},
       {{"get", "memo.txt", "--to", "no/such/x.txt"}, "no such folder for no/such/x.txt"},
   };

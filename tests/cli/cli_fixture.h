@@ -149,6 +149,22 @@ bool WaitUntil(Pred pred, int timeoutMs = 20000) {
   return pred();
 }
 
+// Columns of UTF-8 text on a terminal, for the texts these tests show: from
+// U+3000 on two, below one ("…" one).
+inline int Columns(const std::string& text) {
+  int columns = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    unsigned cp = n == 1 ? c : c & (0x3F >> (n - 1));
+    for (std::size_t k = 1; k < n && i + k < text.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    columns += cp >= 0x3000 ? 2 : 1;
+    i += n;
+  }
+  return columns;
+}
+
 // The names of a folder's files in order (part files of a download too).
 inline std::vector<std::string> FileNames(const fs::path& folder) {
   std::vector<std::string> names;
@@ -252,6 +268,20 @@ class PalvoTest : public ::testing::Test {
     return all;
   }
   Result WaitPalvo(pid_t pid) { return WaitProgram(pid, root / "scratch"); }
+
+  // A run through bash in the C locale, for what the fixture cannot set up:
+  // a closed or full standard output, a pipe. "palvo" in script is the built
+  // one.
+  Result Shell(const std::string& script) {
+    const std::string palvo = (kBuild / "palvo").string();
+    std::string s = script;
+    for (std::size_t at = s.find("palvo"); at != std::string::npos; at = s.find("palvo", at + 1)) {
+      s.replace(at, 5, palvo);
+      at += palvo.size() - 1;
+    }
+    return RunProgram("/bin/bash", {"-c", s}, Environment({"LC_ALL=C"}), root / "work", "",
+                      root / "scratch");
+  }
 
   fs::path root, content;
   std::string registry, photo;

@@ -17,19 +17,6 @@ class MannersTest : public PalvoTest {
  protected:
   std::string Path(const char* name) const { return (root / name).string(); }
 
-  // A run through bash, for what the fixture cannot set up: a closed or full
-  // standard output, a pipe. "palvo" in script is the built one.
-  Result Shell(const std::string& script) {
-    const std::string palvo = (kBuild / "palvo").string();
-    std::string s = script;
-    for (std::size_t at = s.find("palvo"); at != std::string::npos; at = s.find("palvo", at + 1)) {
-      s.replace(at, 5, palvo);
-      at += palvo.size() - 1;
-    }
-    return RunProgram("/bin/bash", {"-c", s}, Environment({"LC_ALL=C"}), root / "work", "",
-                      root / "scratch");
-  }
-
   // palvo on a terminal columns wide; all the screen received. The PIN must
   // be kept already: nothing is typed.
   std::string OnTerminal(const std::vector<std::string>& args, int columns) {
@@ -41,22 +28,6 @@ class MannersTest : public PalvoTest {
     return seen;
   }
 };
-
-// Columns of UTF-8 text on a terminal, for the texts these tests show: from
-// U+3000 on two, below one ("…" one).
-int Columns(const std::string& text) {
-  int columns = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    unsigned cp = n == 1 ? c : c & (0x3F >> (n - 1));
-    for (std::size_t k = 1; k < n && i + k < text.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    columns += cp >= 0x3000 ? 2 : 1;
-    i += n;
-  }
-  return columns;
-}
 
 TEST_F(MannersTest, TheSystemsMessagesGainTheirEnglishOutsideAJapaneseLocale) {
   const std::string japanese = "palvo: Veltaが見つかりません\n";
@@ -130,17 +101,18 @@ TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
   StartHandset();
   ASSERT_EQ(Palvo({"list"}).status, 0);  // the PIN is kept from here on
   fs::create_directories(root / "locked");
+  WriteAll(root / "plain", "a file where a folder is needed");
   fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
   const struct {
     std::vector<std::string> args;
     std::string err;  // a part of standard error
   } cases[] = {
-      {{"get", "sky.png", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
-      {{"get", "--to", "-", "nosuch.jpg"}, "palvo: no such row: nosuch.jpg\n"},
+      {{"get", "sky.png", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
+      {{"get", "--to", "-", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
       {{"put", "missing.gif"}, "palvo: missing.gif: No such file or directory\n"},
       {{"put", "--all", "nodir"}, "palvo: nodir: No such file or directory\n"},
       {{"get", "--to", Path("no/such/x.png"), "sky.png"}, ": No such file or directory\n"},
-      {{"get", "--to", Path("no/such/"), "sky.png"}, "does not exist (" + Path("no") + ")"},
+      {{"get", "--to", Path("plain/such/"), "sky.png"}, Path("plain") + " is a file, not a folder"},
       {{"get", "--to", Path("locked"), "sky.png"}, "cannot write in " + Path("locked")},
   };
   for (const auto& c : cases) {
@@ -165,7 +137,6 @@ TEST_F(MannersTest, AStandardOutputThatCannotTakeTheOutputFails) {
       {"palvo list --tsv >&-", "Bad file descriptor"},
       {"palvo list >/dev/full", "No space left on device"},
       {"palvo get --to - big.bin >/dev/full", "No space left on device"},
-      {"palvo get --to - big.bin | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", "Broken pipe"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
@@ -181,7 +152,7 @@ TEST_F(MannersTest, ScriptsGetExactOutput) {
   EXPECT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 12u) << r.out;
-  EXPECT_EQ(lines[0], "icon\tname\tsize\tdate\tbytes");
+  EXPECT_EQ(lines[0], "icon\tname\tsize\tdate_or_kind\tbytes");
   EXPECT_EQ(lines[4], "0\t写真.jpg\t20K\t2010/10/10 10:10\t20000");
 
   // One row on standard output, byte for byte; nothing else there.
@@ -225,7 +196,7 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   r = Palvo({"put", "bookmark.txt"}, "");
-  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmarks with 1\n");
+  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmark with 1\n");
 }
 
 TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
@@ -239,7 +210,7 @@ TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
   // No driver publishes that port: the PIN was not kept, and pin says so.
   r = Palvo({"list", "--port", handsetPort}, "");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no PIN"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("暗証番号がありません"), std::string::npos) << r.err;
   r = Palvo({"pin", "--port", handsetPort});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot be kept for the port " + handsetPort), std::string::npos) << r.err;
@@ -286,7 +257,7 @@ TEST_F(MannersTest, ThePinForPeopleAndForScripts) {
        {},
        fs::perms::owner_read,
        1,
-       "the PIN in " + Path("wrong") + " was refused"},
+       Path("wrong") + " の暗証番号は拒否されました"},
       {{"list", "--pin-file", "1234"}, {}, fs::perms::owner_read, 1, "PIN file 1234: "},
   };
   for (const auto& c : cases) {
@@ -309,7 +280,7 @@ TEST_F(MannersTest, ARefusedStoredPinWithoutATerminalSaysHowToEnterIt) {
   const Result r = Palvo({"list"}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Lines(r.err).at(0), "palvo: 暗証番号が誤りです");
-  EXPECT_NE(r.err.find("the stored PIN was refused"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("保存された暗証番号は拒否されたので消しました"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("'palvo pin'"), std::string::npos) << r.err;
 }
 
@@ -355,13 +326,13 @@ TEST_F(MannersTest, ProgressOfARestoreShowsTheFileNumber) {
   const std::string screen = OnTerminal({"put", "one.bin", "two.bin"}, 80);
   EXPECT_NE(screen.find("\r1/2 one.bin  "), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r2/2 two.bin  "), std::string::npos) << screen;
-  EXPECT_NE(screen.find(" / 244.1 KiB  "), std::string::npos) << screen;
+  EXPECT_NE(screen.find(" / 250K  "), std::string::npos) << screen;
   // Cleared at the end: blanks after the last carriage return but one.
   const std::size_t last = screen.find_last_of('\r');
   ASSERT_NE(last, std::string::npos);
   EXPECT_EQ(screen[screen.find_last_not_of(' ', last - 1)], '\r') << screen;
   // Not with --quiet.
-  EXPECT_EQ(OnTerminal({"-q", "put", "one.bin"}, 80).find("KiB"), std::string::npos);
+  EXPECT_EQ(OnTerminal({"-q", "put", "one.bin"}, 80).find(" / "), std::string::npos);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ Message RunFake(void* context) {
 }
 
 // A scripted handset: answers the hello and the PIN, answers any count query
-// with "0", and records every request code until the goodbye.
+// with "0", and records every request code until the last goodbye (a hello
+// refused brings one goodbye more: the core greets once again after it).
 struct Handset {
   std::string helloReply = "OK";
   std::string pinReply = "OK";
@@ -34,9 +35,10 @@ struct Handset {
 
   void Serve(PeerPort& peer) {
     ReceivedRequest r;
+    int goodbyes = helloReply == "OK" ? 1 : 2;
     while (ReadRequest(peer, &r, 4000)) {
       codes.push_back(r.code);
-      if (r.code == kGoodbye.code) return;
+      if (r.code == kGoodbye.code && --goodbyes == 0) return;
       if (r.code == kHello.code) peer.Write(ResponseFrame(0, 1, 1, helloReply));
       if (r.code == kPin.code) peer.Write(ResponseFrame(1, 2, 1, pinReply));
       if (r.code == kFileCount.code) peer.Write(ResponseFrame(2, r.group, 1, "0"));
@@ -98,7 +100,7 @@ TEST_F(OperationTest, GoodbyeFollowsAFailedLogIn) {
   Handset notStandby;
   notStandby.helloReply = "NG";
   EXPECT_STREQ(Run(notStandby, fake, false), MSG_NOT_STANDBY);
-  EXPECT_EQ(notStandby.codes, (std::vector<unsigned>{0, 255}));
+  EXPECT_EQ(notStandby.codes, (std::vector<unsigned>{0, 255, 0, 255}));
   ExpectStatuses(statuses, {{MSG_NOT_STANDBY, 0}});
 
   statuses.clear();

@@ -416,9 +416,9 @@ class ExportReadBack(unittest.TestCase):
                                     (["export", self.backup, "--to", self.backup], 1,
                                      "outside the backup folder"),
                                     (["export", os.path.join(self.root, "nope"), "--to", self.out],
-                                     1, "not a folder"),
-                                    (["export", self.backup, "--to", self.backup], 1,
-                                     "outside the backup folder"),
+                                     1, "nope: No such file or directory"),
+                                    (["export", os.path.join(self.backup, "bookmark.txt"), "--to",
+                                      self.out], 1, "not a folder"),
                                     (["export", self.backup, "--to", os.path.join(self.root, "mine")],
                                      1, "give --force")]:
             with self.subTest(args=args):

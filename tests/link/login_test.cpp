@@ -19,19 +19,28 @@ class LoginTest : public LinkTest {
   }
 
   // Answers the hello with helloReply and, when that is "OK", the PIN request
-  // with pinReply; records the PIN payload the core sent.
-  void Handset(const std::string& helloReply, const std::string& pinReply) {
+  // with pinReply; records the PIN payload the core sent. A hello refused
+  // brings goodbye and the hello once more, answered with secondReply (the
+  // same as the first when empty).
+  void Handset(const std::string& helloReply, const std::string& pinReply,
+               const char* secondReply = nullptr) {
     ReceivedRequest r;
     if (!ReadRequest(peer, &r)) return;
     hello = r;
     peer.Write(ResponseFrame(0, 1, 1, helloReply));
-    if (helloReply != "OK") return;
+    if (helloReply != "OK") {
+      if (!ReadRequest(peer, &goodbye) || !ReadRequest(peer, &r)) return;
+      secondHello = r;
+      const std::string again = secondReply ? secondReply : helloReply;
+      peer.Write(ResponseFrame(0, 1, 1, again));
+      if (again != "OK") return;
+    }
     if (!ReadRequest(peer, &r)) return;
     pin = r;
     peer.Write(ResponseFrame(1, 2, 1, pinReply));
   }
 
-  ReceivedRequest hello, pin;
+  ReceivedRequest hello, goodbye, secondHello, pin;
 };
 
 TEST_F(LoginTest, HelloThenPinAccepted) {
@@ -74,6 +83,8 @@ TEST_F(LoginTest, HelloReplyMustBeExactlyOk) {
       PeerScript script([&] { Handset(reply, ""); });
       EXPECT_STREQ(LogIn(), MSG_NOT_STANDBY) << reply;
     }
+    EXPECT_EQ(goodbye.code, 255u) << "goodbye before the hello is asked again";
+    EXPECT_EQ(secondHello.payload, "1");
     EXPECT_TRUE(PeerHearsNothing(peer, 100)) << "no PIN after a refused hello";
   }
   // A handset that is not in standby says nothing about the PIN.
@@ -81,6 +92,19 @@ TEST_F(LoginTest, HelloReplyMustBeExactlyOk) {
   DWORD after = 0;
   EXPECT_TRUE(ReadRawPin(kTestDriverKey, &after));
   EXPECT_EQ(after, before);
+}
+
+// A handset still busy with a transfer an earlier run broke off answers the
+// hello only after goodbye ended that transfer.
+TEST_F(LoginTest, ABusyHandsetIsBroughtBackByGoodbye) {
+  g_currentPin = 1234;
+  {
+    PeerScript script([&] { Handset("busy", "OK", "OK"); });
+    EXPECT_EQ(LogIn(), nullptr);
+  }
+  EXPECT_EQ(goodbye.code, 255u);
+  EXPECT_EQ(secondHello.payload, "1");
+  EXPECT_EQ(pin.payload, "1234");
 }
 
 TEST_F(LoginTest, RefusedPinIsForgottenEverywhere) {
@@ -110,7 +134,8 @@ TEST_F(LoginTest, SilentHandsetGivesUp) {
   g_currentPin = 1234;
   auto start = std::chrono::steady_clock::now();
   EXPECT_STREQ(LogIn(), MSG_NOT_STANDBY);
-  EXPECT_LT(ElapsedMs(start), 1500 + 2500);
+  // The hello, then after goodbye once more: two silences at most.
+  EXPECT_LT(ElapsedMs(start), 2 * 1500 + 2500);
 
   // Silent after the PIN: a failed receive never counts as "OK".
   peer.Purge();

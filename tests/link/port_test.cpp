@@ -1,4 +1,5 @@
 // Finding the handset driver, the PIN step and opening the port.
+#include <cwchar>
 #include <string>
 
 #include "link/login.h"
@@ -86,13 +87,22 @@ TEST_F(PortTest, FirstOfTwoMatchingInstancesWins) {
   ExpectPortReachesPeer();
   ClosePort();
 
+  // A first one that cannot be opened does not hide the next.
   ClearDrivers();
   RegisterDriver(L"01", kSecondInstance, kNoSuchPort);
   RegisterDriver(L"02", kTestDriverKey, peer.PortName());
-  g_testFrontend.pinToEnter = 1234;
+  EXPECT_EQ(OpenHandsetPort(), nullptr);
+  EXPECT_STREQ(g_driverKeyPath, kTestDriverKey);
+  ExpectPortReachesPeer();
+  ClosePort();
+
+  // None opens: the first one's problem is reported.
+  ClearDrivers();
+  RegisterDriver(L"01", kSecondInstance, kNoSuchPort);
   EXPECT_STREQ(OpenHandsetPort(), MSG_OPEN_FAILED);
   EXPECT_STREQ(g_driverKeyPath, kSecondInstance);
   EXPECT_STREQ(g_portName, kNoSuchPort);
+  EXPECT_STREQ(g_problemPath, kNoSuchPort);
 }
 
 TEST_F(PortTest, NoHandsetDriverMeansNoPinPrompt) {
@@ -192,6 +202,8 @@ TEST_F(PortTest, CancelledPromptStopsSilentlyAndStoresNothing) {
   EXPECT_FALSE(ReadRawPin(kTestDriverKey, &word));
 }
 
+// Found in the registry: the PIN comes first and is stored even when the
+// port then fails to open. A port given by hand is tried before any question.
 TEST_F(PortTest, OpenFailureComesAfterThePinWasStored) {
   RegisterDriver(L"01", kTestDriverKey, kNoSuchPort);
   g_testFrontend.pinToEnter = 8642;
@@ -201,6 +213,15 @@ TEST_F(PortTest, OpenFailureComesAfterThePinWasStored) {
   g_currentPin = kNoPin;
   ReadStoredPin();
   EXPECT_EQ(g_currentPin, 8642u);
+}
+
+TEST_F(PortTest, AGivenPortThatCannotOpenFailsBeforeThePinIsAsked) {
+  std::wcscpy(g_givenPort, kNoSuchPort);
+  g_testFrontend.pinToEnter = 8642;
+  EXPECT_STREQ(OpenHandsetPort(), MSG_OPEN_FAILED);
+  g_givenPort[0] = 0;
+  EXPECT_EQ(g_testFrontend.askPinCalls, 0);
+  EXPECT_EQ(g_port, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(PortTest, InputLeftFromAnEarlierConnectionIsDiscarded) {

@@ -42,6 +42,10 @@ for command in $(sed -nE 's/^palvo ([a-z]+).*/\1/p' <<<"$help" | sort -u); do
   grep -qF ".SS \"palvo $command" "$page" || fail "palvo.1 has no section for the command $command"
   grep -qF ".B palvo $command" "$page" || fail "palvo.1's SYNOPSIS lacks $command"
 done
+# Each form of a command, as the help gives it, heads its section word for word.
+while IFS= read -r form; do
+  grep -qxF ".SS \"$(roff "$form")\"" "$page" || fail "palvo.1 has no section \"$form\""
+done < <(grep -E '^palvo [a-z]+( |$)' <<<"$help")
 
 # Every message text of the core, or for the communication errors the part in
 # parentheses.
