@@ -163,8 +163,9 @@ bool IsTakenName(const WCHAR* name) {
   lower[i] = 0;
   name = lower;
 #endif
+  // The backup's own manifest is no handset file.
   return std::wcscmp(name, L"bookmark.txt") == 0 || std::wcscmp(name, L"address.txt") == 0 ||
-         MailNumber(name) >= 0;
+         std::wcscmp(name, L"palvo-backup.tsv") == 0 || MailNumber(name) >= 0;
 }
 
 bool PlaceName(BackupFolder* f, const WCHAR* name) {
