@@ -11,6 +11,12 @@ struct Arguments {
   bool quiet = false, verbose = false;
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
   std::wstring to, kind, as, port, pinFile;
+  // What the options are given, UTF-8, as the parser fills them; the wide
+  // fields above are made of them once the parse is done.
+  struct Given {
+    std::string to, kind, as, port, pinFile, topic;
+    std::vector<std::string> operands;
+  } given;
 };
 
 // Parses args (UTF-8, args[0] the program). Returns -1 with *a filled when a

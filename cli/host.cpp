@@ -27,6 +27,18 @@ std::wstring SystemReason(DWORD error) {
   return reason.empty() ? L"error " + std::to_wstring(error) : reason;
 }
 
+// COM10 and up open only as device paths; "\\.\" serves every number.
+std::wstring DevicePortName(const std::wstring& port) {
+  if (port.size() > 3 && _wcsnicmp(port.c_str(), L"COM", 3) == 0 &&
+      port.find_first_not_of(L"0123456789", 3) == std::wstring::npos)
+    return L"\\\\.\\" + port;
+  return port;
+}
+
+bool EndsWithSeparator(const std::wstring& path) {
+  return !path.empty() && (path.back() == L'/' || path.back() == L'\\');
+}
+
 std::wstring ProgramPath(const WCHAR* argument) {
   WCHAR full[4 * MAX_PATH];
   const DWORD n = GetFullPathNameW(argument, 4 * MAX_PATH, full, nullptr);
@@ -79,6 +91,10 @@ std::wstring WhyNotWritable(const std::wstring& folder) {
   return std::wstring();
 }
 #else
+std::wstring DevicePortName(const std::wstring& port) { return port; }
+
+bool EndsWithSeparator(const std::wstring& path) { return !path.empty() && path.back() == L'/'; }
+
 HWND CreateListingView() { return CreateListViewModel(); }
 
 std::wstring ProgramPath(const WCHAR* argument) {
