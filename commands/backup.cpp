@@ -300,6 +300,18 @@ void NowText(char out[48]) {
                 now.wDay % 100u, now.wHour % 100u, now.wMinute % 100u, now.wSecond % 100u);
 }
 
+std::uint64_t SizeOfFile(const WCHAR* path) {
+  HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = GetFileSize(h, &high);
+  const bool failed = low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS;
+  CloseHandle(h);
+  return failed ? 0 : (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
 struct ManifestWriter {
   HANDLE file = INVALID_HANDLE_VALUE;  // none: only the sizes are counted
   bool failed = false;
@@ -331,8 +343,13 @@ struct ManifestWriter {
     if (g_dirUnits + std::wcslen(local) >= kPathUnits) return;
     std::wmemcpy(path, g_dir, g_dirUnits);
     std::wcscpy(path + g_dirUnits, local);
-    char sha[65];
     std::uint64_t size = 0;
+    if (file == INVALID_HANDLE_VALUE) {
+      // No manifest: only the size, not a second pass over the bytes.
+      g_summary.bytes += SizeOfFile(path);
+      return;
+    }
+    char sha[65];
     if (!Sha256OfFile(path, sha, &size)) return;
     g_summary.bytes += size;
     char name[4 * kPathUnits], localText[4 * kPathUnits], sizeText[24], now[48];

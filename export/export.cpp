@@ -295,6 +295,9 @@ void Walk(State& s, ExportReport& r, Pass pass) {
         }
         break;
       case Pass::kOthers:
+        // The backup's own record and its attic of earlier files are no
+        // handset data.
+        if (_wcsicmp(name, folder ? L"palvo-attic" : L"palvo-backup.tsv") == 0) break;
         if (folder) {
           NameForProblems(s, name);
           r.problems.SetFile(s.name);
