@@ -227,10 +227,24 @@ void Deselect(int row) {
                reinterpret_cast<LPARAM>(&item));
 }
 
-// The folder's file of a manifest name; false when it does not fit.
+// A manifest's local name names a file of the folder itself: never one
+// elsewhere (a manifest is a file anyone may have edited).
+bool IsPlainName(const WCHAR* name) {
+  if (!name[0] || std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) return false;
+  for (const WCHAR* p = name; *p; ++p) {
+    if (*p < 0x20 || *p == L'/' || *p == L'\\') return false;
+#ifdef _WIN32
+    if (*p == L':') return false;
+#endif
+  }
+  return true;
+}
+
+// The folder's file of a manifest name; false when it does not fit or names
+// no file of the folder.
 bool LocalPath(const char* local, WCHAR out[kPathUnits]) {
   WCHAR name[kPathUnits];
-  if (!Wide(local, name) || !name[0]) return false;
+  if (!Wide(local, name) || !IsPlainName(name)) return false;
   if (g_dirUnits + std::wcslen(name) >= kPathUnits) return false;
   std::wmemcpy(out, g_dir, g_dirUnits);
   std::wcscpy(out + g_dirUnits, name);
@@ -646,6 +660,15 @@ void ParseManifest(Manifest* manifest) {
     }
     Unescape(fields[0]);
     Unescape(fields[3]);
+    // A local name that is no plain name of the folder is no line of ours.
+    const char* local = fields[3];
+    if (!*local || std::strcmp(local, ".") == 0 || std::strcmp(local, "..") == 0 ||
+        std::strpbrk(local, "/\\") || std::find_if(local, local + std::strlen(local), [](char c) {
+                                        return static_cast<unsigned char>(c) < 0x20;
+                                      }) != local + std::strlen(local)) {
+      ++manifest->badLines;
+      continue;
+    }
     manifest->entries.push_back(
         {fields[0], fields[1], fields[2], fields[3], size, fields[5], fields[6], fields[7]});
   }

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (const char* field : {e.name, e.bytes, e.category, e.local, e.date, e.sha256, e.saved})
       FUZZ_CHECK(field >= begin && field < end);
     FUZZ_CHECK(std::strlen(e.sha256) == 64);
+    FUZZ_CHECK(*e.local && !std::strpbrk(e.local, "/\\") && std::strcmp(e.local, "..") != 0);
     char bytes[520];
     std::size_t n = 0;
     if (ManifestNameBytes(e, bytes, sizeof bytes, &n)) FUZZ_CHECK(n <= sizeof bytes);

@@ -334,12 +334,17 @@ TEST_F(BackupTest, ARepeatedBackupMovesOnlyWhatChangedAndLosesNothing) {
     std::ofstream manifest(Work("bk/palvo-backup.tsv"), std::ios::app | std::ios::binary);
     manifest << "mail1000.txt\t\tmail\tmail1000.txt\t13\t\t" << std::string(64, '0')
              << "\t2026-01-01T00:00:00Z\n";
+    // An edited line naming a file outside the folder: never touched.
+    manifest << "gone.txt\t\tother\t../outside.txt\t4\t\t" << std::string(64, '0')
+             << "\t2026-01-01T00:00:00Z\n";
   }
+  WriteAll(Work("outside.txt"), "mine");
   StartHandset();
   r = Palvo({"get", "--all", "--to", "bk"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(fs::exists(Work("bk/memo.txt")));
   EXPECT_FALSE(fs::exists(Work("bk/mail1000.txt")));
+  EXPECT_EQ(ReadAll(Work("outside.txt")), "mine");
   const fs::path run = fs::directory_iterator(Work("bk/palvo-attic"))->path();
   EXPECT_EQ(FileNames(run), (std::vector<std::string>{"mail1000.txt", "memo.txt"}));
   std::vector<std::string> now = all;
