@@ -5,10 +5,10 @@
 #include <vector>
 
 struct Arguments {
-  std::wstring command;  // list, get, put, pin, export
+  std::wstring command;  // list, get, put, pin, verify, export
   std::vector<std::wstring> operands;
   bool tsv = false, header = false, all = false, yes = false, forget = false, force = false;
-  bool quiet = false, verbose = false;
+  bool quiet = false, verbose = false, refetch = false, offline = false;
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
   std::wstring to, kind, as, port, pinFile;
   // What the options are given, UTF-8, as the parser fills them; the wide

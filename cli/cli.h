@@ -141,6 +141,12 @@ std::wstring SystemReason(int error);
 std::wstring DevicePortName(const std::wstring& port);
 // The path ends in a folder separator (natively '/', on Windows also '\\').
 bool EndsWithSeparator(const std::wstring& path);
+// The core spells paths with backslashes as separators: natively a
+// backslash the user typed is an ordinary character of a name, which the
+// core would take for a folder. False for such a path (refused before the
+// handset is disturbed), and the complaint naming it.
+bool RepresentablePath(const std::wstring& path);
+std::wstring BackslashProblem(const std::wstring& path);
 // A program path as the user writes it (natively with slashes).
 std::wstring ShownPath(const std::wstring& programPath);
 // The folder part of a program path (up to, not including, its last backslash;

@@ -14,6 +14,7 @@ namespace {
 
 void AddOptions(CLI::App* sub, Arguments* a) {
   sub->add_flag("--all", a->all, "every row of the listing, into DIR");
+  sub->add_flag("--refetch", a->refetch, "with --all: transfer every row again, changed or not");
   sub->add_option("--to", a->given.to,
                   "where the rows go: a file for one row (- for standard output), else a folder")
       ->type_name("PATH");
@@ -32,6 +33,7 @@ bool ToStandardOutput(const Arguments& a) { return a.haveTo && a.to == L"-"; }
 std::wstring Check(const Arguments& a) {
   if (a.all && !a.operands.empty()) return L"get --all takes no NAME";
   if (!a.all && a.operands.empty()) return L"get needs a NAME or --all";
+  if (a.refetch && !a.all) return L"--refetch goes with --all";
   if (ToStandardOutput(a) && Several(a))
     return L"--to - takes one row, not several or the mail row";
   return {};
@@ -119,28 +121,80 @@ void ReportRenamedRows() {
   WriteText(stderr, ToUtf8(lines));  // its handset text is made safe already
 }
 
-// The one row of get --to -, out on standard output: downloaded into a
-// folder of its own first (the core writes files, and part files beside
-// them), then copied.
-int GetToStandardOutput(const std::wstring& name) {
-  std::wstring reason;
-  const std::wstring folder = MakeTemporaryFolder(&reason);
-  if (folder.empty()) return Failure(L"cannot make a temporary folder: " + reason);
-  const std::wstring path = folder + L"\\" + L"row";
-  StoreDownloadDestination(path.c_str(), false);
-  const Message message = RunDownload();
-  int status = message ? kExitFailed : kExitOk;
-  if (!message && !CopyToStandardOutput(path)) {
-    Complain((L"cannot read the downloaded " + name).c_str());
-    status = kExitFailed;
+// The end of every get (unless -q): what it did, in one line on stderr.
+void ReportSummary() {
+  if (g_quiet) return;
+  const DownloadSummary& s = LastDownloadSummary();
+  EndProgressLine();
+  std::wstring line;
+  if (s.interrupted) {
+    line = L"interrupted after " + std::to_wstring(s.saved) +
+           L" rows saved; run the same command again to finish the backup";
+  } else {
+    line = std::to_wstring(s.saved) + L" rows saved, " + std::to_wstring(s.unchanged) +
+           L" kept unchanged, " + std::to_wstring(s.renamed) + L" renamed, " +
+           std::to_wstring(s.notSaved) + L" not saved, " + std::to_wstring(s.bytes) +
+           L" bytes in " + std::to_wstring(s.milliseconds / 1000) + L"." +
+           std::to_wstring(s.milliseconds % 1000 / 100) + L" s";
   }
-  RemoveTemporaryFolder(folder, path);
-  return status;
+  if (s.atticMoves > 0)
+    line +=
+        L"; " + std::to_wstring(s.atticMoves) + L" earlier files moved to " + ShownPath(s.attic);
+  Complain(line.c_str());
+}
+
+// What get decides once the listing is there, inside the one connection.
+struct Choice {
+  const Arguments* a;
+  bool toStdout, intoFolder;
+  std::wstring destination, temporary, temporaryPath;
+  int status;  // set when the choice ended the command
+};
+
+int Stop(Choice& c, const std::wstring& problem) {
+  c.status = Failure(problem);
+  return 1;
+}
+
+// Runs between the listing and the download, in the same connection: the
+// rows selected and the destination stored, as the save dialog would.
+int Choose(void* context) {
+  Choice& c = *static_cast<Choice*>(context);
+  // The handset was asked: a name it does not have is not a usage error.
+  if (const std::wstring unmatched = SelectNamedRows(*c.a); !unmatched.empty())
+    return Stop(c, InLanguage(L"no such row: ", L"その名前の行はありません: ") + unmatched);
+  WCHAR proposed[kPathUnits];
+  bool severalRows = false;
+  if (!ProposeDownloadName(proposed, &severalRows)) return Stop(c, L"nothing to download");
+  // One name that matched several rows: they cannot all be one file.
+  if (severalRows && !c.intoFolder) return Stop(c, L"several rows are called so; give --to DIR");
+  if (c.toStdout) {
+    // The one row of get --to -: downloaded into a folder of its own first
+    // (the core writes files, and part files beside them), then copied.
+    std::wstring reason;
+    c.temporary = MakeTemporaryFolder(&reason);
+    if (c.temporary.empty()) return Stop(c, L"cannot make a temporary folder: " + reason);
+    c.temporaryPath = c.temporary + L"\\" + L"row";
+    StoreDownloadDestination(c.temporaryPath.c_str(), false);
+    return 0;
+  }
+  std::wstring path = c.destination;
+  if (c.intoFolder) {
+    // Each row into the folder under its own name (or the name it can have
+    // there), as the window does with several rows.
+    if (path.back() != L'\\') path += L'\\';
+    path += proposed;
+  }
+  if (path.size() >= static_cast<std::size_t>(kPathUnits))
+    return Stop(c, L"path too long: " + ShownPath(path));
+  StoreDownloadDestination(path.c_str(), c.intoFolder);
+  return 0;
 }
 
 int Run(const Arguments& a) {
   const bool toStdout = ToStandardOutput(a);
   const std::wstring shown = a.haveTo ? a.to : L".";
+  if (!toStdout && !RepresentablePath(shown)) return Failure(BackslashProblem(shown));
   const std::wstring destination = ProgramPath(shown.c_str());
   if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
   ShowPathsAs(destination, shown);
@@ -150,29 +204,23 @@ int Run(const Arguments& a) {
     if (!problem.empty()) return Failure(problem);
   }
 
-  if (GetListingCommand()) return kExitFailed;
-  // The handset was asked: a name it does not have is not a usage error.
-  if (const std::wstring unmatched = SelectNamedRows(a); !unmatched.empty())
-    return Failure(InLanguage(L"no such row: ", L"その名前の行はありません: ") + unmatched);
-
-  WCHAR proposed[kPathUnits];
-  bool severalRows = false;
-  if (!ProposeDownloadName(proposed, &severalRows)) return Failure(L"nothing to download");
-  // One name that matched several rows: they cannot all be one file.
-  if (severalRows && !intoFolder) return Failure(L"several rows are called so; give --to DIR");
-  if (toStdout) return GetToStandardOutput(a.operands[0]);
-  std::wstring path = destination;
-  if (intoFolder) {
-    // Each row into the folder under its own name (or the name it can have
-    // there), as the window does with several rows.
-    if (path.back() != L'\\') path += L'\\';
-    path += proposed;
+  // The listing and the rows in one connection.
+  g_backupOptions = {a.all, a.refetch};
+  Choice choice = {&a, toStdout, intoFolder, destination, L"", L"", -1};
+  const Message message = RunListingAndDownload(&Choose, &choice);
+  if (choice.status >= 0 || (toStdout && !message)) {
+    int status = choice.status;
+    if (status < 0 && !CopyToStandardOutput(choice.temporaryPath)) {
+      Complain((L"cannot read the downloaded " + a.operands[0]).c_str());
+      status = kExitFailed;
+    }
+    if (!choice.temporary.empty()) RemoveTemporaryFolder(choice.temporary, choice.temporaryPath);
+    return status < 0 ? kExitOk : status;
   }
-  if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + ShownPath(path));
-  StoreDownloadDestination(path.c_str(), intoFolder);
-  const Message message = RunDownload();
+  if (!choice.temporary.empty()) RemoveTemporaryFolder(choice.temporary, choice.temporaryPath);
+  if (!g_connected || toStdout) return kExitFailed;  // said already
   ReportRenamedRows();
+  ReportSummary();
   return message ? kExitFailed : kExitOk;
 }
 
@@ -180,7 +228,7 @@ int Run(const Arguments& a) {
 
 extern const Command kGetCommand = {
     "get",
-    "palvo get [--to PATH | -] NAME...\npalvo get --all [--to DIR]",
+    "palvo get [--to PATH | -] NAME...\npalvo get --all [--refetch] [--to DIR]",
     "download rows of the listing",
     "Downloads the rows whose name is NAME, exactly as the listing shows it (quote mail???.txt "
     "for the shell). One row is saved as PATH, or under its own name when PATH is a folder or "
@@ -194,7 +242,11 @@ extern const Command kGetCommand = {
     "slash, a control character; on Windows also < > : \" | ? * and device names), or that "
     "would take the place of bookmark.txt, address.txt or a mail file, is saved under another "
     "name; the rows saved so are listed at the end. With --all every row goes into DIR: a full "
-    "backup.",
+    "backup, recorded in DIR/palvo-backup.tsv (each file's handset name, category, size, date "
+    "and SHA-256). Run again into the same DIR it transfers only the files that changed (all of "
+    "them with --refetch), and finishes a run that was interrupted. An earlier file that would "
+    "be replaced with other bytes or removed (a row gone from the handset, an earlier mail) is "
+    "moved to DIR/palvo-attic/DATE-TIME/ first. Ends with a summary line on standard error.",
     true,
     &AddOptions,
     &Check,

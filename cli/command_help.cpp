@@ -110,7 +110,7 @@ std::string Common(const CLI::App& app, bool withHandset) {
   std::string out = "Options of every command, before or after it:\n" +
                     OptionLines(&app, [](const CLI::Option* o) { return !IsHandsetOption(o); });
   if (withHandset)
-    out += "Options of the commands that talk to the handset (list, get, put, pin):\n" +
+    out += "Options of the commands that talk to the handset (list, get, put, verify, pin):\n" +
            OptionLines(&app, IsHandsetOption);
   return out;
 }

@@ -96,6 +96,7 @@ std::wstring Check(const Arguments& a) {
 // folder), its full path into paths. The problem, or empty.
 std::wstring ResolvePaths(const Arguments& a, std::vector<std::wstring>* paths) {
   for (const std::wstring& file : a.operands) {
+    if (!RepresentablePath(file)) return BackslashProblem(file);
     const std::wstring path = ProgramPath(file.c_str());
     if (path.empty()) return L"cannot resolve the path " + file;
     std::wstring reason;

@@ -5,7 +5,7 @@
 
 #include "cli/command.h"
 
-#define PALVO_COMMANDS(X) X(List) X(Get) X(Put) X(Pin) X(Export) X(Help)
+#define PALVO_COMMANDS(X) X(List) X(Get) X(Put) X(Verify) X(Pin) X(Export) X(Help)
 
 #define PALVO_DECLARE(Name) extern const Command k##Name##Command;
 PALVO_COMMANDS(PALVO_DECLARE)

@@ -35,6 +35,8 @@ std::wstring DevicePortName(const std::wstring& port) {
   return port;
 }
 
+bool RepresentablePath(const std::wstring&) { return true; }
+
 bool EndsWithSeparator(const std::wstring& path) {
   return !path.empty() && (path.back() == L'/' || path.back() == L'\\');
 }
@@ -94,6 +96,8 @@ std::wstring WhyNotWritable(const std::wstring& folder) {
 std::wstring DevicePortName(const std::wstring& port) { return port; }
 
 bool EndsWithSeparator(const std::wstring& path) { return !path.empty() && path.back() == L'/'; }
+
+bool RepresentablePath(const std::wstring& path) { return path.find(L'\\') == std::wstring::npos; }
 
 HWND CreateListingView() { return CreateListViewModel(); }
 
@@ -200,4 +204,9 @@ bool CopyToStandardOutput(const std::wstring& programPath) {
   }
   CloseHandle(file);
   return ok;
+}
+
+std::wstring BackslashProblem(const std::wstring& path) {
+  return L"cannot use the path " + path +
+         L": a backslash in a file or folder name is not supported";
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "link/state.h"
 
@@ -74,6 +75,46 @@ Message RunDownload();
 // handset text with its control characters shown as "?"; null when every
 // row kept its own name. *notSaved: some row was not saved at all.
 const WCHAR* RenamedRowsText(bool* notSaved);
+
+// How a folder download treats a backup folder. all: the whole handset into
+// the folder (get --all): it keeps a manifest even where there was none,
+// rows gone from the handset leave the backup for its attic, and, unless
+// refetch, file rows the manifest shows unchanged and whose files are intact
+// are not transferred again. Without all, a folder that holds a manifest has
+// it updated for the rows saved; any other folder gets none.
+struct BackupOptions {
+  bool all;
+  bool refetch;
+};
+extern BackupOptions g_backupOptions;
+
+// What the last download did, for the line a front end ends it with.
+struct DownloadSummary {
+  int saved;            // rows saved
+  int unchanged;        // rows the backup held unchanged, not transferred
+  int renamed;          // rows saved under another name
+  int notSaved;         // rows no name fitted
+  int atticMoves;       // earlier files moved to the attic
+  std::uint64_t bytes;  // bytes of the files saved
+  DWORD milliseconds;
+  bool interrupted;
+  WCHAR attic[kPathUnits];  // the attic folder of this run, when atticMoves
+};
+const DownloadSummary& LastDownloadSummary();
+
+// The listing and a download in one connection: after the listing, choose
+// selects the rows and stores the destination (StoreDownloadDestination);
+// a nonzero return stops there (no download, no message; the caller knows
+// why). Returns the first message, already reported.
+Message RunListingAndDownload(int (*choose)(void* context), void* context);
+
+// Checks the backup in dir (a folder path ending with a backslash) against
+// its manifest: every recorded file present with its size and SHA-256; and,
+// unless offline, against a fresh listing of the handset: every file row in
+// the backup with its size and date. Each problem goes to problem as one line
+// naming the row or file. Returns the number of problems, or -1 when the
+// check could not be made (*why: no manifest, or the listing's message).
+int VerifyBackup(const WCHAR* dir, bool offline, void (*problem)(const WCHAR* line), Message* why);
 
 // Makes a download's destination folder when it is missing, with every
 // missing folder above it (as mkdir -p). ERROR_SUCCESS when path is a folder

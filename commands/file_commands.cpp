@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "commands/backup.h"
 #include "commands/commands.h"
 #include "download/category.h"
 #include "download/download.h"
@@ -35,8 +36,6 @@ int SingleSelectedRow() {
   }
   return -1;
 }
-
-Message DownloadTransfer(void*) { return DownloadSelection(g_lastPath); }
 
 struct UploadRequest {
   UploadKind kind;
@@ -90,7 +89,7 @@ void StoreDownloadDestination(const WCHAR* chosen, bool several) {
   if (!CutLastPathToFolder()) g_lastPath[0] = 0;
 }
 
-Message RunDownload() { return RunOperation(&DownloadTransfer, nullptr, true); }
+Message RunDownload() { return RunOperation(&BackupDownloadTransfer, nullptr, true); }
 
 namespace {
 

@@ -162,8 +162,9 @@ bool IsTakenName(const WCHAR* name) {
   lower[i] = 0;
   name = lower;
 #endif
+  // The backup's own manifest is no handset file.
   return std::wcscmp(name, kBookmarkFileName) == 0 || std::wcscmp(name, kAddressFileName) == 0 ||
-         MailNumber(name) >= 0;
+         std::wcscmp(name, kManifestName) == 0 || MailNumber(name) >= 0;
 }
 
 bool PlaceName(BackupFolder* f, const WCHAR* name) {

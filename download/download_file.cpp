@@ -2,6 +2,7 @@
 // handset file, which arrives as an echo of the request followed by its bytes.
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "download/category.h"
 #include "download/download.h"
@@ -15,20 +16,21 @@
 constexpr int kFileRequestBytes = MAX_PATH + 1 + 5 + 1 + 1;
 
 // The row's text (the buffer, or the control's own copy) and its icon,
-// selected state and date column.
+// selected state, item parameter and date column.
 struct ListedRow {
   WCHAR text[kPathUnits];
   const WCHAR* name;
   int icon;
   bool selected;
   bool dated;
+  LPARAM param;
   FILETIME modified;
 };
 
-static void ReadRow(int index, ListedRow* row) {
+static void ReadRow(int index, ListedRow* row, bool withDate = true) {
   row->text[0] = 0;
   LVITEMW item = {};
-  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE | LVIF_PARAM;
   item.iItem = index;
   item.iSubItem = 0;
   item.stateMask = LVIS_SELECTED;
@@ -39,8 +41,9 @@ static void ReadRow(int index, ListedRow* row) {
   row->name = item.pszText ? item.pszText : row->text;
   row->icon = item.iImage;
   row->selected = (item.state & LVIS_SELECTED) != 0;
+  row->param = item.lParam;
   row->dated = false;
-  if (!row->selected || row->icon >= kCategoryCount) return;
+  if (!withDate || !row->selected || row->icon >= kCategoryCount) return;
   WCHAR date[kPathUnits];
   date[0] = 0;
   LVITEMW column = {};
@@ -53,23 +56,83 @@ static void ReadRow(int index, ListedRow* row) {
   row->dated = ListingDateTime(column.pszText ? column.pszText : date, &row->modified);
 }
 
+static bool IsLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// The text of name bytes that do not decode whole: every character that
+// decodes as itself, "_" for each one that does not.
+static void DecodeEachCharacter(const char* bytes, std::size_t length, WCHAR out[kPathUnits]) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length && n < kPathUnits - 1;) {
+    const std::size_t take =
+        IsLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < length ? 2 : 1;
+    WCHAR unit[2];
+    const int got = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes + i,
+                                        static_cast<int>(take), unit, 2);
+    // A lead byte without its trail is one undecodable byte: what follows it
+    // is a character of its own.
+    out[n++] = got == 1 ? unit[0] : L'_';
+    i += got == 1 ? take : 1;
+  }
+  out[n] = 0;
+}
+
+// The text a file row's local name starts from: the row's own, or, when its
+// name bytes do not decode, those bytes with each undecodable character "_".
+// Also the name bytes to ask the handset for (null: convert the text).
+static const WCHAR* LocalText(const ListedRow& row, WCHAR buffer[kPathUnits],
+                              const ListingEntry** entry) {
+  *entry = FindListingEntry(row.param, row.name);
+  if (!*entry || (*entry)->decodes) return row.name;
+  DecodeEachCharacter(ListingNameBytes(**entry), (*entry)->nameBytes, buffer);
+  return buffer;
+}
+
+// Which selected rows keep their own name: in list order, the first of the
+// run to claim a name keeps it. Then the names of the rows not selected are
+// claimed as well, so no replacement takes a name a later download of that
+// row would need.
+static std::vector<char> g_keepsOwnName;
+void (*g_beforeNaming)() = nullptr;
+void (*g_rowSaved)(int row, const WCHAR* path) = nullptr;
+
+static void ClaimOwnNames(int count, std::size_t room) {
+  BeginRunNames(count);
+  if (g_beforeNaming) g_beforeNaming();
+  g_keepsOwnName.assign(static_cast<std::size_t>(count), 0);
+  static ListedRow row;
+  WCHAR buffer[kPathUnits];
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < count; ++i) {
+      ReadRow(i, &row, false);
+      if (row.icon >= kCategoryCount || row.selected != (pass == 0)) continue;
+      const ListingEntry* entry;
+      const WCHAR* text = LocalText(row, buffer, &entry);
+      if (std::wcslen(text) > room || !IsLocalName(text)) continue;
+      if (ClaimRunName(text) && pass == 0) g_keepsOwnName[static_cast<std::size_t>(i)] = 1;
+    }
+  }
+}
+
 // Puts the name a row is saved under after the folder part of path: its own
-// when it can be a local name there, else a replacement, recorded. False
-// (recorded as not saved) when no name fits.
-static bool PlaceRowName(WCHAR* path, WCHAR* namePos, const WCHAR* text) {
+// when it claimed it, else a replacement, recorded. False (recorded as not
+// saved) when no name fits.
+static bool PlaceRowName(WCHAR* path, WCHAR* namePos, const WCHAR* shown, const WCHAR* text,
+                         bool keepsOwn) {
   const std::size_t room = kPathUnits - 1 - static_cast<std::size_t>(namePos - path);
-  const std::size_t length = std::wcslen(text);
-  if (length <= room && IsLocalName(text)) {
-    std::wmemcpy(namePos, text, length + 1);
+  if (keepsOwn) {
+    std::wcscpy(namePos, text);
+    if (std::wcscmp(text, shown) != 0) RecordRenamedRow(shown, text);
     return true;
   }
   WCHAR replacement[kPathUnits];
   if (!MakeLocalName(text, room, replacement)) {
-    RecordRenamedRow(text, nullptr);
+    RecordRenamedRow(shown, nullptr);
     *namePos = 0;
     return false;
   }
-  RecordRenamedRow(text, replacement);
+  RecordRenamedRow(shown, replacement);
   std::wcscpy(namePos, replacement);
   return true;
 }
@@ -82,12 +145,17 @@ Message DownloadSelection(WCHAR* path) {
   static ListedRow row;
   const int count = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
   const int selected = static_cast<int>(SendMessageW(g_listView, LVM_GETSELECTEDCOUNT, 0, 0));
+  if (namePos) ClaimOwnNames(count, kPathUnits - 1 - static_cast<std::size_t>(namePos - path));
+  WCHAR decoded[kPathUnits];
+  Message skipped = nullptr;
   for (int i = 0, number = 0; i < count; ++i) {
     ReadRow(i, &row);
     if (!row.selected) continue;
     if (g_stopRequest) return MSG_INTERRUPTED;
     ReportStep(Step::kItem, row.name, ++number, selected);
 
+    const ListingEntry* entry = nullptr;
+    const WCHAR* text = row.icon < kCategoryCount ? LocalText(row, decoded, &entry) : row.name;
     // The mail row's text is a placeholder that the mail download replaces;
     // a row that cannot be saved here is passed over, the rest go on.
     if (namePos) {
@@ -95,12 +163,14 @@ Message DownloadSelection(WCHAR* path) {
         if (static_cast<std::size_t>(namePos - path) + std::wcslen(row.name) > kPathUnits - 1)
           return MSG_CANNOT_WRITE;
         std::wcscpy(namePos, row.name);
-      } else if (!PlaceRowName(path, namePos, row.name)) {
+      } else if (!PlaceRowName(path, namePos, row.name, text,
+                               g_keepsOwnName[static_cast<std::size_t>(i)] != 0)) {
         continue;
       }
     }
 
     Message result;
+    const FILETIME* modified = row.dated ? &row.modified : nullptr;
     switch (row.icon) {
       case kIconBookmarks:
         result = DownloadBookmarks(path);
@@ -112,22 +182,38 @@ Message DownloadSelection(WCHAR* path) {
         result = DownloadMail(path);
         break;
       default:
-        result = DownloadFile(path, row.icon, row.name, row.dated ? &row.modified : nullptr);
+        result = entry ? DownloadFileBytes(path, row.icon, ListingNameBytes(*entry),
+                                           entry->nameBytes, modified)
+                       : DownloadFile(path, row.icon, row.name, modified);
         break;
     }
-    if (result) return result;
+    // Items the handset sent unreadable were left out, the rest is in place
+    // and the link in step: the other rows still go, the message stays.
+    const bool itemsSkipped = result == MSG_BAD_DATA || result == MSG_BAD_BOOKMARK;
+    if (result && !itemsSkipped) return result;
+    if (itemsSkipped && !skipped) skipped = result;
+    if (g_rowSaved) g_rowSaved(i, path);
   }
+  if (skipped) return skipped;
   return AnyRowNotSaved() ? MSG_NOT_SAVED : nullptr;
 }
 
 Message DownloadFile(const WCHAR* path, int category, const WCHAR* name, const FILETIME* modified) {
+  char bytes[MAX_PATH];
+  const int converted = WideCharToMultiByte(CP_ACP, 0, name, -1, bytes, MAX_PATH, nullptr, nullptr);
+  if (converted <= 0) return MSG_FILE_NOT_FOUND;  // longer than any name the handset lists
+  return DownloadFileBytes(path, category, bytes, static_cast<std::size_t>(converted - 1),
+                           modified);
+}
+
+Message DownloadFileBytes(const WCHAR* path, int category, const char* name, std::size_t length,
+                          const FILETIME* modified) {
   if (category < 0 || category >= kCategoryCount) category = kCategoryCount - 1;  // "other"
+  if (length >= MAX_PATH) return MSG_FILE_NOT_FOUND;  // longer than any name the handset lists
 
   char request[kFileRequestBytes];
-  const int converted =
-      WideCharToMultiByte(CP_ACP, 0, name, -1, request, MAX_PATH, nullptr, nullptr);
-  if (converted <= 0) return MSG_FILE_NOT_FOUND;  // longer than any name the handset lists
-  std::size_t r = static_cast<std::size_t>(converted - 1);
+  std::memcpy(request, name, length);
+  std::size_t r = length;
   request[r++] = '\t';
   const char* wire = kCategories[category].wireName;
   const std::size_t wireLength = std::strlen(wire);

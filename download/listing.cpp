@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "download/field_record.h"
 #include "download/transfer.h"
@@ -93,6 +94,53 @@ void ToWide(const char* text, WCHAR out[kPathUnits]) {
   out[n] = 0;
 }
 
+// The listing's entries and their name bytes back to back; sized once per
+// listing from the count, so a row costs no allocation of its own.
+std::vector<ListingEntry> g_entries;
+std::vector<char> g_nameBytes;
+
+std::uint32_t HashText(const WCHAR* text) {
+  std::uint32_t h = 2166136261u;
+  for (; *text; ++text) h = (h ^ static_cast<std::uint32_t>(*text)) * 16777619u;
+  return h;
+}
+
+// A size field of plain decimal digits within 64 bits.
+bool ReadSize(const char* field, std::uint64_t* size) {
+  if (!*field) return false;
+  std::uint64_t value = 0;
+  for (const char* p = field; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *size = value;
+  return true;
+}
+
+// Records a row's entry; its index is the row's item parameter.
+LPARAM AddEntry(std::int32_t sortKey, const WCHAR* text, const char* name, const char* size,
+                const char* date) {
+  ListingEntry entry = {};
+  entry.sortKey = sortKey;
+  entry.textHash = HashText(text);
+  entry.nameAt = g_nameBytes.size();
+  entry.nameBytes = name ? std::strlen(name) : 0;
+  if (name) g_nameBytes.insert(g_nameBytes.end(), name, name + entry.nameBytes + 1);
+  entry.sizeKnown = size && ReadSize(size, &entry.size);
+  if (date && std::strlen(date) >= 16) std::memcpy(entry.date, date, 16);
+  entry.decodes = true;
+  if (name) {
+    char back[2 * kPathUnits];
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, back, sizeof back, nullptr, nullptr);
+    entry.decodes = n > 0 && static_cast<std::size_t>(n - 1) == entry.nameBytes &&
+                    std::memcmp(back, name, entry.nameBytes) == 0;
+  }
+  g_entries.push_back(entry);
+  return static_cast<LPARAM>(g_entries.size() - 1);
+}
+
 int InsertRow(int index, const WCHAR* name, int icon, LPARAM sortKey) {
   LVITEMW item = {};
   item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
@@ -156,6 +204,25 @@ void FormatSize(std::int64_t n, WCHAR out[16]) {
   out[i] = 0;
 }
 
+const ListingEntry* FindListingEntry(LPARAM param, const WCHAR* text) {
+  if (param < 0 || static_cast<std::size_t>(param) >= g_entries.size()) return nullptr;
+  const ListingEntry& entry = g_entries[static_cast<std::size_t>(param)];
+  return entry.textHash == HashText(text) ? &entry : nullptr;
+}
+
+const char* ListingNameBytes(const ListingEntry& entry) {
+  return g_nameBytes.data() + entry.nameAt;
+}
+
+std::int32_t ListingSortKey(LPARAM param) {
+  if (param < 0 || static_cast<std::size_t>(param) >= g_entries.size()) return 0;
+  return g_entries[static_cast<std::size_t>(param)].sortKey;
+}
+
+int CALLBACK CompareListingRows(LPARAM a, LPARAM b, LPARAM) {
+  return CompareSortKeys(ListingSortKey(a), ListingSortKey(b), 0);
+}
+
 int CALLBACK CompareSortKeys(LPARAM a, LPARAM b, LPARAM) {
   const std::int32_t ka = static_cast<std::int32_t>(a), kb = static_cast<std::int32_t>(b);
   if (ka > kb) return -1;
@@ -201,9 +268,15 @@ Message FetchListing() {
   if (!QueryCount(kFileCount, &count)) return MSG_COMM_FILE_COUNT;
 
   SendMessageW(g_listView, LVM_DELETEALLITEMS, 0, 0);
+  g_entries.clear();
+  g_entries.reserve(static_cast<std::size_t>(count) + kFixedRowCount);
+  g_nameBytes.clear();
+  g_nameBytes.reserve(static_cast<std::size_t>(count) * 32);
   for (int i = 0; i < kFixedRowCount; ++i) {
     const FixedRow& row = kFixedRows[i];
-    const int index = InsertRow(i, row.name, row.icon, row.sortKey);
+    const LPARAM param =
+        AddEntry(static_cast<std::int32_t>(row.sortKey), row.name, nullptr, nullptr, nullptr);
+    const int index = InsertRow(i, row.name, row.icon, param);
     if (index >= 0) SetColumnText(index, 2, row.date);
   }
 
@@ -221,7 +294,8 @@ Message FetchListing() {
 
     const std::int32_t key = SortKeyOf(date);
     ToWide(name, text);
-    const int index = InsertRow(i + kFixedRowCount, text, CategoryIndexOf(wireName), key);
+    const LPARAM param = AddEntry(key, text, name, size, date);
+    const int index = InsertRow(i + kFixedRowCount, text, CategoryIndexOf(wireName), param);
     if (index < 0) continue;
 
     WCHAR sizeText[16];
@@ -239,6 +313,6 @@ Message FetchListing() {
   }
 
   g_connected = true;
-  SendMessageW(g_listView, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CompareSortKeys));
+  SendMessageW(g_listView, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CompareListingRows));
   return nullptr;
 }

@@ -2,6 +2,7 @@
 // category table) and sort keys.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "download/category.h"
@@ -18,6 +19,27 @@ Message FetchListing();
 // A size as the listing shows it: the bytes below 10000, else thousands
 // rounded up with a K.
 void FormatSize(std::int64_t n, WCHAR out[16]);
+// What the listing keeps of each row beside the list view's texts; a row's
+// item parameter is its index here. The name's UTF-16 text is for showing:
+// a name that does not decode (invalid Shift-JIS) would not convert back to
+// the bytes the handset knows it by, so the download asks by these bytes.
+struct ListingEntry {
+  std::int32_t sortKey;
+  std::uint32_t textHash;  // of the row's text: an entry never answers for another row
+  std::size_t nameAt, nameBytes;
+  std::uint64_t size;  // exact, when sizeKnown (a plain decimal size field)
+  bool sizeKnown;
+  bool decodes;   // the text converts back to exactly the name bytes
+  char date[17];  // the date field's first 16 bytes as received ("" when shorter)
+};
+// The entry of a row (its item parameter and its text); null for a row the
+// listing did not make (then its text is all there is).
+const ListingEntry* FindListingEntry(LPARAM param, const WCHAR* text);
+const char* ListingNameBytes(const ListingEntry& entry);
+// The sort key of a row's item parameter (0 for one the listing did not make).
+std::int32_t ListingSortKey(LPARAM param);
+// LVM_SORTITEMS over the listing's item parameters: newest first.
+int CALLBACK CompareListingRows(LPARAM a, LPARAM b, LPARAM unused);
 
 // The time a row's date column names ("2005/04/01 09:30": year, month, day,
 // hour and minute at the listing's positions, the handset's local time) as a

@@ -1,6 +1,9 @@
 #include "download/local_names.h"
 
+#include <cstdint>
 #include <cwchar>
+#include <cwctype>
+#include <vector>
 
 #include "download/transfer.h"
 #include "platform/backup_names.h"
@@ -58,33 +61,93 @@ bool IsDeviceName(const WCHAR* name) {
 bool IsReservedName(const WCHAR* name) {
   if (_wcsicmp(name, kBookmarkFileName) == 0 || _wcsicmp(name, kAddressFileName) == 0) return true;
   if (IsPartName(name)) return true;
+  if (_wcsicmp(name, kManifestName) == 0 || _wcsicmp(name, kAtticName) == 0) return true;
   if (_wcsnicmp(name, L"mail", 4) != 0) return false;
   std::size_t digits = 0;
   while (name[4 + digits] >= L'0' && name[4 + digits] <= L'9') ++digits;
   return digits >= 3 && _wcsicmp(name + 4 + digits, L".txt") == 0;
 }
 
-// A name no row of the listing has (other than `self`), as the file system
-// compares names.
-bool IsRowName(const WCHAR* name) {
-  const int count = static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    WCHAR text[kPathUnits];
-    text[0] = 0;
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = i;
-    item.pszText = text;
-    item.cchTextMax = kPathUnits;
-    SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    const WCHAR* rowText = item.pszText ? item.pszText : text;
+// The run's names, folded as the file system compares them, in one open
+// addressing table: a name's slot holds its offset in the pool (plus one; 0
+// is empty) and a number (for a replacement's base: the next "~N" to try).
+struct NameTable {
+  std::vector<WCHAR> pool;
+  std::vector<std::size_t> slots;
+  std::vector<int> numbers;
+  std::size_t used = 0;
+
+  void Reset(std::size_t expected) {
+    pool.clear();
+    pool.reserve(expected * 16);
+    std::size_t n = 64;
+    while (n < expected * 2) n *= 2;
+    slots.assign(n, 0);
+    numbers.assign(n, 0);
+    used = 0;
+  }
+
+  static std::size_t Hash(const WCHAR* name) {
+    std::size_t h = 1469598103934665603ull & SIZE_MAX;
+    for (; *name; ++name) h = (h ^ static_cast<std::size_t>(*name)) * 1099511628211ull;
+    return h;
+  }
+
+  // The slot of name, or the empty slot it would take.
+  std::size_t Find(const WCHAR* name) const {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = Hash(name) & mask;; i = (i + 1) & mask) {
+      if (slots[i] == 0 || std::wcscmp(pool.data() + slots[i] - 1, name) == 0) return i;
+    }
+  }
+
+  void Grow() {
+    std::vector<std::size_t> oldSlots(slots.size() * 2, 0);
+    std::vector<int> oldNumbers(slots.size() * 2, 0);
+    oldSlots.swap(slots);
+    oldNumbers.swap(numbers);
+    for (std::size_t i = 0; i < oldSlots.size(); ++i) {
+      if (!oldSlots[i]) continue;
+      const std::size_t at = Find(pool.data() + oldSlots[i] - 1);
+      slots[at] = oldSlots[i];
+      numbers[at] = oldNumbers[i];
+    }
+  }
+
+  // The name's number, added (with 0) when absent; *added tells which.
+  int* Take(const WCHAR* name, bool* added) {
+    if (slots.empty()) Reset(0);
+    std::size_t at = Find(name);
+    *added = slots[at] == 0;
+    if (*added) {
+      if (2 * (used + 1) > slots.size()) {
+        Grow();
+        at = Find(name);
+      }
+      slots[at] = pool.size() + 1;
+      pool.insert(pool.end(), name, name + std::wcslen(name) + 1);
+      ++used;
+    }
+    return &numbers[at];
+  }
+
+  bool Has(const WCHAR* name) const { return !slots.empty() && slots[Find(name)] != 0; }
+};
+
+NameTable g_runNames;      // the local names given out in this run
+NameTable g_replacements;  // each replacement's base and its next number
+
+// The name as the file system compares it.
+void Fold(const WCHAR* name, WCHAR out[kPathUnits]) {
+  std::size_t i = 0;
+  for (; name[i] && i < kPathUnits - 1; ++i) {
 #ifdef _WIN32
-    if (_wcsicmp(rowText, name) == 0) return true;
+    out[i] = static_cast<WCHAR>(std::towupper(name[i]));
 #else
-    if (std::wcscmp(rowText, name) == 0) return true;
+    out[i] = name[i];
 #endif
   }
-  return false;
+  out[i] = 0;
 }
 
 // The record: texts back to back in one pool.
@@ -100,6 +163,7 @@ Recorded g_recorded[kMaxRecorded];
 int g_recordedCount = 0;
 int g_leftOut = 0;
 bool g_anyNotSaved = false;
+int g_renamedCount = 0, g_notSavedCount = 0;
 
 std::size_t Keep(const WCHAR* text) {
   const std::size_t n = std::wcslen(text) + 1;
@@ -109,23 +173,27 @@ std::size_t Keep(const WCHAR* text) {
   return g_poolUsed - n;
 }
 
-bool IsEarlierReplacement(const WCHAR* name) {
-  for (int i = 0; i < g_recordedCount; ++i) {
-    if (g_recorded[i].savedAs == kNone) continue;
-#ifdef _WIN32
-    if (_wcsicmp(g_pool + g_recorded[i].savedAs, name) == 0) return true;
-#else
-    if (std::wcscmp(g_pool + g_recorded[i].savedAs, name) == 0) return true;
-#endif
-  }
-  return false;
-}
-
-bool IsFree(const WCHAR* name) {
-  return IsLocalName(name) && !IsRowName(name) && !IsEarlierReplacement(name);
-}
-
 }  // namespace
+
+bool BeginRunNames(int rows) {
+  g_runNames.Reset(rows > 0 ? static_cast<std::size_t>(rows) : 0);
+  g_replacements.Reset(16);
+  return true;
+}
+
+bool ClaimRunName(const WCHAR* name) {
+  WCHAR folded[kPathUnits];
+  Fold(name, folded);
+  bool added = false;
+  g_runNames.Take(folded, &added);
+  return added;
+}
+
+bool IsRunName(const WCHAR* name) {
+  WCHAR folded[kPathUnits];
+  Fold(name, folded);
+  return g_runNames.Has(folded);
+}
 
 bool IsLocalName(const WCHAR* name) {
   const std::size_t units = std::wcslen(name);
@@ -181,9 +249,15 @@ bool MakeLocalName(const WCHAR* name, std::size_t room, WCHAR out[kPathUnits]) {
   const WCHAR* extension = base + stem;
   const std::size_t extensionUnits = n - stem;
 
-  for (int number = 0; number < 10000; ++number) {
-    WCHAR suffix[8] = {};
-    if (number > 0) std::swprintf(suffix, 8, L"~%d", number);
+  // Where the last replacement of this base stopped: each number is tried once
+  // per run, not once per row.
+  WCHAR folded[kPathUnits];
+  Fold(base, folded);
+  bool added = false;
+  int* next = g_replacements.Take(folded, &added);
+  for (int number = *next; number < 10000000; ++number) {
+    WCHAR suffix[12] = {};
+    if (number > 0) std::swprintf(suffix, 12, L"~%d", number);
     const std::size_t suffixUnits = std::wcslen(suffix);
     // As much of the stem as fits the folder's room and the name limit.
     std::size_t keep = stem;
@@ -198,7 +272,10 @@ bool MakeLocalName(const WCHAR* name, std::size_t room, WCHAR out[kPathUnits]) {
     std::wmemcpy(out + keep, suffix, suffixUnits);
     std::wmemcpy(out + keep + suffixUnits, extension, extensionUnits);
     out[keep + suffixUnits + extensionUnits] = 0;
-    if (std::wcscmp(out, name) != 0 && IsFree(out)) return true;
+    if (IsLocalName(out) && ClaimRunName(out)) {
+      *next = number + 1;
+      return true;
+    }
   }
   return false;
 }
@@ -208,10 +285,12 @@ void ClearRenamedRows() {
   g_recordedCount = 0;
   g_leftOut = 0;
   g_anyNotSaved = false;
+  g_renamedCount = g_notSavedCount = 0;
 }
 
 void RecordRenamedRow(const WCHAR* row, const WCHAR* savedAs) {
   if (!savedAs) g_anyNotSaved = true;
+  ++(savedAs ? g_renamedCount : g_notSavedCount);
   const std::size_t mark = g_poolUsed;
   const std::size_t rowAt = g_recordedCount < kMaxRecorded ? Keep(row) : kNone;
   const std::size_t savedAt = rowAt != kNone && savedAs ? Keep(savedAs) : kNone;
@@ -233,3 +312,7 @@ bool RenamedRowAt(int index, const WCHAR** row, const WCHAR** savedAs) {
 int RenamedRowsLeftOut() { return g_leftOut; }
 
 bool AnyRowNotSaved() { return g_anyNotSaved; }
+
+int RenamedRowCount() { return g_renamedCount; }
+
+int NotSavedRowCount() { return g_notSavedCount; }

@@ -13,14 +13,27 @@
 // control characters, more than 255 bytes; on Windows also < > : " | ? *,
 // device names such as CON or COM1.txt, a trailing dot or space, more than 255
 // units), and not a name the backup folder gives a meaning of its own (the
-// bookmark, address and mail files, a download's part files).
+// bookmark, address and mail files, a download's part files, the backup's
+// manifest and attic).
 bool IsLocalName(const WCHAR* name);
 
-// The name a refused row is saved under, at most room units: each refused
-// character becomes "_" (a device name or part name gets one in front), cut
-// to fit, and, where that would meet a row's own name, a name the folder
-// reserves or an earlier replacement, "~1", "~2" ... before the extension.
-// False when no name fits.
+// The names one folder download has given out, compared as the platform's
+// file system compares them (letter case folded on Windows): no two rows of
+// a run share a local name, whatever their number. BeginRunNames empties the
+// record and sizes it for rows; ClaimRunName takes a name for a row and is
+// false when the run gave it out already.
+bool BeginRunNames(int rows);
+bool ClaimRunName(const WCHAR* name);
+bool IsRunName(const WCHAR* name);
+
+// The name a refused row (or one whose name another row took) is saved
+// under, at most room units: each refused character becomes "_" (a device
+// name or part name gets one in front), cut to fit, and, where that would
+// meet a name of the run or one the folder reserves, "~1", "~2" ... before
+// the extension; the name is claimed for the run. The same rows in the same
+// order get the same names, and the numbering of each name goes on where
+// its last replacement stopped, so n rows of one name cost O(n). False when
+// no name fits.
 bool MakeLocalName(const WCHAR* name, std::size_t room, WCHAR out[kPathUnits]);
 
 // The record of one folder download: rows saved under another name (savedAs)
@@ -31,3 +44,6 @@ void RecordRenamedRow(const WCHAR* row, const WCHAR* savedAs);
 bool RenamedRowAt(int index, const WCHAR** row, const WCHAR** savedAs);
 int RenamedRowsLeftOut();
 bool AnyRowNotSaved();
+// Of the run: rows saved under another name, rows not saved.
+int RenamedRowCount();
+int NotSavedRowCount();

@@ -1,12 +1,16 @@
 // Mail download: every light mail, then every mail, each into a numbered mail
 // file (mail000.txt, ...) in the destination folder. The set is replaced as a
 // whole: the new files are written under part names (.palvo-mail000.txt.part)
-// and only once the transfer ran to its end do the earlier mail files go and
-// the new ones take their names, so the folder never mixes two downloads and
-// a failed one leaves the earlier set exactly as it was.
+// and only once the transfer ran to its end do the earlier mail files go (to
+// the folder's attic, download/attic.h) and the new ones take their names, so
+// the folder never mixes two downloads, loses no earlier mail, and a failed
+// one leaves the earlier set exactly as it was.
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
+#include "download/attic.h"
 #include "download/download.h"
 #include "download/field_record.h"
 #include "download/transfer.h"
@@ -27,43 +31,58 @@ struct MailFolder {
 };
 
 // "mail", three digits, ".txt", letters in any case: what an earlier download
-// wrote (mail1000.txt and mailbox.txt are left alone).
+// wrote in a folder without a manifest (mail1000.txt and mailbox.txt are left
+// alone there); in a backup folder also every mail<digits>.txt its manifest
+// records (g_isRecordedMail).
+bool (*g_isRecordedMail)(const WCHAR* name) = nullptr;
+
 static bool IsOldMailName(const WCHAR* name) {
   if (_wcsnicmp(name, L"mail", 4) != 0) return false;
-  for (int i = 4; i < 7; ++i) {
-    if (name[i] < L'0' || name[i] > L'9') return false;
-  }
-  return _wcsicmp(name + 7, L".txt") == 0;
+  std::size_t digits = 0;
+  while (name[4 + digits] >= L'0' && name[4 + digits] <= L'9') ++digits;
+  if (digits == 0 || _wcsicmp(name + 4 + digits, L".txt") != 0) return false;
+  return digits == 3 || (g_isRecordedMail && g_isRecordedMail(name));
 }
 
-// Which of mail000.txt to mail999.txt (the only names an earlier download's
-// files are known by) the download just put in place.
-constexpr int kOldMailNumbers = 1000;
-static bool g_placed[kOldMailNumbers];
+// Which numbers the download just put in place, by the name it gave them.
+static std::vector<char> g_placed;
 
-// An earlier download's file that no new one replaced: any letter case but
-// the very name a new file has.
+// An earlier download's file that no new one replaced: any letter case or
+// number of digits but the very name a new file has.
 static bool IsStaleMailName(const WCHAR* name) {
   if (!IsOldMailName(name)) return false;
-  const int n = (name[4] - L'0') * 100 + (name[5] - L'0') * 10 + (name[6] - L'0');
-  return !(g_placed[n] && std::wcsncmp(name, L"mail", 4) == 0 &&
-           std::wcscmp(name + 7, L".txt") == 0);
+  long n = 0;
+  for (const WCHAR* p = name + 4; *p >= L'0' && *p <= L'9'; ++p) {
+    n = n * 10 + (*p - L'0');
+    if (n > 100000000) return true;
+  }
+  WCHAR own[24];
+  std::swprintf(own, 24, L"mail%03ld.txt", n);
+  return !(static_cast<std::size_t>(n) < g_placed.size() && g_placed[static_cast<std::size_t>(n)] &&
+           std::wcscmp(name, own) == 0);
 }
 
-// Deletes every file of the folder that the pattern finds and test accepts.
-static void DeleteMatching(const MailFolder& folder, const WCHAR* pattern,
-                           bool (*test)(const WCHAR* name)) {
+// Deletes every file of the folder that the pattern finds and test accepts;
+// with toAttic each goes to the attic instead. False when one could not go.
+static bool DeleteMatching(const MailFolder& folder, const WCHAR* pattern,
+                           bool (*test)(const WCHAR* name), bool toAttic = false) {
   std::wcscpy(folder.name, pattern);
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW(folder.path, &found);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) return true;
+  bool all = true;
   do {
-    if (test(found.cFileName)) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && test(found.cFileName)) {
       std::wcscpy(folder.name, found.cFileName);
-      DeleteFileW(folder.path);  // a file that will not go is simply overwritten or left
+      if (toAttic) {
+        all = KeepEarlierFile(folder.path, nullptr) && all;
+      } else {
+        DeleteFileW(folder.path);  // a file that will not go is simply overwritten or left
+      }
     }
   } while (FindNextFileW(find, &found));
   FindClose(find);
+  return all;
 }
 
 // The part files of an earlier download that did not finish.
@@ -295,6 +314,7 @@ Message DownloadMail(WCHAR* path) {
   std::wmemcpy(folder.part + used, kPartPrefix, 7);
   folder.partName = folder.part + used + 7;
 
+  g_placed.clear();
   // What an earlier download left half done goes; its set stays.
   DeleteMatching(folder, L".palvo-mail*.txt.part", IsMailPart);
 
@@ -313,22 +333,35 @@ Message DownloadMail(WCHAR* path) {
   // mail as it is): each new file takes its name, replacing an earlier file
   // of that very name in one step, and then the earlier files that no new one
   // replaced go.
+  // An earlier file with other bytes goes to the attic before it is replaced
+  // or removed: a mail left out of this set (skipped, or gone from the
+  // handset) is never lost.
   bool moved = true;
-  for (bool& placed : g_placed) placed = false;
+  g_placed.assign(static_cast<std::size_t>(number), 0);
   for (int n = 0; n < number; ++n) {
     if (!PlacePartName(folder, n) || !PlaceMailName(folder, n)) continue;
-    if (CommitPart(folder.part, path)) {
-      if (n < kOldMailNumbers) g_placed[n] = true;
-      continue;
-    }
-    // A skipped item has no part file; any other refusal loses this mail.
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    if (GetFileAttributesW(folder.part) == INVALID_FILE_ATTRIBUTES) continue;  // skipped
+    if (!KeepEarlierFile(path, folder.part)) {
       moved = false;
       DeleteFileW(folder.part);
+      continue;
     }
+    if (CommitPart(folder.part, path)) {
+      g_placed[static_cast<std::size_t>(n)] = 1;
+      continue;
+    }
+    moved = false;
+    DeleteFileW(folder.part);
   }
-  DeleteMatching(folder, L"mail*.txt", IsStaleMailName);
+  if (!DeleteMatching(folder, L"mail*.txt", IsStaleMailName, true)) moved = false;
   if (number > 0) PlaceMailName(folder, number - 1);
   if (!moved) return MSG_CANNOT_WRITE;
   return skipped ? MSG_BAD_DATA : nullptr;
+}
+
+int MailFileCount() { return static_cast<int>(g_placed.size()); }
+
+bool MailFilePlaced(int n) {
+  return n >= 0 && static_cast<std::size_t>(n) < g_placed.size() &&
+         g_placed[static_cast<std::size_t>(n)] != 0;
 }

@@ -2,14 +2,24 @@
 
 #include <cwchar>
 
+#include "download/attic.h"
 #include "download/field_record.h"
 #include "link/frontend.h"
 #include "link/messages.h"
 #include "platform/backup_names.h"
 
 HANDLE CreateDownloadFile(const WCHAR* path) {
-  return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  // Only ever a new file: an existing name (a symlink or device put there
+  // included) is never opened, so nothing is written through it.
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) return file;
+  const DWORD error = GetLastError();
+  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
+  // A part file an earlier run left: the name is the download's own, and
+  // deleting removes a link itself, never what it points at.
+  if (!DeleteFileW(path)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 namespace {
@@ -95,18 +105,24 @@ bool CreateLocalFile(LocalFile* file, const WCHAR* path) {
     NoteProblem(path, ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  file->handle = CreateDownloadFile(inPlace ? path : file->part);
+  file->handle = inPlace ? CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr)
+                         : CreateDownloadFile(file->part);
   if (file->handle == INVALID_HANDLE_VALUE) NoteProblem(path, GetLastError());
   return file->handle != INVALID_HANDLE_VALUE;
 }
 
 bool FinishLocalFile(LocalFile* file, bool keep, const FILETIME* modified) {
   if (file->handle == INVALID_HANDLE_VALUE) return false;
-  // The date goes on last: a write after it would move it again.
-  if (keep && modified) SetFileTime(file->handle, nullptr, nullptr, modified);
+  // The date goes on last: a write after it would move it again. A device
+  // written in place is no file of the download's: its date is not ours.
+  if (keep && modified && file->part[0]) SetFileTime(file->handle, nullptr, nullptr, modified);
   CloseHandle(file->handle);
   file->handle = INVALID_HANDLE_VALUE;
   if (!file->part[0]) return keep;
+  // In a backup folder an earlier file with other bytes goes to the attic
+  // first; one that cannot go stays, and this download is not kept.
+  if (keep && g_atticForFiles && !KeepEarlierFile(file->path, file->part)) keep = false;
   if (keep && CommitPart(file->part, file->path)) return true;
   if (keep) NoteProblem(file->path, GetLastError());
   DeleteFileW(file->part);
@@ -133,11 +149,26 @@ bool WriteAll(HANDLE file, const void* data, DWORD n) {
   return false;
 }
 
+bool ReadCount(const char* text, std::size_t length, int* count) {
+  // A count read loosely (a sign, blanks, no digits as 0) would turn a
+  // garbled reply into "the handset holds nothing" and cost an earlier backup.
+  if (length == 0 || length > 7) return false;
+  int value = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  if (value > kMaxCount) return false;
+  *count = value;
+  return true;
+}
+
 bool QueryCount(Request request, int* count) {
   SendRequest(request, "");
-  if (ReceiveResponse(kWholeFrame) < 0) return false;
-  *count = ReadDecimal(ResponsePayload());
-  return true;
+  const int total = ReceiveResponse(kWholeFrame);
+  if (total < kHeaderBytes) return false;
+  const int end = total < kMaxFrame ? total : kMaxFrame;
+  return ReadCount(ResponsePayload(), static_cast<std::size_t>(end - kHeaderBytes), count);
 }
 
 void SendNextItemAck() { SendRequest(kNextItem, "0"); }

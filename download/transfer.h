@@ -2,12 +2,14 @@
 // of a frame that is still on the port.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "link/frame.h"
 
-// A local file for a download: write access, no sharing, overwritten if it
-// exists. INVALID_HANDLE_VALUE when it cannot be created.
+// A download's part file: write access, no sharing, always a new file (an
+// earlier part file of that name is deleted first; a link or device there is
+// never followed). INVALID_HANDLE_VALUE when it cannot be created.
 HANDLE CreateDownloadFile(const WCHAR* path);
 
 // Where a download writes before its file is whole: ".palvo-NAME.part" beside
@@ -45,8 +47,13 @@ Message ReceiveIntoFile(const WCHAR* path, Message (*receive)(HANDLE file, bool*
 // True when all n bytes went to the file (a full disk writes short).
 bool WriteAll(HANDLE file, const void* data, DWORD n);
 
-// Sends a count query and reads the decimal count of its response. False when
-// the response did not arrive.
+// The most items a count may announce.
+constexpr int kMaxCount = 1000000;
+// A count as the handset sends it: 1 to 7 decimal digits, nothing else, at
+// most kMaxCount. False for anything else.
+bool ReadCount(const char* text, std::size_t length, int* count);
+// Sends a count query and reads the count of its response strictly. False
+// when the response did not arrive or its payload is not a count.
 bool QueryCount(Request request, int* count);
 
 void SendNextItemAck();

@@ -25,8 +25,8 @@ std::string Key(std::string name) {
 
 }  // namespace
 
-std::vector<ManifestEntry> ParseManifest(const char* text, std::size_t n) {
-  std::vector<ManifestEntry> entries;
+std::vector<BackupListEntry> ParseBackupList(const char* text, std::size_t n) {
+  std::vector<BackupListEntry> entries;
   int local = -1, handset = -1, category = -1, date = -1;
   std::size_t at = 0;
   while (at < n) {
@@ -49,14 +49,14 @@ std::vector<ManifestEntry> ParseManifest(const char* text, std::size_t n) {
       return i >= 0 && static_cast<std::size_t>(i) < f.size() ? f[static_cast<std::size_t>(i)]
                                                               : std::string();
     };
-    ManifestEntry e{field(local), field(handset), field(category), field(date)};
+    BackupListEntry e{field(local), field(handset), field(category), field(date)};
     if (!e.localName.empty()) entries.push_back(std::move(e));
   }
   return entries;
 }
 
-const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name) {
-  for (const ManifestEntry& e : entries)
+const BackupListEntry* FindBackupListEntry(const std::vector<BackupListEntry>& entries, const std::string& name) {
+  for (const BackupListEntry& e : entries)
     if (e.localName == name) return &e;
   return nullptr;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct ManifestEntry {
+struct BackupListEntry {
   std::string localName;    // the file's name in the backup (UTF-8)
   std::string handsetName;  // as the handset showed it
   std::string category;
@@ -18,5 +18,5 @@ struct ManifestEntry {
 
 // The entries of the list's text; none when it has no header line with a
 // local name field.
-std::vector<ManifestEntry> ParseManifest(const char* text, std::size_t n);
-const ManifestEntry* FindEntry(const std::vector<ManifestEntry>& entries, const std::string& name);
+std::vector<BackupListEntry> ParseBackupList(const char* text, std::size_t n);
+const BackupListEntry* FindBackupListEntry(const std::vector<BackupListEntry>& entries, const std::string& name);

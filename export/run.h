@@ -45,7 +45,7 @@ struct Run {
   fs::path from, temp;
   std::vector<std::string> written;
   std::string failure;  // the failed file and why; non-empty ends the run
-  std::vector<ManifestEntry> manifest;
+  std::vector<BackupListEntry> manifest;
   ArchiveContent archive;
   ContactBook contacts;
   std::vector<Entry> addressBooks, mails, files;

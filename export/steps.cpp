@@ -184,7 +184,7 @@ bool Classify(Run& run) {
     if (e.name == kManifest) {
       std::string text;
       if (!ReadWhole(run, e, &text)) return false;
-      run.manifest = ParseManifest(text.data(), text.size());
+      run.manifest = ParseBackupList(text.data(), text.size());
       run.r->manifest = true;
     } else if (lower == addressName && !address) {
       address = true;
@@ -347,7 +347,7 @@ void Files(Run& run) {
     ArchiveFile file;
     file.name = e.name;
     file.size = e.size;
-    const ManifestEntry* m = FindEntry(run.manifest, e.name);
+    const BackupListEntry* m = FindBackupListEntry(run.manifest, e.name);
     file.date = m && !m->handsetDate.empty() ? m->handsetDate : HandsetTime(e.time);
     file.photo = IsPhotoExtension(Extension(e.name));
     run.r->photos += file.photo ? 1 : 0;

@@ -210,6 +210,30 @@ extern "C" BOOL __wrap__Z11MoveFileExWPKwS0_j(LPCWSTR from, LPCWSTR to, DWORD fl
   return TRUE;
 }
 
+// Folders under the memory path: the attic a download makes.
+std::map<std::wstring, bool> g_memDirs;
+
+extern "C" DWORD __real__Z18GetFileAttributesWPKw(LPCWSTR);
+extern "C" BOOL __real__Z16CreateDirectoryWPKwPv(LPCWSTR, void*);
+
+extern "C" DWORD __wrap__Z18GetFileAttributesWPKw(LPCWSTR name) {
+  if (!IsMemPath(name)) return __real__Z18GetFileAttributesWPKw(name);
+  if (g_memFiles.count(name)) return FILE_ATTRIBUTE_NORMAL;
+  if (g_memDirs.count(name)) return FILE_ATTRIBUTE_DIRECTORY;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_FILE_ATTRIBUTES;
+}
+
+extern "C" BOOL __wrap__Z16CreateDirectoryWPKwPv(LPCWSTR name, void* security) {
+  if (!IsMemPath(name)) return __real__Z16CreateDirectoryWPKwPv(name, security);
+  if (g_memDirs.count(name) || g_memFiles.count(name)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  g_memDirs[name] = true;
+  return TRUE;
+}
+
 extern "C" DWORD __wrap__Z11GetFileSizePvPj(HANDLE h, LPDWORD high) {
   if (!MemHandleOf(h)) return __real__Z11GetFileSizePvPj(h, high);
   if (high) *high = 0;
@@ -333,7 +357,10 @@ extern "C" LRESULT __wrap__Z12SendMessageWP11PosixWindowjml(HWND window, UINT me
       return TRUE;
     case LVM_SORTITEMS: {
       const auto compare = reinterpret_cast<PFNLVCOMPARE>(lParam);
-      FUZZ_CHECK(compare && compare(1, 2, 0) > 0 && compare(2, 1, 0) < 0 && compare(3, 3, 0) == 0);
+      // The listing's rows by their entries' sort keys, newest first.
+      FUZZ_CHECK(compare == &CompareListingRows);
+      FUZZ_CHECK(CompareSortKeys(1, 2, 0) > 0 && CompareSortKeys(2, 1, 0) < 0 &&
+                 CompareSortKeys(3, 3, 0) == 0);
       return TRUE;
     }
     default:
@@ -354,10 +381,18 @@ const std::string* MemFile(const wchar_t* name) {
 
 int MemFileCount() { return static_cast<int>(g_memFiles.size()); }
 
+int MemFilesUnder(const wchar_t* folder) {
+  const std::wstring prefix = kMemPath + folder;
+  int n = 0;
+  for (const auto& entry : g_memFiles) n += entry.first.compare(0, prefix.size(), prefix) == 0;
+  return n;
+}
+
 void ClearMemFiles() {
   for (const MemHandle& m : g_memHandles) FUZZ_CHECK(!m.open);
   FUZZ_CHECK(!g_memFind.open);
   g_memFiles.clear();
+  g_memDirs.clear();
 }
 
 int FrameModel::Receive(int mode) {

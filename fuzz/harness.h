@@ -31,6 +31,9 @@ const std::wstring& MemPath();
 void SetMemFile(const wchar_t* name, const std::uint8_t* data, std::size_t n);
 const std::string* MemFile(const wchar_t* name);  // null when there is none
 int MemFileCount();
+// How many memory files lie under the memory path's folder `folder` (ending
+// with a backslash), at any depth.
+int MemFilesUnder(const wchar_t* folder);
 // Forgets every memory file; every handle and search must be closed by now.
 void ClearMemFiles();
 

@@ -14,3 +14,7 @@ constexpr wchar_t kMailFilePattern[] = L"mail%03ld.txt";
 // beside its final name and renames it once whole.
 constexpr wchar_t kPartPrefix[] = L".palvo-";
 constexpr wchar_t kPartSuffix[] = L".part";
+// A backup folder's record of what it holds, and the folder its earlier
+// files go to; no handset row may take either name.
+constexpr wchar_t kManifestName[] = L"palvo-backup.tsv";
+constexpr wchar_t kAtticName[] = L"palvo-attic";

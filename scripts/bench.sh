@@ -6,7 +6,9 @@
 #   2. heap allocations and peak resident memory vs the size of the work;
 #   3. time per listing row / mail vs the handset's own time per exchange;
 #   4. a restore at 115200 baud vs the raw link's time for its bytes plus one
-#      log-in and listing, and vs one put per file.
+#      log-in and listing, and vs one put per file;
+#   5. a second get --all of an unchanged handset vs the first (bytes, time),
+#      and the CPU of naming 10,000 colliding rows.
 #
 #   scripts/bench.sh [--no-wine] [--quick]
 #
@@ -321,6 +323,66 @@ for set in sample "small$small"; do
     "$(ratio "$floor" "$best")" "$each" "$(ratio "$floor" "$each")"
 done
 stop_handset
+
+# ---- 5. a repeated backup, and naming rows that collide
+
+say "5. a second get --all of an unchanged handset vs the first, at 115200 baud"
+# ratios: the second run's bytes on the link and its time over the first's
+# (the sample plus a 1 MiB file); the file rows the manifest shows unchanged
+# are not transferred again.
+row5() { printf '%-34s %12s %12s %8s\n' "$@" | tee -a "$table"; }
+incr=$data/incremental
+if [ ! -f "$incr/.done" ]; then
+  rm -rf "$incr" && cp -r handset/sample "$incr" && head -c 1048576 /dev/urandom >"$incr/files/other/big.bin" &&
+    touch "$incr/.done"
+fi
+rm -rf "$data/bk-incr" "$data/incr.log"
+start_handset --content "$incr" --throttle $rate --log "$data/incr.log"
+t1=$(palvo_time get --all --to "$data/bk-incr") || die "the first backup failed"
+b1=$(carried "$data/incr.log")
+t2=$(palvo_time get --all --to "$data/bk-incr") || die "the second backup failed"
+b2=$(carried "$data/incr.log")
+stop_handset
+row5 "get --all again" "first" "second" "ratio"
+row5 "  bytes on the link (ceiling 0.02)" "$b1" "$b2" "$(ratio "$b2" "$b1")"
+row5 "  time s (ceiling 0.10)" "$t1" "$t2" "$(ratio "$t2" "$t1")"
+
+say "5b. CPU of get --all: 10,000 rows of one local name vs 10,000 of their own"
+# Names that differ only in control characters all become a_~N.txt; the
+# difference between the two runs' CPU is the cost of naming them.
+make_colliding() { # folder, number of files
+  [ -f "$1/.done" ] && return
+  rm -rf "$1" && mkdir -p "$1/files/other"
+  python3 - "$1/files/other" "$2" <<'PY' || return
+import os, sys
+folder, n = sys.argv[1], int(sys.argv[2])
+digits = [c for c in range(1, 32) if c != 9]
+for i in range(n):
+    name = bytes([ord('a'), digits[i % 30], digits[i // 30 % 30], digits[i // 900]]) + b'.txt'
+    open(os.path.join(os.fsencode(folder), name), 'wb').close()
+PY
+  touch "$1/.done"
+}
+n5=$(big 10000)
+make_colliding "$data/colliding$n5" "$n5"
+make_listing "$data/list$n5" "$n5"
+cpu_of() { # palvo arguments -> user+system seconds
+  local TIMEFORMAT='%3U %3S' t
+  t=$({ time (echo "$pin" | "$out/palvo" "$@" >/dev/null 2>"$data/palvo.err"); } 2>&1) ||
+    { cat "$data/palvo.err" >&2; die "palvo $* failed"; }
+  awk '{ printf "%.3f", $1 + $2 }' <<<"$t"
+}
+start_handset --content "$data/colliding$n5"
+rm -rf "$data/bk-colliding"
+c1=$(cpu_of -q get --all --to "$data/bk-colliding")
+start_handset --content "$data/list$n5"
+rm -rf "$data/bk-plain"
+c0=$(cpu_of -q get --all --to "$data/bk-plain")
+stop_handset
+row5 "CPU s, $n5 rows" "own names" "colliding" "ratio"
+row5 "  naming cost $(awk -v a="$c1" -v b="$c0" 'BEGIN { printf "%.3f", a - b }') s (ceiling 1 s)" \
+  "$c0" "$c1" "$(ratio "$c1" "$c0")"
+rm -rf "$data/bk-colliding" "$data/bk-plain" "$data/bk-incr"
 
 # ---- 1b. under Wine
 

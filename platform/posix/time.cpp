@@ -80,3 +80,30 @@ BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* zone, const SY
   universal->wMilliseconds = local->wMilliseconds;
   return TRUE;
 }
+
+static void ToSystemTime(const struct tm& t, long nanoseconds, SYSTEMTIME* out) {
+  out->wYear = static_cast<WORD>(t.tm_year + 1900);
+  out->wMonth = static_cast<WORD>(t.tm_mon + 1);
+  out->wDayOfWeek = static_cast<WORD>(t.tm_wday);
+  out->wDay = static_cast<WORD>(t.tm_mday);
+  out->wHour = static_cast<WORD>(t.tm_hour);
+  out->wMinute = static_cast<WORD>(t.tm_min);
+  out->wSecond = static_cast<WORD>(t.tm_sec);
+  out->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+}
+
+void GetSystemTime(SYSTEMTIME* out) {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm t;
+  ::gmtime_r(&now.tv_sec, &t);
+  ToSystemTime(t, now.tv_nsec, out);
+}
+
+void GetLocalTime(SYSTEMTIME* out) {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm t;
+  ::localtime_r(&now.tv_sec, &t);
+  ToSystemTime(t, now.tv_nsec, out);
+}

@@ -202,6 +202,8 @@ LSTATUS RegCloseKey(HKEY key);
 // process and time
 DWORD GetTickCount();
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
+void GetSystemTime(SYSTEMTIME* out);
+void GetLocalTime(SYSTEMTIME* out);
 BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* local,
                                      SYSTEMTIME* universal);
 void Sleep(DWORD ms);

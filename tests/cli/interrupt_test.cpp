@@ -52,6 +52,10 @@ class InterruptTest : public PalvoTest {
   }
 };
 
+// What a stopped get says last: how far it came, and how to finish.
+const std::string kRunAgain =
+    "palvo: interrupted after 0 rows saved; run the same command again to finish the backup\n";
+
 TEST_F(InterruptTest, EachSignalStopsALongDownloadAndTheOlderFileStays) {
   WriteAll(content / "files" / "other" / "big.bin", Pattern(600000));
   StartHandset({"--throttle", "100000"});
@@ -65,7 +69,7 @@ TEST_F(InterruptTest, EachSignalStopsALongDownloadAndTheOlderFileStays) {
     ::kill(pid, c.signal);
     const Result r = WaitPalvo(pid);
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err, "palvo: 中断しました\n");
+    EXPECT_EQ(r.err, "palvo: 中断しました\n" + kRunAgain);
     EXPECT_EQ(ReadAll(root / "work" / "big.bin"), "older");
     EXPECT_EQ(FileNames(root / "work"), std::vector<std::string>{"big.bin"});
     ExpectNextCommandAtOnce();
@@ -91,7 +95,7 @@ TEST_F(InterruptTest, ASignalDuringTheMailDownloadKeepsTheOldMailSet) {
   ::kill(pid, SIGINT);
   const Result r = WaitPalvo(pid);
   EXPECT_EQ(r.status, 130);
-  EXPECT_EQ(r.err, "palvo: 中断しました\n");
+  EXPECT_EQ(r.err, "palvo: 中断しました\n" + kRunAgain);
   EXPECT_EQ(FileNames(root / "work"), (std::vector<std::string>{"mail000.txt", "mail001.txt"}));
   EXPECT_EQ(ReadAll(root / "work" / "mail000.txt"), "old 0");
   EXPECT_EQ(ReadAll(root / "work" / "mail001.txt"), "old 1");

@@ -185,10 +185,11 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   const std::vector<std::string> download = {
       "palvo: port " + handsetPort, "palvo: opened " + handsetPort, "palvo: logged in",
       "palvo: 1/2 sky.png",         "palvo: 2/2 memo.txt",          "palvo: goodbye"};
-  // The listing's connection first, then the download's.
+  // The listing and the download in one connection, then the summary.
   const auto lines = Lines(r.err);
-  ASSERT_EQ(lines.size(), 10u) << r.err;
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), download);
+  ASSERT_EQ(lines.size(), 7u) << r.err;
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), download);
+  EXPECT_EQ(lines[6].rfind("palvo: 2 rows saved, 0 kept unchanged", 0), 0u) << lines[6];
 
   // Quiet: not even the note of what a put replaced.
   WriteAll(root / "work" / "bookmark.txt", "00\t01\tonly\thttp://example.jp/\r\n");

@@ -239,7 +239,10 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   EXPECT_NE(seen.find("%  "), std::string::npos) << seen;
   EXPECT_NE(seen.find("K/s  0:0"), std::string::npos) << seen;
   EXPECT_NE(seen.find(" left"), std::string::npos) << seen;
-  const std::size_t lastReturn = seen.find_last_of('\r');
+  // The summary line follows the cleared progress line.
+  const std::size_t summary = seen.find("palvo: 1 rows saved, 0 kept unchanged");
+  ASSERT_NE(summary, std::string::npos) << seen;
+  const std::size_t lastReturn = seen.find_last_of('\r', summary - 1);
   ASSERT_NE(lastReturn, std::string::npos);
   const std::size_t blanks = seen.find_last_not_of(' ', lastReturn - 1);
   EXPECT_EQ(seen[blanks], '\r') << "the progress line is not cleared: " << seen;

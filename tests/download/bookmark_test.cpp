@@ -37,18 +37,31 @@ class BookmarkTest : public DownloadTest {
 };
 
 TEST_F(BookmarkTest, NoBookmarksGiveJustTheCommentLine) {
-  for (const char* count : {"0", "none"}) {
+  PeerScript script([&] {
+    Next();
+    Send(2, 8, 1, "0");
+  });
+  EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(nullptr));
+  script.Join();
+  EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), kComment);
+  EXPECT_EQ(kComment.size(), 50u);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"2/8/1:"}));
+  EXPECT_TRUE(Quiet());
+}
+
+// A count that is not a number is a link error, never "no bookmarks": the
+// earlier file stays.
+TEST_F(BookmarkTest, ACountThatIsNotANumberKeepsTheEarlierFile) {
+  WriteLocal(folder / "bookmark.txt", "earlier");
+  for (const char* count : {"none", "-1", "", " 3", "99999999"}) {
     PeerScript script([&] {
       Next();
       Send(2, 8, 1, count);
     });
-    EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(nullptr));
+    EXPECT_EQ(W(DownloadBookmarks(target.c_str())), W(MSG_COMM_BOOKMARK_COUNT)) << count;
     script.Join();
-    EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), kComment);
-    EXPECT_EQ(kComment.size(), 50u);
+    EXPECT_EQ(ReadLocal(folder / "bookmark.txt"), "earlier") << count;
   }
-  EXPECT_EQ(Log(), (std::vector<std::string>{"2/8/1:", "2/8/1:"}));
-  EXPECT_TRUE(Quiet());
 }
 
 TEST_F(BookmarkTest, GoodItemsAreLinesAndFaultyOnesAreCountedAndSkipped) {

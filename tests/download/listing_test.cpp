@@ -57,7 +57,8 @@ class ListingTest : public DownloadTest {
       item.mask = LVIF_IMAGE | LVIF_PARAM;
       item.iItem = i;
       SendMessageW(g_listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      rows.push_back({item.iImage, item.lParam, CellText(i, 0), CellText(i, 1), CellText(i, 2)});
+      rows.push_back({item.iImage, ListingSortKey(item.lParam), CellText(i, 0), CellText(i, 1),
+                      CellText(i, 2)});
     }
     return rows;
   }
@@ -88,26 +89,35 @@ void ExpectFixedRows(const std::vector<ListedRow>& rows) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rows[i].size, L"") << i;
 }
 
-TEST_F(ListingTest, CountZeroOrNotANumberGivesTheFixedRowsOnly) {
-  for (const std::string count : {"0", "abc", "", "-3"}) {
+TEST_F(ListingTest, CountZeroGivesTheFixedRowsOnly) {
+  g_connected = false;
+  log.clear();
+  EXPECT_EQ(W(Fetch("0", {})), W(nullptr));
+  const auto rows = Rows();
+  EXPECT_EQ(rows.size(), 3u);
+  ExpectFixedRows(rows);
+  EXPECT_TRUE(g_connected);
+  EXPECT_EQ(Log(), std::vector<std::string>{"2/6/1:"});  // no transfer request
+  EXPECT_TRUE(Quiet());
+}
+
+// A count that is not a plain number in range would list an empty handset
+// as if it were one: a link error, the listing untouched.
+TEST_F(ListingTest, ACountThatIsNotANumberIsALinkError) {
+  for (const std::string count : {"abc", "", "-3", " +3xyz", "3 ", "12345678"}) {
     g_connected = false;
     log.clear();
-    EXPECT_EQ(W(Fetch(count, {})), W(nullptr)) << count;
-    const auto rows = Rows();
-    EXPECT_EQ(rows.size(), 3u) << count;
-    ExpectFixedRows(rows);
-    EXPECT_TRUE(g_connected) << count;
-    EXPECT_EQ(Log(), std::vector<std::string>{"2/6/1:"}) << count;  // no transfer request
-    EXPECT_TRUE(Quiet());
+    EXPECT_EQ(W(Fetch(count, {})), W(MSG_COMM_FILE_COUNT)) << count;
+    EXPECT_FALSE(g_connected) << count;
+    EXPECT_EQ(Log(), std::vector<std::string>{"2/6/1:"}) << count;
   }
 }
 
 TEST_F(ListingTest, ItemsAreAcknowledgedOneByOneAndSortedNewestFirst) {
-  // Oldest first on the wire: the sort must turn them round. Blanks and a
-  // sign before the count are allowed.
-  EXPECT_EQ(W(Fetch(" +3xyz", {"old.jpg\timage\t100\t2001/01/01 10:00",
-                               "mid.mid\tmusic\t200\t2005/06/07 08:09",
-                               "new.htm\tnet\t300\t2024/12/31 23:59"})),
+  // Oldest first on the wire: the sort must turn them round.
+  EXPECT_EQ(W(Fetch("3", {"old.jpg\timage\t100\t2001/01/01 10:00",
+                          "mid.mid\tmusic\t200\t2005/06/07 08:09",
+                          "new.htm\tnet\t300\t2024/12/31 23:59"})),
             W(nullptr));
   const auto rows = Rows();
   ASSERT_EQ(rows.size(), 6u);

@@ -117,8 +117,20 @@ TEST_F(MailTest, OldMailFilesGoOnlyOnceTheNewSetIsWhole) {
   EXPECT_EQ(atLastRequest.count(".palvo-mail123.txt.part"), 0u);
   auto after = kept;
   after.insert("mail000.txt");
+  after.insert("palvo-attic");
   EXPECT_EQ(Files(), after);
   EXPECT_EQ(ReadLocal(folder / "mail000.txt"), kLightFile);
+  // The earlier set is not deleted: it waits in the attic, every file of it.
+  const fs::path attic = fs::directory_iterator(folder / "palvo-attic")->path();
+  std::set<std::string> earlier;
+  for (const auto& entry : fs::directory_iterator(attic)) {
+    earlier.insert(entry.path().filename().string());
+    EXPECT_EQ(ReadLocal(entry.path()), "old");
+  }
+  EXPECT_EQ(earlier,
+            (std::set<std::string>{"MAIL010.TXT", "mail000.txt", "mail001.txt", "mail002.txt",
+                                   "mail003.txt", "mail004.txt", "mail005.txt", "mail006.txt",
+                                   "mail007.txt", "mail008.txt", "mail009.txt"}));
 }
 
 // Wherever the link fails, the earlier set stays exactly as it was and no new

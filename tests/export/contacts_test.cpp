@@ -73,16 +73,16 @@ TEST(ManifestTest, ReadByTheFieldsNamesWhateverTheirOrder) {
       "2026-12-09\tsky.png\timage\tx\t2006/12/24 18:05\tsky.png\r\n"
       "\t\t\t\n"
       "2026-12-09\tshort\n";
-  const std::vector<ManifestEntry> entries = ParseManifest(list.data(), list.size());
+  const std::vector<BackupListEntry> entries = ParseBackupList(list.data(), list.size());
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].localName, "sky.png");
   EXPECT_EQ(entries[0].category, "image");
   EXPECT_EQ(entries[0].handsetDate, "2006/12/24 18:05");
   EXPECT_EQ(entries[1].handsetDate, "");  // a short line: the fields it lacks are empty
-  EXPECT_EQ(FindEntry(entries, "short"), &entries[1]);
-  EXPECT_EQ(FindEntry(entries, "none"), nullptr);
+  EXPECT_EQ(FindBackupListEntry(entries, "short"), &entries[1]);
+  EXPECT_EQ(FindBackupListEntry(entries, "none"), nullptr);
   const std::string foreign = "a\tb\nc\td\n";
-  EXPECT_TRUE(ParseManifest(foreign.data(), foreign.size()).empty());
+  EXPECT_TRUE(ParseBackupList(foreign.data(), foreign.size()).empty());
 }
 
 }  // namespace

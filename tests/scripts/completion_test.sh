@@ -47,7 +47,7 @@ offers() {  # function word...
 
 # function | words (the last is being completed, '' for an empty word) | offers
 cases=(
-  "_palvo|palvo ''|export|get|help|list|pin|put"
+  "_palvo|palvo ''|export|get|help|list|pin|put|verify"
   "_palvo|palvo export --|--force|--help|--quiet|--to|--verbose"
   "_palvo|palvo -|--help|--pin-file|--port|--quiet|--verbose|--version"
   "_palvo|palvo li|list"
