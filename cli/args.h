@@ -7,7 +7,7 @@
 struct Arguments {
   std::wstring command;  // list, get, put, pin, export
   std::vector<std::wstring> operands;
-  bool tsv = false, header = false, all = false, yes = false, forget = false;
+  bool tsv = false, header = false, all = false, yes = false, forget = false, force = false;
   bool quiet = false, verbose = false;
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
   std::wstring to, kind, as, port, pinFile;

@@ -17,6 +17,7 @@ PinSource g_pinSource = PinSource::kStored;
 HWND g_mainWindow = nullptr;
 HWND g_listView = nullptr;
 volatile std::sig_atomic_t g_stopRequest = 0;
+volatile std::sig_atomic_t g_stopHeld = 0;
 
 void InitProcessState() {
   if (!g_packet) g_packet = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kBufferBytes));
@@ -28,4 +29,5 @@ void InitProcessState() {
   g_lastPath[0] = 0;
   g_connected = false;
   g_stopRequest = 0;
+  g_stopHeld = 0;
 }
