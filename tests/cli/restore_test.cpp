@@ -304,9 +304,8 @@ TEST_F(RestoreTest, ASignalDuringASetUploadLeavesTheOldOrTheNewSet) {
     std::vector<std::string> args = {"put", "--yes"};
     args.insert(args.end(), c.files.begin(), c.files.end());
     const pid_t pid = StartPalvo(args);
-    ASSERT_TRUE(WaitUntil([&] {
-      return c.after >= 0 ? Requests(c.record) >= c.after : Requests("2/6/1") >= 1;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return c.after >= 0 ? Requests(c.record) >= c.after : Requests("2/6/1") >= 1; }));
     ::kill(pid, SIGINT);
     const Result r = WaitPalvo(pid);
     EXPECT_EQ(r.status, 130) << r.err;
