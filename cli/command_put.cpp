@@ -13,7 +13,11 @@ namespace {
 
 void AddOptions(CLI::App* sub, Arguments* a) {
   sub->add_flag("--all", a->all, "restore the backup folder DIR");
-  sub->add_flag("--yes", a->yes, "replace the handset's bookmarks or address book without asking");
+  sub->add_flag("--yes", a->yes,
+                "replace the handset's bookmarks or address book without asking, also with an "
+                "empty file; restore a folder that get --all did not make");
+  sub->add_flag("--force", a->force,
+                "upload ordinary files the handset holds already (same name, category and size)");
   sub->add_option("--kind", a->given.kind,
                   "upload every FILE as file (an ordinary file), bookmark, address (a file of "
                   "vCards) or mail, whatever its name")
@@ -115,6 +119,53 @@ std::wstring ResolvePaths(const Arguments& a, std::vector<std::wstring>* paths) 
   return {};
 }
 
+// The files the handset refused, for the list at the end.
+std::vector<std::wstring> g_refused;
+
+void OnRestoreNote(const UploadItem& item, RestoreNote what, Message why) {
+  const std::wstring name = FileNameOf(item.path);
+  if (what == kNoteRefused) {
+    g_refused.push_back(name);
+    Complain(FromUtf8((ToUtf8(name.c_str()) + ": " + WithMeaning(why)).c_str()).c_str());
+  } else if (what == kNoteConverted && !g_quiet) {
+    Complain((name + L": UTF-8 text, converted to the handset's Shift-JIS with CR LF").c_str());
+  }
+}
+
+// A folder get --all did not make goes up whole only when the user says so.
+bool MayRestoreFolder(const Arguments& a, const std::wstring& dir, const UploadList& list) {
+  if (IsBackupFolder(dir.c_str())) return true;
+  int files = 0;
+  UploadItem item;
+  list.rewind(list.context);
+  while (list.next(list.context, &item)) ++files;
+  list.rewind(list.context);
+  if (a.yes) return true;
+  const std::string question = ToUtf8(a.operands[0].c_str()) +
+                               " was not made by palvo get --all: upload its " +
+                               std::to_string(files) + " files?";
+  const int answer = AskOnTerminal(question);
+  if (answer < 0)
+    Complain((a.operands[0] + L" was not made by palvo get --all (it has no palvo-backup.tsv): "
+                              L"give --yes to upload its files")
+                 .c_str());
+  return answer > 0;
+}
+
+void Summary(const RestoreCounts& counts) {
+  if (!g_refused.empty()) {
+    std::wstring names;
+    for (const std::wstring& name : g_refused) names += (names.empty() ? L"" : L", ") + name;
+    Complain((L"refused by the handset: " + names).c_str());
+  }
+  if ((counts.alreadyThere > 0 || counts.refused > 0) && !g_quiet) {
+    Complain((L"uploaded " + std::to_wstring(counts.uploaded) + L", skipped " +
+              std::to_wstring(counts.alreadyThere) + L" already on the handset, refused " +
+              std::to_wstring(counts.refused))
+                 .c_str());
+  }
+}
+
 int Run(const Arguments& a) {
   UploadKind forced = kUploadFile;
   if (a.haveKind) KindFromText(a.kind, &forced);
@@ -142,19 +193,34 @@ int Run(const Arguments& a) {
     if (!OpenBackupFolder(&folder, paths[0].c_str()))
       return Failure(L"path too long: " + ShownPath(paths[0]));
     list = BackupFolderList(&folder);
+    if (!MayRestoreFolder(a, paths[0], list)) return kExitFailed;
   }
 
-  int declined = 0;
-  const Message message = RunUploads(list, a.yes ? nullptr : &AskReplace, &declined);
-  return message || declined > 0 ? kExitFailed : kExitOk;
+  // Working files (converted text, the handset's mails) in a folder of their own.
+  std::wstring reason;
+  std::wstring scratch = MakeTemporaryFolder(&reason);
+  if (scratch.empty()) return Failure(L"cannot make a temporary folder: " + reason);
+  const std::wstring scratchDir = scratch + L"\\";
+
+  RestoreOptions options;
+  options.ask = a.yes ? nullptr : &AskReplace;
+  options.emptySetConfirmed = a.yes || StdinIsTerminal();
+  options.force = a.force;
+  options.scratch = scratchDir.c_str();
+  options.note = &OnRestoreNote;
+  RestoreCounts counts;
+  const Message message = RunUploads(list, options, &counts);
+  RemoveTemporaryFolder(scratch, std::wstring());
+  Summary(counts);
+  return message || counts.declined > 0 || counts.refused > 0 ? kExitFailed : kExitOk;
 }
 
 }  // namespace
 
 extern const Command kPutCommand = {
     "put",
-    "palvo put [--yes] [--kind file|bookmark|address|mail] [--as NAME] FILE...\npalvo put --all "
-    "[--yes] DIR",
+    "palvo put [--yes] [--force] [--kind file|bookmark|address|mail] [--as NAME] FILE...\npalvo "
+    "put --all [--yes] [--force] DIR",
     "upload local files, or restore a backup",
     "Uploads each FILE, in order, in one connection; every FILE is checked first and nothing is "
     "sent when one fails (the message names the file and its line). A file's kind follows its "
@@ -163,9 +229,16 @@ extern const Command kPutCommand = {
     "NAME, for one FILE) in the category its extension selects. The listing is fetched again "
     "once at the end. Bookmarks and the address book replace the handset's whole set: on a "
     "terminal palvo asks first, with the counts; --yes answers yes; without a terminal it goes "
-    "ahead and says what it replaced. With --all, restores a folder written by get --all: "
-    "bookmark.txt, address.txt, every mailNNN.txt in number order, then every other file as an "
-    "ordinary file.",
+    "ahead and says what it replaced; a file without entries replaces a set only on a yes or with "
+    "--yes. A Ctrl-C while a set goes up waits until it is whole (a second one stops at once). "
+    "Mails the handset holds already and ordinary files of the same name, category and size are "
+    "not sent again (--force sends such files). A file the handset refuses is named and the "
+    "others still go; the exit status is then 1. A bookmark, address or mail file saved as UTF-8 "
+    "is converted to the handset's Shift-JIS with CR LF first. With --all, restores a folder "
+    "written by get --all (it holds palvo-backup.tsv; another folder is asked about, or needs "
+    "--yes): bookmark.txt, address.txt, every mailNNN.txt in number order, then every other "
+    "plain file as an ordinary file; hidden files, links, devices, palvo's own files and folders "
+    "are never sent.",
     true,
     &AddOptions,
     &Check,

@@ -11,6 +11,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   if (g_stopRequest) return FALSE;
   g_stopRequest = event == CTRL_CLOSE_EVENT ? 1 : 2;  // as SIGHUP, SIGINT
+  // While a set goes up the stop waits until it is whole: say so.
+  if (g_stopHeld)
+    WriteText(stderr, g_stopHeld == kHoldBookmarks
+                          ? "\npalvo: finishing the bookmarks, Ctrl-C again to stop now\n"
+                          : "\npalvo: finishing the address book, Ctrl-C again to stop now\n");
   return TRUE;
 }
 }  // namespace

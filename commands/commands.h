@@ -174,19 +174,58 @@ struct UploadList {
 // done once the set was replaced (the answer then does not matter).
 typedef bool (*ReplaceQuestion)(const UploadItem& item, int handsetCount, int fileCount, bool done);
 
+// What became of one file of a restore, told as it happens.
+enum RestoreNote {
+  kNoteConverted,     // UTF-8 text, sent as the handset's text (told once, at the check)
+  kNoteUploaded,      // sent and accepted
+  kNoteAlreadyThere,  // not sent: the handset holds it already
+  kNoteRefused        // the handset refused it (why: the message); the restore went on
+};
+
+struct RestoreOptions {
+  ReplaceQuestion ask = nullptr;  // null: replace without asking
+  // A bookmark or address file without entries may replace a set: --yes, or
+  // the question will be asked. Otherwise such a file fails its check.
+  bool emptySetConfirmed = false;
+  bool force = false;  // ordinary files already on the handset go up all the same
+  // A folder (ending in a backslash) for the restore's working files (UTF-8
+  // text converted, the handset's mails to compare with); every file it
+  // writes there it removes. Null: no conversion, and mails are not compared.
+  const WCHAR* scratch = nullptr;
+  void (*note)(const UploadItem& item, RestoreNote what, Message why) = nullptr;
+};
+
+struct RestoreCounts {
+  int declined = 0;  // left out by the question
+  int uploaded = 0;
+  int alreadyThere = 0;
+  int refused = 0;
+};
+
 // Restores the list in one connection: every file checked first (nothing is
 // sent, not even a log-in, when one fails), then each uploaded in order, then
-// one listing. A failure ends it with the message prefixed by the file's name,
-// and the line when a check of its lines failed ("mail002.txt, line 1:
-// チェック:フォーマットエラー"), reported through ShowStatus and returned.
-// Each file's upload is a step (Step::kItem, n of count). *declined counts the
-// files the question left out.
-Message RunUploads(const UploadList& list, ReplaceQuestion ask, int* declined);
+// one listing. Mails the handset holds already (compared as a download writes
+// them) and, unless force, ordinary files of the same name, category and size
+// are not sent again. An item the handset refuses is told through note and
+// counted, and the restore goes on; a failure of the link ends it with the
+// message prefixed by the file's name, and the line when a check of its
+// lines failed ("mail002.txt, line 1: チェック:フォーマットエラー"), reported
+// through ShowStatus and returned. Each file's upload is a step
+// (Step::kItem, n of count).
+Message RunUploads(const UploadList& list, const RestoreOptions& options, RestoreCounts* counts);
+
+// A line of palvo-backup.tsv that records local (escaped as the manifest
+// writes it) as a saved file's local name: its fourth TAB-separated field.
+bool ManifestLineNamesLocal(const char* line, const char* local);
+
+// Whether a folder holds palvo's manifest (palvo-backup.tsv): get --all made it.
+bool IsBackupFolder(const WCHAR* dir);
 
 // The files of a backup folder as get --all writes it, in restore order: the
 // bookmark file, the address file, every mail file (mail000.txt ...) in
 // number order, then every other file as an ordinary file under its own name.
-// Folders and a download's part files are left out.
+// Only plain files go: folders, links, devices, sockets, hidden files, a
+// download's part files and palvo's own manifest are left out.
 struct BackupFolder {
   WCHAR dir[kPathUnits];  // ends with a backslash
   std::size_t dirUnits;

@@ -4,6 +4,7 @@
 #include "download/listing.h"
 #include "link/messages.h"
 #include "platform/backup_names.h"
+#include "upload/text_convert.h"
 #include "upload/upload.h"
 
 static bool IsDigit(WCHAR c) { return c >= L'0' && c <= L'9'; }
@@ -18,7 +19,41 @@ UploadKind DefaultUploadKind(const WCHAR* fileName) {
   return kUploadFile;
 }
 
+#ifdef _WIN32
+// The window's upload of a text file edited as UTF-8 goes up as the
+// handset's text too: converted into a file of the user's temporary folder.
+static WCHAR s_converted[kPathUnits];
+
+static Message ConvertForWindow(UploadKind kind, const WCHAR** path) {
+  s_converted[0] = 0;
+  if (kind != kUploadBookmarks && kind != kUploadAddressBook && kind != kUploadMail) return nullptr;
+  WCHAR dir[kPathUnits];
+  const DWORD n = GetTempPathW(kPathUnits, dir);
+  if (n == 0 || n >= kPathUnits || !GetTempFileNameW(dir, L"plv", 0, s_converted)) {
+    s_converted[0] = 0;
+    return nullptr;  // no room for a copy: the file goes as it is
+  }
+  bool converted = false;
+  const Message m = ConvertUtf8Text(*path, s_converted, &converted);
+  if (converted) {
+    *path = s_converted;
+  } else {
+    DeleteFileW(s_converted);
+    s_converted[0] = 0;
+  }
+  return m;
+}
+#endif
+
 Message UploadAndRelist(UploadKind kind, const WCHAR* path, const WCHAR* name) {
+#ifdef _WIN32
+  if (const Message m = ConvertForWindow(kind, &path)) return m;
+  struct Drop {
+    ~Drop() {
+      if (s_converted[0]) DeleteFileW(s_converted);
+    }
+  } drop;
+#endif
   Message m;
   switch (kind) {
     case kUploadCancel:

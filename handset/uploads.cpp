@@ -46,7 +46,12 @@ void Handset::Impl::UploadItem(LoggedRequest& r, int nth) {
                      f.name.find_first_of("/\\") != std::string::npos;
       for (char c : f.name) badName = badName || static_cast<unsigned char>(c) < 32;
       if (badName) {
-        why = "file upload with an unusable name: " + Show(f.name);
+        // A handset refuses such a name as it refuses any item it cannot
+        // store: an answer, not a fault of the program's protocol. A byte
+        // 5C anywhere is a separator to it, the trail byte of "ソ" too.
+        Trace("refusing a file name it cannot store: " + Show(f.name));
+        Reply(r, "1", nth);
+        return;
       } else if (WireIndex(f.wire) < 0) {
         why = "file upload of unknown category: " + Show(f.wire);
       } else if (f.wire != kWireNames[CategoryOfName(f.name)]) {

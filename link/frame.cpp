@@ -57,7 +57,8 @@ int SendHeader(Request request, DWORD payloadLength) {
 // limit has passed without a single byte. *got is what arrived (maybe 0).
 static bool ReadBounded(BYTE* dst, DWORD want, DWORD* got, DWORD* silentSince) {
   *got = 0;
-  if (g_stopRequest) return false;  // asked to stop: no more waiting for the handset
+  // Asked to stop: no more waiting for the handset, unless a set is being replaced.
+  if (g_stopRequest && !g_stopHeld) return false;
   if (!ReadFile(g_port, dst, want, got, nullptr)) return false;
   const DWORD now = GetTickCount();
   if (*got > 0) {

@@ -66,6 +66,14 @@
     "check failed: the file name has characters the handset cannot store; nothing was sent")       \
   X(MSG_CHECK_TOO_LARGE, L"チェック:ファイルが大きすぎます",                                       \
     "check failed: the file is too large for the handset; nothing was sent")                       \
+  X(MSG_CHECK_CHARACTER, L"チェック:送れない文字があります",                                       \
+    "check failed: a character the handset's code page cannot hold; nothing was sent")             \
+  X(MSG_CHECK_EMPTY_SET, L"チェック:データがありません",                                          \
+    "check failed: the file holds no entries and would empty the handset's set; confirm with --yes") \
+  X(MSG_BOOKMARKS_INCOMPLETE, L"ブックマークが不完全です",                                         \
+    "the handset's bookmarks are now incomplete: put the same bookmark file again to restore them") \
+  X(MSG_ADDRESS_INCOMPLETE, L"アドレス帳が不完全です",                                             \
+    "the handset's address book is now incomplete: put the same address file again to restore it") \
   /* commands */                                                                                   \
   X(MSG_BUSY, L"通信中です", "talking to the handset")                                        \
   X(MSG_INTERRUPTED, L"中断しました", "interrupted: stopped before the end")

@@ -19,6 +19,7 @@ PinSource g_pinSource = PinSource::kStored;
 HWND g_mainWindow = nullptr;
 HWND g_listView = nullptr;
 volatile std::sig_atomic_t g_stopRequest = 0;
+volatile std::sig_atomic_t g_stopHeld = 0;
 WCHAR g_problemPath[kPathUnits];
 DWORD g_problemError = 0;
 
@@ -40,4 +41,5 @@ void InitProcessState() {
   g_stopRequest = 0;
   g_problemPath[0] = 0;
   g_problemError = 0;
+  g_stopHeld = 0;
 }

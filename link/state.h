@@ -26,6 +26,13 @@ extern HWND g_listView;    // the listing
 // transfers stop at their next piece or item, and the operation still ends
 // with goodbye and the port closed.
 extern volatile std::sig_atomic_t g_stopRequest;
+// While a set upload (bookmarks, address book) runs between its start and end
+// requests, which set (kHoldBookmarks, kHoldAddressBook), else 0: the handset
+// cleared the set at the start, so a stop request waits until the set is whole
+// again rather than leave half of it.
+extern volatile std::sig_atomic_t g_stopHeld;
+constexpr int kHoldBookmarks = 1;
+constexpr int kHoldAddressBook = 2;
 
 // What the last failed step could not use: the local file it could not
 // write or the port it could not open (as the core named it), and the

@@ -62,8 +62,7 @@ bool SendCards(HANDLE file) {
     if (Is(line, n, "END:VCARD")) {
       SendHeader(kAddressRecord, card);
       if (!WritePortAll(g_packet, card)) return false;
-      ReceiveResponse(kWholeFrame);
-      if (!ReplyAccepted()) return false;
+      if (!ReceiveAcceptance()) return false;
       card = 0;
     }
   }
@@ -90,10 +89,13 @@ Message UploadAddressBook(const WCHAR* path) {
   }
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
 
+  // The start clears the handset's address book: from here a stop waits for the end.
+  g_stopHeld = kHoldAddressBook;
   ExchangeUnchecked(kAddressStart, "10");
   ExchangeUnchecked(kAddressPrepare, "");
   const bool sent = SendCards(file);
   CloseHandle(file);
   ExchangeUnchecked(kAddressEnd, "");
-  return sent ? nullptr : MSG_UPLOAD_FAILED;
+  g_stopHeld = 0;
+  return sent ? nullptr : MSG_ADDRESS_INCOMPLETE;
 }

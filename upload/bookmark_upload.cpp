@@ -153,8 +153,7 @@ bool SendEntries(HANDLE file, const bool* used) {
     const DWORD length = BuildRecord(e);
     SendHeader(kBookmarkRecord, length);
     if (!WritePortAll(g_packet, length)) return false;
-    ReceiveResponse(kWholeFrame);
-    if (!ReplyAccepted()) return false;
+    if (!ReceiveAcceptance()) return false;
   }
   return true;
 }
@@ -181,10 +180,13 @@ Message UploadBookmarks(const WCHAR* path) {
   }
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
 
+  // The start clears the handset's bookmarks: from here a stop waits for the end.
+  g_stopHeld = kHoldBookmarks;
   ExchangeUnchecked(kBookmarkStart, "13");
   ExchangeUnchecked(kBookmarkPrepare, "");
   const bool sent = SendEntries(file, used);
   CloseHandle(file);
   ExchangeUnchecked(kBookmarkEnd, "");
-  return sent ? nullptr : MSG_UPLOAD_FAILED;
+  g_stopHeld = 0;
+  return sent ? nullptr : MSG_BOOKMARKS_INCOMPLETE;
 }

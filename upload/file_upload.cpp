@@ -64,9 +64,13 @@ static Message BuildNameHeader(const WCHAR* name, const char* wireName, char* he
   const int units = MultiByteToWideChar(CP_ACP, 0, header, got, back, kNameBytes);
   if (units <= 0 || std::wcscmp(back, name) != 0) return MSG_CHECK_NAME_CHARS;
   DWORD p = static_cast<DWORD>(got - 1);
-  // A TAB or other control byte would end the name early on the handset.
-  for (DWORD i = 0; i < p; ++i)
-    if (static_cast<BYTE>(header[i]) < 32) return MSG_CHECK_NAME_CHARS;
+  // A TAB or other control byte would end the name early on the handset, and
+  // it refuses a name with a path separator byte, which the second byte of a
+  // double-byte character such as "ソ" (83 5C) is too.
+  for (DWORD i = 0; i < p; ++i) {
+    const BYTE b = static_cast<BYTE>(header[i]);
+    if (b < 32 || b == '\\' || b == '/') return MSG_CHECK_NAME_CHARS;
+  }
   header[p++] = '\t';
   for (const char* w = wireName; *w; ++w) header[p++] = *w;
   header[p++] = '\t';
@@ -123,6 +127,5 @@ Message UploadFile(const WCHAR* path, const WCHAR* name) {
   // A stream cut short cannot meet the announced length; the handset's reply
   // would not come.
   if (!streamed) return MSG_UPLOAD_FAILED;
-  ReceiveResponse(kWholeFrame);
-  return ReplyAccepted() ? nullptr : MSG_UPLOAD_FAILED;
+  return ReceiveAcceptance() ? nullptr : MSG_UPLOAD_FAILED;
 }

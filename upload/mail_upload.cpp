@@ -160,6 +160,5 @@ Message UploadMail(const WCHAR* path) {
       WritePortAll(g_packet, mail.headLength) && StreamFileToPort(mail.file, mail.body);
   CloseHandle(mail.file);
   if (!sent) return MSG_UPLOAD_FAILED;
-  ReceiveResponse(kWholeFrame);
-  return ReplyAccepted() ? nullptr : MSG_UPLOAD_FAILED;
+  return ReceiveAcceptance() ? nullptr : MSG_UPLOAD_FAILED;
 }

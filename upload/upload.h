@@ -20,6 +20,10 @@ Message CheckMailFile(const WCHAR* path);
 // the one an upload runs again too.
 int CheckedLine();
 
+// The last upload failed because the handset answered no (a name or an item
+// it does not take), not because the link failed: the connection can go on.
+bool UploadRefused();
+
 Message UploadFile(const WCHAR* path, const WCHAR* name);
 Message UploadBookmarks(const WCHAR* path);
 Message UploadAddressBook(const WCHAR* path);

@@ -6,9 +6,24 @@
 
 namespace {
 int g_checkedLine = 0;
+bool g_refused = false;
 }  // namespace
 
 int CheckedLine() { return g_checkedLine; }
+
+bool UploadRefused() { return g_refused; }
+
+bool ReceiveAcceptance() {
+  g_refused = false;
+  if (ReceiveResponse(kWholeFrame) < 0) return false;
+  g_refused = !ReplyAccepted();
+  return !g_refused;
+}
+
+Message AtLine(Message m, int line) {
+  g_checkedLine = m ? line : 0;
+  return m;
+}
 
 Message AtCheckedLine(Message m) {
   g_checkedLine = m ? LineNumber() : 0;
@@ -17,6 +32,7 @@ Message AtCheckedLine(Message m) {
 
 HANDLE OpenForUpload(const WCHAR* path) {
   g_checkedLine = 0;
+  g_refused = false;
   return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }

@@ -9,12 +9,19 @@
 // A check's outcome, with the line reader's line kept for CheckedLine() when
 // it failed (0 when it passed).
 Message AtCheckedLine(Message m);
+// The same for a check that counts its lines itself.
+Message AtLine(Message m, int line);
 // Read-only with read sharing (every check and upload starts here, so a
 // check's line is forgotten here too); INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenForUpload(const WCHAR* path);
 
 // The response now in the packet buffer carries exactly the text "0".
 bool ReplyAccepted();
+
+// Receives the reply to an upload item: true when the handset accepted it.
+// When it answered with a refusal, UploadRefused() tells so until the next
+// upload opens its file: the link still works and the next item may go.
+bool ReceiveAcceptance();
 
 // Sends a request whose reply is read but not looked at.
 void ExchangeUnchecked(Request request, const char* payload);

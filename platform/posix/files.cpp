@@ -403,6 +403,9 @@ DWORD GetFileAttributesW(LPCWSTR name) {
                      : S_ISREG(st.st_mode) ? kArchive
                                            : FILE_ATTRIBUTE_DEVICE;
   if (!(st.st_mode & S_IWUSR)) attributes |= kReadOnly;
+  struct stat link;
+  if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode))
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   return attributes;
 }
 

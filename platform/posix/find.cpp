@@ -44,7 +44,14 @@ static bool NextMatch(PosixHandle* p, LPWIN32_FIND_DATAW data) {
     if (::fstatat(::dirfd(p->dir), e->d_name, &st, 0) != 0) continue;  // gone meanwhile
     std::memset(data, 0, sizeof *data);
     constexpr DWORD kReadOnly = 0x1, kArchive = 0x20;
-    data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : kArchive;
+    data->dwFileAttributes = S_ISDIR(st.st_mode)   ? FILE_ATTRIBUTE_DIRECTORY
+                             : S_ISREG(st.st_mode) ? kArchive
+                                                   : FILE_ATTRIBUTE_DEVICE;
+    // A symbolic link is a reparse point on Windows; its target's kind stays.
+    struct stat link;
+    if (::fstatat(::dirfd(p->dir), e->d_name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode))
+      data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     if (!(st.st_mode & S_IWUSR)) data->dwFileAttributes |= kReadOnly;
     data->ftCreationTime = ToFileTime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
     data->ftLastAccessTime = ToFileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec);

@@ -3,13 +3,44 @@
 // the handset's bookmarks or addresses said before it happens.
 #ifndef _WIN32
 
+#include <iconv.h>
 #include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <map>
 
 #include "tests/cli/cli_fixture.h"
 
 namespace {
 
 using namespace cli_test;
+
+const char kManifest[] = "palvo-backup.tsv";
+
+// The bytes an editor saving in code page 932 writes for UTF-8 text.
+std::string Cp932(const std::string& utf8) {
+  iconv_t cd = ::iconv_open("CP932", "UTF-8");
+  std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
+  char* src = in.data();
+  char* dst = out.data();
+  std::size_t left = in.size(), room = out.size();
+  const std::size_t r = ::iconv(cd, &src, &left, &dst, &room);
+  ::iconv_close(cd);
+  EXPECT_NE(r, static_cast<std::size_t>(-1)) << utf8;
+  out.resize(out.size() - room);
+  return out;
+}
+
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
 
 class RestoreTest : public PalvoTest {
  protected:
@@ -33,6 +64,25 @@ class RestoreTest : public PalvoTest {
     return n;
   }
   void ClearLog() { fs::resize_file(root / "handset.log", 0); }
+
+  // get --all records what it saved in its manifest; a folder without one
+  // gets one here naming the given hidden files as saved.
+  static void MarkAsBackup(const fs::path& dir, const std::vector<std::string>& hidden = {}) {
+    if (fs::exists(dir / kManifest)) return;
+    std::string text = "# palvo\tname\tbytes\tcategory\tlocal\tsize\tdate\tsha256\tsaved\n";
+    for (const std::string& name : hidden)
+      text += name + "\t\tother\t" + name + "\t0\t\t" + std::string(64, '0') + "\t\n";
+    WriteAll(dir / kManifest, text);
+  }
+
+  // Every file of the handset's content folder with its bytes.
+  std::map<std::string, std::string> Content() {
+    std::map<std::string, std::string> all;
+    for (const auto& e : fs::recursive_directory_iterator(content))
+      if (e.is_regular_file() && e.path().filename() != "dates.txt")
+        all[fs::relative(e.path(), content).string()] = ReadAll(e.path());
+    return all;
+  }
 
   // Every file of two folders, by name and bytes (each backup's manifest
   // records when it was made).
@@ -62,14 +112,17 @@ TEST_F(RestoreTest, ABackupComesBackByteForByte) {
     fs::remove_all(Work("again"));
     Result r = Palvo({"get", "--all", "--to", "first"});
     ASSERT_EQ(r.status, 0) << r.err;
+    MarkAsBackup(Work("first"),
+                 withOddNames ? std::vector<std::string>{".hidden"} : std::vector<std::string>{});
 
     StartEmptyHandset();
     ClearLog();
     r = Palvo({"put", "--all", "first"});
     EXPECT_EQ(r.status, 0) << r.err;
-    // One connection: one log-in, one listing at the end.
+    // One connection: one log-in; one listing to see which files the
+    // handset holds, one at the end.
     EXPECT_EQ(Requests("0/1/1"), 1);
-    EXPECT_EQ(Requests("2/6/1"), 1);
+    EXPECT_EQ(Requests("2/6/1"), 2);
     // Without a terminal it went ahead, and says what it replaced.
     EXPECT_NE(r.err.find("palvo: replaced the handset's 0 bookmarks with 3\n"), std::string::npos)
         << r.err;
@@ -78,6 +131,8 @@ TEST_F(RestoreTest, ABackupComesBackByteForByte) {
 
     r = Palvo({"get", "--all", "--to", "again"});
     EXPECT_EQ(r.status, 0) << r.err;
+    fs::remove(Work("first") / kManifest);
+    fs::remove(Work("again") / kManifest);
     ExpectSameFolders(Work("first"), Work("again"));
     fs::remove_all(root / "empty");
   }
@@ -174,6 +229,265 @@ TEST_F(RestoreTest, ASignalDuringARestoreStopsItCleanly) {
   EXPECT_FALSE(fs::exists(content / ".upload.part"));
   EXPECT_FALSE(fs::exists(content / "files/other/big.bin"));
   EXPECT_NE(ReadAll(content / "bookmarks.txt").find("title"), std::string::npos);
+}
+
+// get --all, then put --all into the same handset, twice: mails are not
+// doubled, files not sent again, and the handset holds what it held.
+TEST_F(RestoreTest, RestoringIntoTheSameHandsetTwiceLeavesItAsItWas) {
+  StartHandset();
+  ASSERT_EQ(Palvo({"get", "--all", "--to", "b1"}).status, 0);
+  MarkAsBackup(Work("b1"));
+  const auto before = Content();
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    ClearLog();
+    const Result r = Palvo({"put", "--all", "--yes", "b1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Requests("3/6/3"), 0);                      // no ordinary file went up again
+    EXPECT_EQ(Requests("3/4/3") + Requests("3/5/3"), 0);  // nor a mail
+    EXPECT_NE(r.err.find("already on the handset"), std::string::npos) << r.err;
+    EXPECT_EQ(Content(), before);
+  }
+  // --force sends the ordinary files all the same; the mails still not.
+  ClearLog();
+  const Result forced = Palvo({"put", "--all", "--yes", "--force", "b1"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_GT(Requests("3/6/3"), 0);
+  EXPECT_EQ(Requests("3/4/3") + Requests("3/5/3"), 0);
+  EXPECT_EQ(Content(), before);
+}
+
+// A mail the handset does not hold goes up; one it holds does not, also when
+// named on the command line.
+TEST_F(RestoreTest, OnlyMailsTheHandsetLacksGoUp) {
+  StartHandset();
+  ASSERT_EQ(Palvo({"get", "--all", "--to", "b1"}).status, 0);
+  const std::string held = ReadAll(Work("b1/mail000.txt"));
+  ASSERT_FALSE(held.empty());
+  WriteAll(Work("mail100.txt"), "X-PORIKA-MAIL: a,b,c,d\r\nnew body\r\n");
+  const std::size_t mails =
+      FileNames(content / "mail").size() + FileNames(content / "lightmail").size();
+  const Result r = Palvo({"put", "b1/mail000.txt", "mail100.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FileNames(content / "mail").size() + FileNames(content / "lightmail").size(),
+            mails + 1);
+}
+
+// A Ctrl-C while a set goes up waits until it is whole: the handset holds the
+// old set (the stop came before the set began) or the new one, never part of it.
+TEST_F(RestoreTest, ASignalDuringASetUploadLeavesTheOldOrTheNewSet) {
+  std::string bookmarks, cards;
+  for (int i = 0; i < 100; ++i)
+    bookmarks += std::string("00\t") + static_cast<char>('0' + i / 10) +
+                 static_cast<char>('0' + i % 10) + "\tentry\thttp://example.jp/" +
+                 std::to_string(i) + "\r\n";
+  for (int i = 0; i < 40; ++i)
+    cards += "BEGIN:VCARD\r\nVERSION:2.1\r\nN:name" + std::to_string(i) + "\r\nEND:VCARD\r\n";
+  WriteAll(Work("bookmark.txt"), bookmarks);
+  WriteAll(Work("address.txt"), cards);
+  WriteAll(Work("first.bin"), Pattern(30000));
+  const struct {
+    std::vector<std::string> files;
+    std::string record;  // the request of one entry of the set
+    const char* stored;  // where the handset keeps the set
+    int newCount;
+    int after;  // entries sent before the signal; -1: once first.bin began to go up
+  } cases[] = {{{"first.bin", "bookmark.txt"}, "3/8/3", "bookmarks.txt", 100, -1},
+               {{"bookmark.txt"}, "3/8/3", "bookmarks.txt", 100, 1},
+               {{"bookmark.txt"}, "3/8/3", "bookmarks.txt", 100, 60},
+               {{"address.txt"}, "3/3/3", "address.vcf", 40, 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.files.back() + " after " + std::to_string(c.after));
+    StopHandset();
+    fs::remove_all(content);
+    fs::copy(kSource / "handset" / "sample", content, fs::copy_options::recursive);
+    const std::string old = ReadAll(content / c.stored);
+    StartHandset({"--throttle", "8000"});
+    ClearLog();
+    std::vector<std::string> args = {"put", "--yes"};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    const pid_t pid = StartPalvo(args);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return c.after >= 0 ? Requests(c.record) >= c.after : Requests("2/6/1") >= 1; }));
+    ::kill(pid, SIGINT);
+    const Result r = WaitPalvo(pid);
+    EXPECT_EQ(r.status, 130) << r.err;
+    const bool held = c.after >= 0;
+    const std::string what = c.record == "3/8/3" ? "the bookmarks" : "the address book";
+    EXPECT_EQ(r.err.find("palvo: finishing " + what + ", Ctrl-C again to stop now\n") !=
+                  std::string::npos,
+              held)
+        << r.err;
+    EXPECT_EQ(Requests(c.record), held ? c.newCount : 0);
+    EXPECT_EQ(ReadAll(content / c.stored) == old, !held);
+  }
+}
+
+// The second signal still ends palvo at once, set or not.
+TEST_F(RestoreTest, ASecondSignalStopsAtOnce) {
+  std::string cards;
+  for (int i = 0; i < 60; ++i)
+    cards += "BEGIN:VCARD\r\nVERSION:2.1\r\nN:name" + std::to_string(i) + "\r\nEND:VCARD\r\n";
+  WriteAll(Work("address.txt"), cards);
+  StartHandset({"--throttle", "4000"});
+  const pid_t pid = StartPalvo({"put", "--yes", "address.txt"});
+  ASSERT_TRUE(WaitUntil([&] { return Requests("3/3/3") >= 2; }));
+  ::kill(pid, SIGINT);
+  // Two signals sent at once would arrive as one: the second after the first
+  // was taken in (the upload went on).
+  const int seen = Requests("3/3/3");
+  ASSERT_TRUE(WaitUntil([&] { return Requests("3/3/3") > seen; }));
+  ::kill(pid, SIGINT);
+  const Result r = WaitPalvo(pid);
+  EXPECT_NE(r.status, 0);
+  EXPECT_LT(Requests("3/3/3"), 60);
+}
+
+// The handset refuses the second file: the third still goes up in the same
+// connection, and the end names the refused one, with exit status 1.
+TEST_F(RestoreTest, ARefusedFileDoesNotEndTheRestore) {
+  StartEmptyHandset({"--set", "refuse 6 1"});
+  WriteAll(Work("a.gif"), "GIF89a-a");
+  WriteAll(Work("b.mid"), "MThd-b");
+  WriteAll(Work("c.txt"), "third");
+  ClearLog();
+  const Result r = Palvo({"put", "a.gif", "b.mid", "c.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Requests("0/1/1"), 1);
+  EXPECT_EQ(ReadAll(content / "files/image/a.gif"), "GIF89a-a");
+  EXPECT_FALSE(fs::exists(content / "files/music/b.mid"));
+  EXPECT_EQ(ReadAll(content / "files/other/c.txt"), "third");
+  EXPECT_NE(r.err.find("palvo: b.mid: 転送に失敗しました\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("palvo: refused by the handset: b.mid\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("uploaded 2, skipped 0 already on the handset, refused 1"),
+            std::string::npos)
+      << r.err;
+}
+
+// Names the handset would refuse fail the check, before anything is sent.
+TEST_F(RestoreTest, NamesTheHandsetRefusesFailTheCheck) {
+  StartHandset();
+  WriteAll(Work("x.txt"), "x");
+  const std::string so = "\xE3\x82\xBD.txt";  // "ソ": Shift-JIS 83 5C
+  WriteAll(Work(so), "so");
+  const std::vector<std::vector<std::string>> cases = {
+      {"put", "--as", "a/b.txt", "x.txt"}, {"put", "--as", "a\\b.txt", "x.txt"}, {"put", so}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.back());
+    ClearLog();
+    const Result r = Palvo(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("チェック:ファイル名に使えない文字があります"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Requests(""), 0);
+  }
+}
+
+// A folder get --all did not make is asked about, or needs --yes; from any
+// folder, hidden files, links, sockets, palvo's own files and folders stay.
+TEST_F(RestoreTest, OnlyPlainFilesOfAFolderGoUp) {
+  StartEmptyHandset();
+  const fs::path dir = Work("odd");
+  WriteAll(dir / "photo.gif", "GIF89a");
+  WriteAll(dir / ".bash_history", "secret");
+  WriteAll(dir / ".palvo-x.gif.part", "half");
+  WriteAll(dir / "palvo-attic/old.gif", "old");
+  fs::create_symlink("/etc/hostname", dir / "host.txt");
+  const std::string socketPath = (dir / "sock").string();
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+
+  ClearLog();
+  Result r = Palvo({"put", "--all", "odd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("odd was not made by palvo get --all"), std::string::npos) << r.err;
+  EXPECT_EQ(Requests(""), 0);
+
+  for (const bool manifest : {false, true}) {
+    SCOPED_TRACE(manifest ? "a backup" : "--yes");
+    if (manifest) MarkAsBackup(dir);
+    r = Palvo(manifest ? std::vector<std::string>{"put", "--all", "odd"}
+                       : std::vector<std::string>{"put", "--all", "--yes", "odd"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FileNames(content / "files/image"), std::vector<std::string>{"photo.gif"});
+    EXPECT_FALSE(fs::exists(content / "files/other"));
+  }
+  ::close(fd);
+}
+
+// A bookmark or address file without entries replaces the handset's set only
+// with --yes (or a yes on a terminal); else nothing is sent.
+TEST_F(RestoreTest, AnEmptySetFileNeedsAYes) {
+  const struct {
+    const char* file;
+    const char* text;
+    const char* stored;
+  } cases[] = {{"bookmark.txt", "", "bookmarks.txt"},
+               {"bookmark.txt", "; only a comment\r\n", "bookmarks.txt"},
+               {"address.txt", "\r\n", "address.vcf"}};
+  StartHandset();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + std::string(" ") + c.text);
+    WriteAll(Work(c.file), c.text);
+    const std::string before = ReadAll(content / c.stored);
+    ASSERT_FALSE(before.empty());
+    ClearLog();
+    Result r = Palvo({"put", c.file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "palvo: " + std::string(c.file) + ": チェック:データがありません\n");
+    EXPECT_EQ(Requests(""), 0);
+    EXPECT_EQ(ReadAll(content / c.stored), before);
+  }
+  const Result r = Palvo({"put", "--yes", "address.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(content / "address.vcf"), "");
+}
+
+// Text edited as UTF-8 (LF line ends, with or without a BOM) goes up as the
+// bytes a code page 932 editor would have saved; a character the code page
+// lacks fails the check with the file, the line and the character.
+TEST_F(RestoreTest, Utf8TextGoesUpAsTheHandsetsText) {
+  const struct {
+    const char* file;
+    std::string text;  // UTF-8, LF
+    const char* stored;
+  } cases[] = {
+      {"address.txt", "BEGIN:VCARD\nVERSION:2.1\nN:鈴木;一郎\nTEL:090\nEND:VCARD\n", "address.vcf"},
+      {"bookmark.txt",
+       "\xEF\xBB\xBF"
+       "00\t05\t日本の天気\thttp://example.jp/\n",
+       "bookmarks.txt"},
+      {"mail200.txt", "X-PORIKA-MAIL: 件名,a@b,c,d\n本文です。\nソ表\n", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string bare = c.text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? c.text.substr(3) : c.text;
+    // What the handset keeps of the Shift-JIS file, then of the UTF-8 one.
+    std::string kept[2];
+    for (int utf8 = 0; utf8 < 2; ++utf8) {
+      StartEmptyHandset();
+      WriteAll(Work(c.file), utf8 ? c.text : Cp932(WithCrLf(bare)));
+      const Result r = Palvo({"put", "--yes", c.file});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err.find("converted") != std::string::npos, utf8 == 1) << r.err;
+      kept[utf8] = c.stored ? ReadAll(content / c.stored)
+                            : ReadAll(content / "mail" / FileNames(content / "mail").at(0));
+      fs::remove_all(content);
+    }
+    EXPECT_FALSE(kept[0].empty());
+    EXPECT_EQ(kept[1], kept[0]);
+  }
+  StartEmptyHandset();
+  WriteAll(Work("address.txt"), "BEGIN:VCARD\nN:caf\xC3\xA9\nEND:VCARD\n");
+  ClearLog();
+  const Result r = Palvo({"put", "--yes", "address.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "palvo: address.txt, line 2: チェック:送れない文字があります \"\xC3\xA9\" (U+00E9)\n");
+  EXPECT_EQ(Requests(""), 0);
 }
 
 }  // namespace

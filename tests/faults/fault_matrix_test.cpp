@@ -165,10 +165,14 @@ std::vector<Cell> Cells() {
       {Op::kGetFile, Hit::kVanishContent, MSG_COMM_CONTENT, MSG_COMM_HEADER, MSG_COMM_FILE});
   cells.push_back({Op::kGetFile, Hit::kWrongEcho, MSG_FILE_NOT_FOUND});
   cells.push_back({Op::kGetFile, Hit::kMissingFile, MSG_FILE_NOT_FOUND});
-  // Uploads: a reply that does not say "0" is a refusal, whatever the cause.
+  // Uploads: a reply that does not say "0" is a refusal, whatever the cause;
+  // a set that failed midway says that the handset's set is incomplete.
   for (Op op : {Op::kPutFile, Op::kPutBookmarks, Op::kPutAddresses, Op::kPutMail})
     for (Hit hit : {Hit::kSilentItem, Hit::kCutItem, Hit::kVanishItem, Hit::kRefused})
-      cells.push_back({op, hit, MSG_UPLOAD_FAILED});
+      cells.push_back({op, hit,
+                       op == Op::kPutBookmarks   ? MSG_BOOKMARKS_INCOMPLETE
+                       : op == Op::kPutAddresses ? MSG_ADDRESS_INCOMPLETE
+                                                 : MSG_UPLOAD_FAILED});
   cells.push_back({Op::kPutBookmarks, Hit::kSilentStart, nullptr});
   cells.push_back({Op::kPutAddresses, Hit::kSilentStart, nullptr});
   return cells;

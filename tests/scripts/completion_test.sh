@@ -57,7 +57,7 @@ cases=(
   "_palvo|palvo --port o|other dir"
   "_palvo|palvo list --pin-file my|my file.txt|mydir"
   "_palvo|palvo get --a|--all"
-  "_palvo|palvo put --|--all|--as|--help|--kind|--pin-file|--port|--quiet|--verbose|--yes"
+  "_palvo|palvo put --|--all|--as|--force|--help|--kind|--pin-file|--port|--quiet|--verbose|--yes"
   "_palvo|palvo put --all o|other dir"
   "_palvo|palvo put --yes a.gif my|my file.txt|mydir"
   "_palvo|palvo put --kind ''|address|bookmark|file|mail"

@@ -133,7 +133,7 @@ TEST_F(BookmarkUploadTest, RefusedRecordStillEndsTheUpload) {
       Upload("0\tA\ta\n0\tB\tb\n0\tC\tc\n", &result, [](const ReceivedRequest& r, std::size_t) {
         return Reply{r.operation == 3 && r.payload.find('B') != std::string::npos ? "1" : "0"};
       });
-  EXPECT_EQ(Text(result), Text(MSG_UPLOAD_FAILED));
+  EXPECT_EQ(Text(result), Text(MSG_BOOKMARKS_INCOMPLETE));
   const auto records = Records(requests);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1], Record("B", "b", "01", "00"));

@@ -145,7 +145,7 @@ TEST_F(RelistTest, FailureLeavesTheListingAlone) {
   WriteBytes(dir_ / "bookmark.txt", "0\tA\tB\n");
   const std::wstring local = PathOf("bookmark.txt");
   EXPECT_EQ(Text(UploadAndRelist(kUploadBookmarks, local.c_str(), L"ignored")),
-            Text(MSG_UPLOAD_FAILED));
+            Text(MSG_BOOKMARKS_INCOMPLETE));
   EXPECT_TRUE(g_connected);
   EXPECT_EQ(CountQueries(), 0);
   EXPECT_EQ(Rows(), 0);
