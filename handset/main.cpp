@@ -18,12 +18,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <sstream>
 #include <string>
 
 #include "handset/handset.h"
+#include "handset/replay.h"
 #include "handset/script.h"
 #include "palvo_version.h"
 #include "platform/win32.h"
@@ -231,9 +233,37 @@ const char kUsage[] =
     "  --set LINE            one control line (see below); repeatable\n"
     "  --script FILE         control lines from a file\n"
     "  --fault NAME          a named fault preset (see below); repeatable\n"
+    "  --replay FILE         serve a trace written by palvo --trace instead: expect\n"
+    "                        its requests in order, answer as recorded; the first\n"
+    "                        request that differs is reported and the port goes\n"
+    "                        silent (exit status 1)\n"
+    "  --replay-speed N      play the recorded delays N times faster (default 1)\n"
     "  --help                this text\n"
     "  --version             the program's version\n"
     "\n";
+
+// Serves a trace; its exit status: 0 when every recorded request came as
+// recorded (or the link vanished where it did), else 1.
+int ServeTrace(handset::Io& io, const handset::ReplayTrace& trace, double speed,
+               const std::function<void(const std::string&)>& report) {
+  const handset::ReplayEnd end = handset::ServeReplay(io, trace, speed, g_stop, report);
+  const std::size_t total = trace.requestStarts.size();
+  switch (end) {
+    case handset::ReplayEnd::kComplete:
+      report("replay: all " + std::to_string(total) + " requests as recorded");
+      return 0;
+    case handset::ReplayEnd::kHungUp:
+      report("replay: the link vanished where it did in the trace");
+      return 0;
+    case handset::ReplayEnd::kDiverged:
+      return 1;
+    case handset::ReplayEnd::kStopped:
+      break;
+  }
+  report("replay: stopped before the end of the trace (" + std::to_string(total) +
+         " requests recorded)");
+  return 1;
+}
 
 // The options, as palvo takes its own: through CLI11, a bad value refused
 // with one line. The help stays the text above (CLI11's own is switched off).
@@ -244,6 +274,8 @@ struct Options {
   int idleReset = 30000;
   unsigned seed = 1;
   std::vector<std::string> sets, faults;
+  std::string replay;
+  double replaySpeed = 1;
 };
 
 std::string Rephrase(const CLI::ParseError& e) {
@@ -303,6 +335,17 @@ int ParseOptions(int argc, char** argv, Options* o) {
   app.add_option("--set", o->sets)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--script", o->script);
   app.add_option("--fault", o->faults)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--replay", o->replay);
+  app.add_option("--replay-speed", o->replaySpeed)
+      ->check(CLI::Validator(
+          [](const std::string& v) -> std::string {
+            char* end = nullptr;
+            const double n = std::strtod(v.c_str(), &end);
+            return !v.empty() && *end == '\0' && n > 0 && n < 1e9
+                       ? std::string()
+                       : "takes a number above 0, not '" + v + "'";
+          },
+          "N"));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -356,7 +399,20 @@ int main(int argc, char** argv) {
   // Nothing here reads the request log; kept, it would hold every upload.
   hs.KeepLog(false);
   std::string error;
-  if (!contentDir.empty()) {
+  handset::ReplayTrace replay;
+  if (!o.replay.empty()) {
+    std::ifstream in(o.replay, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (!in) {
+      std::fprintf(stderr, "palvo-handset: %s: cannot read\n", o.replay.c_str());
+      return 1;
+    }
+    if (!handset::ParseTrace(ss.str(), &replay, &error)) {
+      std::fprintf(stderr, "palvo-handset: %s: %s\n", o.replay.c_str(), error.c_str());
+      return 1;
+    }
+  } else if (!contentDir.empty()) {
     if (!hs.LoadFolder(contentDir, &error)) {
       std::fprintf(stderr, "palvo-handset: %s\n", error.c_str());
       return 1;
@@ -432,10 +488,18 @@ int main(int argc, char** argv) {
   std::printf("%s\n", portName.c_str());
   std::fflush(stdout);
 
-  if (!g_stop) hs.Serve(io);
+  int status = 0;
+  if (!o.replay.empty()) {
+    status = ServeTrace(io, replay, o.replaySpeed, [&](const std::string& text) {
+      if (log.is_open()) log << text << "\n" << std::flush;
+      std::fprintf(stderr, "%s\n", text.c_str());
+    });
+  } else if (!g_stop) {
+    hs.Serve(io);
+  }
   io.Close();
   if (!registered.empty()) RegDeleteKeyW(HKEY_LOCAL_MACHINE, registered.c_str());
   g_handset = nullptr;
   for (const std::string& v : hs.Violations()) std::fprintf(stderr, "deviation: %s\n", v.c_str());
-  return 0;
+  return status;
 }
