@@ -145,7 +145,8 @@ std::string Wrap(const std::string& text, std::size_t indent, const std::string&
 
 bool IsHelpFlag(const CLI::Option* o) { return o->check_lname("help"); }
 bool IsHandsetOption(const CLI::Option* o) {
-  return o->check_lname("port") || o->check_lname("pin-file");
+  return o->check_lname("port") || o->check_lname("pin-file") || o->check_lname("trace") ||
+         o->check_lname("trace-private");
 }
 
 // The option lines: names, value, description, as CLI11 holds them.
@@ -183,7 +184,7 @@ struct Parser {
   CLI::App app{"", "palvo"};
   CLI::App* subs[std::size(kCommands)] = {};
   bool help = false, version = false;
-  std::string to, kind, as, port, pinFile, topic;
+  std::string to, kind, as, port, pinFile, trace, topic;
   std::vector<std::string> operands;
   Arguments* a;
 
@@ -211,6 +212,16 @@ struct Parser {
                    "instead of the kept one or asking; also PALVO_PIN_FILE. The PIN is never "
                    "taken from the command line itself")
         ->type_name("FILE");
+    CLI::Option* traceOption =
+        app.add_option("--trace", trace,
+                       "write every byte to and from the handset into FILE (a new file, only its "
+                       "owner may read it), with the PIN's digits left out: a trace to attach to "
+                       "a problem report")
+            ->type_name("FILE");
+    app.add_flag("--trace-private", a->tracePrivate,
+                 "with --trace: leave out also what files, bookmarks, addresses and mails hold "
+                 "(their length and a hash stand in; names, counts, sizes and dates stay)")
+        ->needs(traceOption);
     for (std::size_t i = 0; i < std::size(kCommands); ++i) {
       CLI::App* sub = app.add_subcommand(kCommands[i].name, kCommands[i].summary);
       sub->set_help_flag();
@@ -396,10 +407,12 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
   take("--as", p.as, &a->haveAs, &a->as);
   take("--port", p.port, &a->havePort, &a->port);
   take("--pin-file", p.pinFile, &a->havePinFile, &a->pinFile);
+  take("--trace", p.trace, &a->haveTrace, &a->trace);
   if (a->quiet && a->verbose)
     return UsageError(L"--quiet and --verbose exclude each other", a->command);
   const Command* c = FindCommand(command);
-  if (!c->handset && (a->havePort || a->havePinFile))
-    return UsageError(a->command + L" talks to no handset: no --port, no --pin-file", a->command);
+  if (!c->handset && (a->havePort || a->havePinFile || a->haveTrace))
+    return UsageError(a->command + L" talks to no handset: no --port, no --pin-file, no --trace",
+                      a->command);
   return -1;
 }

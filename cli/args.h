@@ -10,7 +10,8 @@ struct Arguments {
   bool tsv = false, header = false, all = false, yes = false, forget = false;
   bool quiet = false, verbose = false;
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
-  std::wstring to, kind, as, port, pinFile;
+  bool haveTrace = false, tracePrivate = false;
+  std::wstring to, kind, as, port, pinFile, trace;
 };
 
 // Parses args (UTF-8, args[0] the program). Returns -1 with *a filled when a

@@ -91,6 +91,10 @@ std::wstring SystemReason(DWORD error);
 #else
 std::wstring SystemReason(int error);
 #endif
+// The reason the last failed file call gave (errno natively).
+std::wstring LastSystemReason();
+// The computer's system for a trace's first line: its name, release and machine.
+std::string SystemText();
 // A program path as the user writes it (natively with slashes).
 std::wstring ShownPath(const std::wstring& programPath);
 // The folder part of a program path (up to, not including, its last backslash;

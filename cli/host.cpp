@@ -7,6 +7,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,16 @@ std::wstring SystemReason(DWORD error) {
                              reason.back() == L'.' || reason.back() == L' '))
     reason.pop_back();
   return reason.empty() ? L"error " + std::to_wstring(error) : reason;
+}
+
+std::wstring LastSystemReason() { return SystemReason(GetLastError()); }
+
+std::string SystemText() {
+  // GetVersion says what the program is shown (a compatibility layer's
+  // choice too); good enough to tell systems apart in a report.
+  const DWORD v = GetVersion();
+  return "Windows " + std::to_string(LOBYTE(LOWORD(v))) + "." + std::to_string(HIBYTE(LOWORD(v))) +
+         " build " + std::to_string(v < 0x80000000u ? HIWORD(v) : 0);
 }
 
 std::wstring ProgramPath(const WCHAR* argument) {
@@ -117,6 +128,14 @@ static std::string NativePath(const std::wstring& programPath) {
 }
 
 std::wstring SystemReason(int error) { return FromUtf8(std::strerror(error)); }
+
+std::wstring LastSystemReason() { return SystemReason(errno); }
+
+std::string SystemText() {
+  struct utsname u;
+  if (::uname(&u) != 0) return "Linux";
+  return std::string(u.sysname) + " " + u.release + " " + u.machine;
+}
 
 PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   struct stat st;

@@ -16,6 +16,7 @@
 #include "link/messages.h"
 #include "link/pin_store.h"
 #include "link/port.h"
+#include "link/trace.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -466,9 +467,33 @@ int RunCommand(const std::vector<std::string>& args) {
     GivePin(pin, pinFile);
     g_pinSource = PinSource::kGiven;
   }
+  std::wstring tracePath;
+  if (a.haveTrace) {
+    if (a.trace.empty()) return UsageError(L"--trace needs a file name");
+    tracePath = ProgramPath(a.trace.c_str());
+    const TraceLevel level = a.tracePrivate ? TraceLevel::kPrivate : TraceLevel::kRedacted;
+    if (!StartTrace(tracePath.c_str(), level, SystemText().c_str())) {
+      const DWORD error = GetLastError();
+      return Failure(L"cannot make the trace " + a.trace + L": " +
+                     (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                          ? std::wstring(L"it exists (a trace goes only into a new file)")
+                          : LastSystemReason()));
+    }
+  }
   CatchStopSignals();
   int status = command(a);
   EndProgressLine();
+  if (a.haveTrace) {
+    StopTrace();
+    if (a.verbose) {
+      WriteText(stderr, "trace: " + ToUtf8(ShownPath(tracePath).c_str()) + "\n");
+      WriteText(stderr, a.tracePrivate
+                            ? "attach it to a problem report: it holds no PIN and nothing that "
+                              "files, mails, bookmarks or addresses hold\n"
+                            : "attach it to a problem report: it holds no PIN (--trace-private "
+                              "also leaves out what files, mails, bookmarks and addresses hold)\n");
+    }
+  }
   // Stopped: the transfer ended at its next piece or item, the handset heard
   // goodbye; the status tells a script which signal it was.
   if (g_stopRequest) status = kExitSignalBase + g_stopRequest;

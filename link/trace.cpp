@@ -186,16 +186,23 @@ void WriteHeader(HANDLE port, const WCHAR* name) {
   // The port's settings are the timeouts the link gives it; speed and
   // framing are the USB serial driver's own.
   COMMTIMEOUTS t = {};
-  char settings[160] = "unknown";
-  if (GetCommTimeouts(port, &t))
+  char settings[200] = "unknown";
+  if (GetCommTimeouts(port, &t)) {
+    char v[5][16];
+    const DWORD values[5] = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                             t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                             t.WriteTotalTimeoutConstant};
+    for (int i = 0; i < 5; ++i) {
+      if (values[i] == MAXDWORD)
+        std::snprintf(v[i], sizeof v[i], "MAXDWORD");
+      else
+        std::snprintf(v[i], sizeof v[i], "%lu", static_cast<unsigned long>(values[i]));
+    }
     std::snprintf(settings, sizeof settings,
-                  "read interval %lu ms, multiplier %lu, constant %lu ms; write multiplier %lu, "
-                  "constant %lu ms",
-                  static_cast<unsigned long>(t.ReadIntervalTimeout),
-                  static_cast<unsigned long>(t.ReadTotalTimeoutMultiplier),
-                  static_cast<unsigned long>(t.ReadTotalTimeoutConstant),
-                  static_cast<unsigned long>(t.WriteTotalTimeoutMultiplier),
-                  static_cast<unsigned long>(t.WriteTotalTimeoutConstant));
+                  "timeouts read interval %s, read multiplier %s, read constant %s ms, write "
+                  "multiplier %s, write constant %s ms",
+                  v[0], v[1], v[2], v[3], v[4]);
+  }
   Put("; settings ");
   Put(settings);
   Put(g_trace.level == TraceLevel::kPrivate ? "; redaction pin private" : "; redaction pin");
