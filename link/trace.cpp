@@ -142,12 +142,47 @@ void ChunkLine(char direction, const BYTE* p, DWORD n) {
   DWORD runCount = 0;
   std::uint64_t hash = 0;
   for (DWORD i = 0; i < n; ++i) {
-    if (g_trace.used + 64 > kLineBytes) {  // many short frames: go on in a line of their own
+    if (g_trace.used + 128 > kLineBytes) {  // a full line: go on in one of its own
       if (runCount > 0) PutRun(run, runCount, hash);
       runCount = 0;
       EndLine();
       StartLine(direction == '>' ? ">" : "<");
       inHex = false;
+    }
+    // Inside a payload whose kind holds to its end: the whole stretch at
+    // once (a file's contents go this way, 4096 bytes a read).
+    const bool bulk = s->remain > 1 && (s->kind == Payload::kKeep || s->kind == Payload::kPrivate ||
+                                        (s->kind == Payload::kNameThenPrivate && s->tabs == 0));
+    if (bulk) {
+      const Payload whole = s->kind == Payload::kKeep ? Payload::kKeep : Payload::kPrivate;
+      DWORD k = n - i < s->remain ? n - i : static_cast<DWORD>(s->remain);
+      if (whole == Payload::kKeep) {
+        const DWORD room = (kLineBytes - g_trace.used - 64) / 2;
+        if (k > room) k = room;
+        if (runCount > 0) PutRun(run, runCount, hash);
+        runCount = 0;
+        if (!inHex) g_trace.line[g_trace.used++] = ' ';
+        inHex = true;
+        char* out = g_trace.line + g_trace.used;
+        for (DWORD j = 0; j < k; ++j) {
+          *out++ = kHex[p[i + j] >> 4];
+          *out++ = kHex[p[i + j] & 15];
+        }
+        g_trace.used += 2 * k;
+      } else {
+        if (runCount > 0 && run != whole) PutRun(run, runCount, hash);
+        if (runCount == 0 || run != whole) {
+          hash = 1469598103934665603ull ^ g_trace.salt;
+          runCount = 0;
+        }
+        run = whole;
+        for (DWORD j = 0; j < k; ++j) hash = (hash ^ p[i + j]) * 1099511628211ull;
+        runCount += k;
+        inHex = false;
+      }
+      s->remain -= k;
+      i += k - 1;
+      continue;
     }
     const Payload kind = Next(s, direction, p[i]);
     if (kind != Payload::kKeep) {

@@ -1,6 +1,7 @@
 // Port traces: palvo --trace written as documented and redacted, and every
 // recorded session of tests/traces replayed by palvo-handset --replay with
-// palvo's output compared byte for byte.
+// palvo's output compared byte for byte. Native only (the programs are).
+#ifndef _WIN32
 #include "handset/replay.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -261,3 +262,5 @@ TEST_F(TraceTest, VerboseSaysWhereTheTraceIs) {
 
 }  // namespace
 }  // namespace cli_test
+
+#endif  // _WIN32
