@@ -12,6 +12,12 @@ struct Arguments {
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
   bool haveTrace = false, tracePrivate = false;
   std::wstring to, kind, as, port, pinFile, trace;
+  // What the options are given, UTF-8, as the parser fills them; the wide
+  // fields above are made of them once the parse is done.
+  struct Given {
+    std::string to, kind, as, port, pinFile, trace, topic;
+    std::vector<std::string> operands;
+  } given;
 };
 
 // Parses args (UTF-8, args[0] the program). Returns -1 with *a filled when a

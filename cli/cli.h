@@ -13,7 +13,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitSignalBase = 128;  // + the signal's number: stopped by it
 
-// --- text (text.cpp) ---
+// --- text (text.cpp); terminal and output (output.cpp, terminal_posix.cpp /
+// terminal_win32.cpp) ---
 // UTF-8 of wide text (UTF-16 on Windows, UTF-32 on Linux). With sanitize,
 // control characters become '?': handset text must not drive the terminal
 // nor break a line-oriented output.
@@ -42,8 +43,21 @@ bool WriteBytes(const char* data, std::size_t n);
 void GuardStandardStreams();
 // Flushes stdout: the errno of the first failed write to it, or 0.
 int FinishStandardOutput();
+// Keeps error as stdout's first failed write, unless one came before.
+void NoteStdoutError(int error);
+// A short write to stdout is remembered; the run's end reports it.
+void NoteWrite(std::FILE* stream, std::size_t wanted, std::size_t written);
+// The program started with stdout closed: nothing written can arrive.
+bool StdoutClosed();
+bool StdinIsTerminal();
+// Waits for standard input to have something to read; false once the user
+// asked the command to stop. (A signal that comes just before a blocking read
+// would not interrupt it: the read waits only once input is there.)
+bool WaitForInput();
 // "palvo: " + text + newline on stderr.
 void Complain(const WCHAR* text);
+// Complain(problem); the exit status of a command that failed.
+int Failure(const std::wstring& problem);
 // The locale's language is Japanese: LC_ALL, LC_MESSAGES or LANG (the first
 // one set) natively, the user's UI language on Windows.
 bool IsJapaneseLocale();
@@ -53,11 +67,31 @@ bool AddEnglish();
 // A message text of the core, UTF-8, with " (meaning)" when AddEnglish().
 std::string WithMeaning(const WCHAR* text);
 
-// --- front end (frontend.cpp) ---
-extern bool g_quiet;    // -q: errors only (no progress, no notes)
-extern bool g_verbose;  // -v: each step on stderr
+// --- front end: step_printer.cpp, progress_line.cpp, pin_prompt*.cpp,
+// stop_signals_posix.cpp / stop_signals_win32.cpp ---
+extern bool g_quiet;                // -q: errors only (no progress, no notes)
+extern bool g_verbose;              // -v: each step on stderr
+constexpr int kPinLineUnits = 260;  // as the PIN dialog's text buffer
 // The PIN for every connection of this run, read from file (no asking).
 void GivePin(DWORD pin, const std::wstring& file);
+// Reads one line of bytes from stdin into line (cut at the newline, the rest
+// of a long line read off and dropped). False at end of input, or when the
+// user asked the command to stop.
+bool ReadByteLine(char* line, std::size_t cap);
+// The typed number as the PIN dialog reads it: wcstoul base 10 on 32 bits.
+void TakePin(const WCHAR* text);
+// The dialog's title as the prompt, with its meaning outside Japanese.
+const char* PinPrompt();
+// Asks for the PIN on the terminal without echo: 1 taken, 0 none given.
+int AskPinHidden();
+// Natively: the terminal's echo back on, if the PIN prompt turned it off
+// (safe in a signal handler).
+void PutBackTerminal();
+// What a refused PIN means for the one who must fix it: a run without a
+// terminal cannot ask, and the stored PIN it used is now forgotten.
+void ExplainRefusedPin();
+// The row the progress line shows: its text, and number of count.
+void SetProgressItem(const WCHAR* text, int number, int count);
 // Reads a PIN file: four digits (blanks and a line end around them allowed),
 // in a regular file that only its owner may read. False with the reason.
 bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem);
@@ -79,6 +113,16 @@ HWND CreateListingView();
 // A path argument in the program's form: absolute, with backslashes. Empty
 // when it cannot be made.
 std::wstring ProgramPath(const WCHAR* argument);
+struct Arguments;
+// --trace (trace.cpp): the port trace started before a command that talks to
+// the handset, a failure's exit status or -1; and ended after it, with -v
+// saying where it is.
+int StartCommandTrace(const Arguments& a);
+void FinishCommandTrace(const Arguments& a);
+// The computer's system for a trace's first line (trace_posix.cpp /
+// trace_win32.cpp), and why the trace file could not be made.
+std::string SystemText();
+std::wstring TraceFileReason();
 enum class PathKind { Missing, Folder, File, Other };
 // What there is at the path; with reason, why nothing is (the system's words).
 PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason = nullptr);
@@ -91,10 +135,11 @@ std::wstring SystemReason(DWORD error);
 #else
 std::wstring SystemReason(int error);
 #endif
-// The reason the last failed file call gave (errno natively).
-std::wstring LastSystemReason();
-// The computer's system for a trace's first line: its name, release and machine.
-std::string SystemText();
+// The port name --port gives, as the port is opened (COM10 and up on Windows
+// as device paths).
+std::wstring DevicePortName(const std::wstring& port);
+// The path ends in a folder separator (natively '/', on Windows also '\\').
+bool EndsWithSeparator(const std::wstring& path);
 // A program path as the user writes it (natively with slashes).
 std::wstring ShownPath(const std::wstring& programPath);
 // The folder part of a program path (up to, not including, its last backslash;
@@ -107,3 +152,13 @@ std::wstring MakeTemporaryFolder(std::wstring* reason);
 void RemoveTemporaryFolder(const std::wstring& folder, const std::wstring& file);
 // Copies a local file to standard output; false when it cannot be read.
 bool CopyToStandardOutput(const std::wstring& programPath);
+
+// --- the listing (listing.cpp) ---
+// The rows of the list view the core filled.
+int RowCount();
+// The text of a cell, in text or in the control's own copy; no allocation.
+const WCHAR* CellText(int row, int column, WCHAR (&text)[kPathUnits], int* icon = nullptr);
+void SelectRow(int row);
+// Prints the listing: a table (fitted to a terminal), or with tsv one line of
+// TAB-separated fields per row, after a line naming them with header.
+void PrintListing(bool tsv, bool header);

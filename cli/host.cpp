@@ -7,7 +7,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,14 +27,16 @@ std::wstring SystemReason(DWORD error) {
   return reason.empty() ? L"error " + std::to_wstring(error) : reason;
 }
 
-std::wstring LastSystemReason() { return SystemReason(GetLastError()); }
+// COM10 and up open only as device paths; "\\.\" serves every number.
+std::wstring DevicePortName(const std::wstring& port) {
+  if (port.size() > 3 && _wcsnicmp(port.c_str(), L"COM", 3) == 0 &&
+      port.find_first_not_of(L"0123456789", 3) == std::wstring::npos)
+    return L"\\\\.\\" + port;
+  return port;
+}
 
-std::string SystemText() {
-  // GetVersion says what the program is shown (a compatibility layer's
-  // choice too); good enough to tell systems apart in a report.
-  const DWORD v = GetVersion();
-  return "Windows " + std::to_string(LOBYTE(LOWORD(v))) + "." + std::to_string(HIBYTE(LOWORD(v))) +
-         " build " + std::to_string(v < 0x80000000u ? HIWORD(v) : 0);
+bool EndsWithSeparator(const std::wstring& path) {
+  return !path.empty() && (path.back() == L'/' || path.back() == L'\\');
 }
 
 std::wstring ProgramPath(const WCHAR* argument) {
@@ -90,6 +91,10 @@ std::wstring WhyNotWritable(const std::wstring& folder) {
   return std::wstring();
 }
 #else
+std::wstring DevicePortName(const std::wstring& port) { return port; }
+
+bool EndsWithSeparator(const std::wstring& path) { return !path.empty() && path.back() == L'/'; }
+
 HWND CreateListingView() { return CreateListViewModel(); }
 
 std::wstring ProgramPath(const WCHAR* argument) {
@@ -128,14 +133,6 @@ static std::string NativePath(const std::wstring& programPath) {
 }
 
 std::wstring SystemReason(int error) { return FromUtf8(std::strerror(error)); }
-
-std::wstring LastSystemReason() { return SystemReason(errno); }
-
-std::string SystemText() {
-  struct utsname u;
-  if (::uname(&u) != 0) return "Linux";
-  return std::string(u.sysname) + " " + u.release + " " + u.machine;
-}
 
 PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason) {
   struct stat st;

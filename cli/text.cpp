@@ -1,37 +1,17 @@
-#include <cerrno>
-#include <csignal>
+// Text for the terminal: wide text to UTF-8 and back, display columns, and the
+// core's messages with their English meaning.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <type_traits>
 
 #include "cli/cli.h"
 #include "link/messages.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-// The first error of a write to standard output (errno), 0 while none.
-int g_stdoutError = 0;
-#ifndef _WIN32
-bool g_stdoutClosed = false;  // started without one: nothing written can arrive
-#endif
-
-// A short write to stdout is remembered; the run's end reports it.
-void Written(std::FILE* stream, std::size_t wanted, std::size_t written) {
-  if (stream == stdout && written < wanted && g_stdoutError == 0)
-    g_stdoutError = errno != 0 ? errno : EIO;
-}
 
 // Next code point of wide text: UTF-16 pairs joined on Windows; a lone
 // surrogate or a value beyond Unicode gives U+FFFD.
@@ -180,110 +160,6 @@ int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize) {
   AppendUtf8(out, U'\u2026');
   return width + 1;
 }
-
-#ifdef _WIN32
-static HANDLE ConsoleOf(std::FILE* stream) {
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  DWORD mode;
-  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) ? h : nullptr;
-}
-
-bool IsTerminal(std::FILE* stream) { return ConsoleOf(stream) != nullptr; }
-
-int TerminalColumns(std::FILE* stream) {
-  HANDLE console = ConsoleOf(stream);
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!console || !GetConsoleScreenBufferInfo(console, &info)) return 0;
-  return info.srWindow.Right - info.srWindow.Left + 1;
-}
-
-void WriteText(std::FILE* stream, const std::string& utf8) {
-  HANDLE console = ConsoleOf(stream);
-  if (!console) {
-    Written(stream, utf8.size(), std::fwrite(utf8.data(), 1, utf8.size(), stream));
-    return;
-  }
-  // A console takes wide text whatever its code page.
-  std::fflush(stream);
-  const std::wstring wide = FromUtf8(utf8.c_str());
-  DWORD written;
-  WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-}
-#else
-bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
-
-int TerminalColumns(std::FILE* stream) {
-  winsize size;
-  if (!IsTerminal(stream) || ::ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
-}
-
-void WriteText(std::FILE* stream, const std::string& utf8) {
-  if (stream == stdout && g_stdoutClosed) {
-    if (!utf8.empty() && g_stdoutError == 0) g_stdoutError = EBADF;
-    return;
-  }
-  Written(stream, utf8.size(), std::fwrite(utf8.data(), 1, utf8.size(), stream));
-}
-#endif
-
-void GuardStandardStreams() {
-#ifndef _WIN32
-  // A closed descriptor 0, 1 or 2 would be taken by the next file opened (the
-  // port, the registry file), and output meant for the terminal would go
-  // there. Each gets /dev/null; a closed stdout still fails what is written.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) std::_Exit(kExitFailed);
-    if (fd == 1) g_stdoutClosed = true;
-  }
-  // A reader that went away is a write error like any other.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-}
-
-int FinishStandardOutput() {
-  errno = 0;
-  if (std::fflush(stdout) != 0 && g_stdoutError == 0) g_stdoutError = errno != 0 ? errno : EIO;
-  if (std::ferror(stdout) && g_stdoutError == 0) g_stdoutError = EIO;
-  return g_stdoutError;
-}
-
-void WriteText(std::FILE* stream, const WCHAR* text) { WriteText(stream, ToUtf8(text, true)); }
-
-bool WriteBytes(const char* data, std::size_t n) {
-#ifndef _WIN32
-  if (g_stdoutClosed) {
-    if (n > 0 && g_stdoutError == 0) g_stdoutError = EBADF;
-    return false;
-  }
-#endif
-  errno = 0;
-  const std::size_t written = std::fwrite(data, 1, n, stdout);
-  Written(stdout, n, written);
-  return written == n;
-}
-
-void Complain(const WCHAR* text) {
-  EndProgressLine();
-  WriteText(stderr, "palvo: " + ToUtf8(text, true) + "\n");
-}
-
-#ifdef _WIN32
-bool IsJapaneseLocale() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
-#else
-bool IsJapaneseLocale() {
-  // The messages' locale as setlocale would find it: the first of these set.
-  const char* name = nullptr;
-  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    name = std::getenv(variable);
-    if (name && *name) break;
-    name = nullptr;
-  }
-  return name && name[0] == 'j' && name[1] == 'a' &&
-         (name[2] == 0 || name[2] == '_' || name[2] == '.' || name[2] == '@');
-}
-#endif
 
 bool AddEnglish() {
   static const bool add = !IsJapaneseLocale();

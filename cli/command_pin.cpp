@@ -1,0 +1,50 @@
+// palvo pin: the handset's PIN entered, tried and kept; or forgotten.
+#include <CLI/CLI.hpp>
+
+#include "cli/cli.h"
+#include "cli/command.h"
+#include "commands/commands.h"
+#include "link/pin_store.h"
+#include "link/port.h"
+
+namespace {
+
+void AddOptions(CLI::App* sub, Arguments* a) {
+  sub->add_flag("--forget", a->forget, "forget the kept PIN instead");
+}
+
+std::wstring Check(const Arguments& a) {
+  if (!a.operands.empty()) return L"pin takes no operands";
+  return {};
+}
+
+int Run(const Arguments& a) {
+  if (a.forget) {
+    const int forgotten = ForgetStoredPins();
+    if (!g_quiet) Complain(forgotten ? L"the kept PIN is forgotten" : L"no PIN was kept");
+    return kExitOk;
+  }
+  if (StorePinCommand()) return kExitFailed;
+  if (g_driverKeyPath[0] == 0) {
+    return Failure(L"the handset accepted the PIN, but it cannot be kept for the port " + a.port +
+                   L": no handset driver in the registry publishes it (give the PIN with "
+                   L"--pin-file or PALVO_PIN_FILE instead)");
+  }
+  if (!g_quiet) Complain(L"the PIN is kept");
+  return kExitOk;
+}
+
+}  // namespace
+
+extern const Command kPinCommand = {
+    "pin",
+    "palvo pin [--forget]",
+    "enter the handset's PIN and keep it",
+    "Asks for the handset's four-digit PIN (or takes it from --pin-file), logs in with it and, "
+    "once the handset accepted it, keeps it scrambled in the registry, so that later commands "
+    "ask no more. With --forget, forgets every kept PIN instead; the handset need not be "
+    "there.",
+    true,
+    &AddOptions,
+    &Check,
+    &Run};
