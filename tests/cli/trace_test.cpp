@@ -208,6 +208,35 @@ TEST_F(TraceTest, APrivateTraceHoldsNoMailBody) {
   EXPECT_EQ(hex.find(Hex(photo.substr(1000, 16))), std::string::npos);
 }
 
+TEST_F(TraceTest, APrivateTraceReplaysWithMadeUpBytesOfTheSameLength) {
+  StartHandset();
+  const fs::path trace = root / "private.trace";
+  Result r =
+      Palvo({"get", "--to", "out", kPhotoUtf8, "--trace", trace.string(), "--trace-private"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  StopHandset();
+  fs::remove_all(root / "work" / "out");
+  StartHandset({"--replay", trace.string(), "--replay-speed", "20"});
+  Result replayed = Palvo({"get", "--to", "out", kPhotoUtf8});
+  EXPECT_EQ(StopReplay(), 0) << ReadAll(root / "handset.err");
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  const std::string made = ReadAll(root / "work" / "out");
+  EXPECT_EQ(made.size(), photo.size());
+  EXPECT_NE(made, photo);
+}
+
+TEST_F(TraceTest, APrivateTraceOfAnUploadHoldsNoBody) {
+  StartHandset();
+  const fs::path trace = root / "upload.trace", mail = kTraces / "put-mail" / "in" / "mail001.txt";
+  Result r = Palvo({"put", mail.string(), "--trace", trace.string(), "--trace-private"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string hex = HexOf(ReadAll(trace), '>');
+  const std::string text = ReadAll(mail);
+  const std::string body = text.substr(text.find("\r\n") + 2);
+  for (std::size_t at = 0; at + 6 <= body.size(); ++at)
+    ASSERT_EQ(hex.find(Hex(body.substr(at, 6))), std::string::npos) << "at " << at;
+}
+
 TEST_F(TraceTest, AReplayReportsTheRequestThatDiffers) {
   // The list session asks for the count as its third request; an upload
   // sends its file there instead, and hears nothing more.
