@@ -79,10 +79,11 @@ void FindRequests(ReplayTrace* t) {
   while (at < e.size()) {
     t->requestStarts.push_back(at);
     if (e.size() - at < 12) break;
-    const std::uint32_t length = static_cast<std::uint8_t>(e[at + 4]) |
-                                 static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 5])) << 8 |
-                                 static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 6])) << 16 |
-                                 static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 7])) << 24;
+    const std::uint32_t length =
+        static_cast<std::uint8_t>(e[at + 4]) |
+        static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 5])) << 8 |
+        static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 6])) << 16 |
+        static_cast<std::uint32_t>(static_cast<std::uint8_t>(e[at + 7])) << 24;
     at += 8 + std::max<std::uint32_t>(length, 4);
   }
 }
@@ -92,7 +93,8 @@ std::string Hex(std::string_view bytes, std::size_t from, std::size_t to, std::s
   char b[8];
   if (from > 0) s += "... ";
   for (std::size_t i = from; i < to && i < bytes.size(); ++i) {
-    std::snprintf(b, sizeof b, i == mark ? "[%02x] " : "%02x ", static_cast<std::uint8_t>(bytes[i]));
+    std::snprintf(b, sizeof b, i == mark ? "[%02x] " : "%02x ",
+                  static_cast<std::uint8_t>(bytes[i]));
     s += b;
   }
   if (to < bytes.size()) s += "...";
@@ -119,6 +121,10 @@ bool ParseTrace(std::string_view text, ReplayTrace* t, std::string* error) {
   unsigned long lastMs = 0;
   bool headed = false;
   std::string bytes;
+  // A last line without its line end was cut by a kill: what came before
+  // is the trace.
+  if (const std::size_t end = text.rfind('\n'); end != std::string_view::npos)
+    text = text.substr(0, end + 1);
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -227,9 +233,9 @@ ReplayEnd ServeReplay(Io& io, const ReplayTrace& t, double speed, const std::ato
     return true;
   };
   auto ending = [&]() {
-    return hungUp ? ReplayEnd::kHungUp
-                  : pos == t.expected.size() && next == t.answers.size() ? ReplayEnd::kComplete
-                                                                         : ReplayEnd::kStopped;
+    return hungUp                                                 ? ReplayEnd::kHungUp
+           : pos == t.expected.size() && next == t.answers.size() ? ReplayEnd::kComplete
+                                                                  : ReplayEnd::kStopped;
   };
   if (!answer()) return ending();
   for (;;) {
