@@ -242,29 +242,6 @@ const char kUsage[] =
     "  --version             the program's version\n"
     "\n";
 
-// Serves a trace; its exit status: 0 when every recorded request came as
-// recorded (or the link vanished where it did), else 1.
-int ServeTrace(handset::Io& io, const handset::ReplayTrace& trace, double speed,
-               const std::function<void(const std::string&)>& report) {
-  const handset::ReplayEnd end = handset::ServeReplay(io, trace, speed, g_stop, report);
-  const std::size_t total = trace.requestStarts.size();
-  switch (end) {
-    case handset::ReplayEnd::kComplete:
-      report("replay: all " + std::to_string(total) + " requests as recorded");
-      return 0;
-    case handset::ReplayEnd::kHungUp:
-      report("replay: the link vanished where it did in the trace");
-      return 0;
-    case handset::ReplayEnd::kDiverged:
-      return 1;
-    case handset::ReplayEnd::kStopped:
-      break;
-  }
-  report("replay: stopped before the end of the trace (" + std::to_string(total) +
-         " requests recorded)");
-  return 1;
-}
-
 // The options, as palvo takes its own: through CLI11, a bad value refused
 // with one line. The help stays the text above (CLI11's own is switched off).
 struct Options {
@@ -490,7 +467,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (!o.replay.empty()) {
-    status = ServeTrace(io, replay, o.replaySpeed, [&](const std::string& text) {
+    status = handset::RunReplay(io, replay, o.replaySpeed, g_stop, [&](const std::string& text) {
       if (log.is_open()) log << text << "\n" << std::flush;
       std::fprintf(stderr, "%s\n", text.c_str());
     });

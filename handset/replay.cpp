@@ -280,4 +280,24 @@ ReplayEnd ServeReplay(Io& io, const ReplayTrace& t, double speed, const std::ato
   }
 }
 
+int RunReplay(Io& io, const ReplayTrace& trace, double speed, const std::atomic<bool>& stop,
+              const std::function<void(const std::string&)>& report) {
+  const std::size_t total = trace.requestStarts.size();
+  switch (ServeReplay(io, trace, speed, stop, report)) {
+    case ReplayEnd::kComplete:
+      report("replay: all " + std::to_string(total) + " requests as recorded");
+      return 0;
+    case ReplayEnd::kHungUp:
+      report("replay: the link vanished where it did in the trace");
+      return 0;
+    case ReplayEnd::kDiverged:
+      return 1;
+    case ReplayEnd::kStopped:
+      break;
+  }
+  report("replay: stopped before the end of the trace (" + std::to_string(total) +
+         " requests recorded)");
+  return 1;
+}
+
 }  // namespace handset

@@ -42,9 +42,14 @@ enum class ReplayEnd { kComplete, kHungUp, kDiverged, kStopped };
 // Serves the trace on io until it is done and the peer is quiet, a request
 // differs (reported through report, the port silent after it), or stop is
 // set. speed divides the recorded delays.
-ReplayEnd ServeReplay(Io& io, const ReplayTrace& trace, double speed,
-                      const std::atomic<bool>& stop,
+ReplayEnd ServeReplay(Io& io, const ReplayTrace& trace, double speed, const std::atomic<bool>& stop,
                       const std::function<void(const std::string&)>& report);
+
+// ServeReplay, then its last word through report; the program's exit status:
+// 0 when every recorded request came as recorded (or the link vanished where
+// it did), else 1.
+int RunReplay(Io& io, const ReplayTrace& trace, double speed, const std::atomic<bool>& stop,
+              const std::function<void(const std::string&)>& report);
 
 // The report of a request that differs from the trace's, for a person.
 std::string DivergenceReport(const ReplayTrace& trace, std::size_t requestNumber,
