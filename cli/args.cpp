@@ -43,6 +43,16 @@ struct Parser {
                    "instead of the kept one or asking; also PALVO_PIN_FILE. The PIN is never "
                    "taken from the command line itself")
         ->type_name("FILE");
+    CLI::Option* trace =
+        app.add_option("--trace", a->given.trace,
+                       "write every byte to and from the handset into FILE (a new file, only its "
+                       "owner may read it), with the PIN's digits left out: a trace to attach to "
+                       "a problem report")
+            ->type_name("FILE");
+    app.add_flag("--trace-private", a->tracePrivate,
+                 "with --trace: leave out also what files, bookmarks, addresses and mails hold "
+                 "(their length and a hash stand in; names, counts, sizes and dates stay)")
+        ->needs(trace);
     for (const Command* c : Commands()) {
       CLI::App* sub = app.add_subcommand(c->name, c->summary);
       sub->set_help_flag();
@@ -145,10 +155,12 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
   take("--as", a->given.as, &a->haveAs, &a->as);
   take("--port", a->given.port, &a->havePort, &a->port);
   take("--pin-file", a->given.pinFile, &a->havePinFile, &a->pinFile);
+  take("--trace", a->given.trace, &a->haveTrace, &a->trace);
   if (a->quiet && a->verbose)
     return UsageError(L"--quiet and --verbose exclude each other", a->command);
   const Command* c = FindCommand(command);
-  if (!c->handset && (a->havePort || a->havePinFile))
-    return UsageError(a->command + L" talks to no handset: no --port, no --pin-file", a->command);
+  if (!c->handset && (a->havePort || a->havePinFile || a->haveTrace))
+    return UsageError(a->command + L" talks to no handset: no --port, no --pin-file, no --trace",
+                      a->command);
   return -1;
 }

@@ -10,11 +10,12 @@ struct Arguments {
   bool tsv = false, header = false, all = false, yes = false, forget = false, force = false;
   bool quiet = false, verbose = false, refetch = false, offline = false;
   bool haveTo = false, haveKind = false, haveAs = false, havePort = false, havePinFile = false;
-  std::wstring to, kind, as, port, pinFile;
+  bool haveTrace = false, tracePrivate = false;
+  std::wstring to, kind, as, port, pinFile, trace;
   // What the options are given, UTF-8, as the parser fills them; the wide
   // fields above are made of them once the parse is done.
   struct Given {
-    std::string to, kind, as, port, pinFile, topic;
+    std::string to, kind, as, port, pinFile, trace, topic;
     std::vector<std::string> operands;
   } given;
 };

@@ -124,6 +124,16 @@ HWND CreateListingView();
 // A path argument in the program's form: absolute, with backslashes. Empty
 // when it cannot be made.
 std::wstring ProgramPath(const WCHAR* argument);
+struct Arguments;
+// --trace (trace.cpp): the port trace started before a command that talks to
+// the handset, a failure's exit status or -1; and ended after it, with -v
+// saying where it is.
+int StartCommandTrace(const Arguments& a);
+void FinishCommandTrace(const Arguments& a);
+// The computer's system for a trace's first line (trace_posix.cpp /
+// trace_win32.cpp), and why the trace file could not be made.
+std::string SystemText();
+std::wstring TraceFileReason();
 enum class PathKind { Missing, Folder, File, Other };
 // What there is at the path; with reason, why nothing is (the system's words).
 PathKind KindOfPath(const std::wstring& programPath, std::wstring* reason = nullptr);

@@ -72,7 +72,8 @@ std::string Wrap(const std::string& text, std::size_t indent, const std::string&
 
 bool IsHelpFlag(const CLI::Option* o) { return o->check_lname("help"); }
 bool IsHandsetOption(const CLI::Option* o) {
-  return o->check_lname("port") || o->check_lname("pin-file");
+  return o->check_lname("port") || o->check_lname("pin-file") || o->check_lname("trace") ||
+         o->check_lname("trace-private");
 }
 
 // The option lines: names, value, description, as CLI11 holds them.

@@ -74,12 +74,14 @@ int RunCommand(const std::vector<std::string>& args) {
   const Command& c = *FindCommand(ToUtf8(a.command.c_str()));
   if (!c.handset) return RunChecked(c, a);  // local files only: no handset state
   if (const int status = SetUpHandsetRun(a); status >= 0) return status;
+  if (const int status = StartCommandTrace(a); status >= 0) return status;
   CatchStopSignals();
   int status = RunChecked(c, a);
   // A mistyped PIN on a terminal: the handset refused it before anything was
   // transferred, and the person gets a second try.
   if (status != kExitOk && AskRefusedPinAgain()) status = RunChecked(c, a);
   EndProgressLine();
+  FinishCommandTrace(a);
   // Stopped: the transfer ended at its next piece or item, the handset heard
   // goodbye; the status tells a script which signal it was.
   if (g_stopRequest) status = kExitSignalBase + g_stopRequest;

@@ -7,19 +7,25 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <sstream>
 #include <string>
 
 #include "handset/handset.h"
+#include "handset/replay.h"
 #include "handset/script.h"
 #include "palvo_version.h"
 #include "platform/win32.h"
@@ -227,76 +233,132 @@ const char kUsage[] =
     "  --set LINE            one control line (see below); repeatable\n"
     "  --script FILE         control lines from a file\n"
     "  --fault NAME          a named fault preset (see below); repeatable\n"
+    "  --replay FILE         serve a trace written by palvo --trace instead: expect\n"
+    "                        its requests in order, answer as recorded; the first\n"
+    "                        request that differs is reported and the port goes\n"
+    "                        silent (exit status 1)\n"
+    "  --replay-speed N      play the recorded delays N times faster (default 1)\n"
     "  --help                this text\n"
     "  --version             the program's version\n"
     "\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The options, as palvo takes its own: through CLI11, a bad value refused
+// with one line. The help stays the text above (CLI11's own is switched off).
+struct Options {
   std::string pin = "1234", contentDir, registry, device, logFile, script;
-  bool noRegister = false, verbose = false;
+  bool noRegister = false, verbose = false, help = false, version = false;
   long throttle = 0;
   int idleReset = 30000;
   unsigned seed = 1;
   std::vector<std::string> sets, faults;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&](std::string* v) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "palvo-handset: %s needs a value\n", a.c_str());
-        std::exit(2);
-      }
-      *v = argv[++i];
-    };
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      std::fputs(handset::kControlHelp, stdout);
-      return 0;
-    } else if (a == "--version") {
-      std::fputs("palvo-handset " PALVO_VERSION "\n", stdout);
-      return 0;
-    } else if (a == "--pin") {
-      next(&pin);
-    } else if (a == "--content") {
-      next(&contentDir);
-    } else if (a == "--registry") {
-      next(&registry);
-    } else if (a == "--device") {
-      next(&device);
-    } else if (a == "--no-register") {
-      noRegister = true;
-    } else if (a == "--log") {
-      next(&logFile);
-    } else if (a == "--verbose") {
-      verbose = true;
-    } else if (a == "--throttle") {
-      next(&v);
-      throttle = std::atol(v.c_str());
-    } else if (a == "--idle-reset") {
-      next(&v);
-      idleReset = std::atoi(v.c_str());
-    } else if (a == "--seed") {
-      next(&v);
-      seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 0));
-    } else if (a == "--set") {
-      next(&v);
-      sets.push_back(v);
-    } else if (a == "--script") {
-      next(&script);
-    } else if (a == "--fault") {
-      next(&v);
-      faults.push_back(v);
-    } else {
-      std::fprintf(stderr, "palvo-handset: unknown option %s (see --help)\n", a.c_str());
-      return 2;
-    }
-  }
-  if (pin.size() != 4 || pin.find_first_not_of("0123456789") != std::string::npos) {
-    std::fprintf(stderr, "palvo-handset: --pin takes four digits\n");
+  std::string replay;
+  double replaySpeed = 1;
+};
+
+std::string Rephrase(const CLI::ParseError& e) {
+  std::string what = e.what();
+  const std::size_t colon = what.find(':');
+  const std::string option = colon == std::string::npos ? std::string() : what.substr(0, colon);
+  if (what.find("required") != std::string::npos && what.find("missing") != std::string::npos)
+    return option + " needs a value";
+  if (what.find("Expected") != std::string::npos || what.find("requires") != std::string::npos)
+    return option + " needs a value";
+  // "--opt: takes ..." from the checks below reads as "--opt takes ...".
+  if (colon != std::string::npos && what.compare(colon, 2, ": ") == 0) what.erase(colon, 1);
+  if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+  return what;
+}
+
+// A whole number (decimal, or 0x... for the seed) of at least min.
+CLI::Validator WholeNumber(long long min, int base = 10) {
+  return CLI::Validator(
+      [min, base](const std::string& v) -> std::string {
+        errno = 0;
+        char* end = nullptr;
+        const long long n = std::strtoll(v.c_str(), &end, base);
+        if (!v.empty() && *end == '\0' && errno == 0 && n >= min && n <= INT32_MAX)
+          return std::string();
+        return "takes a whole number of " + std::to_string(min) + " or more, not '" + v + "'";
+      },
+      "N");
+}
+
+// Exit status of a usage error, or -1 to go on.
+int ParseOptions(int argc, char** argv, Options* o) {
+  CLI::App app("palvo-handset");
+  app.set_help_flag();
+  app.allow_extras();
+  // As the hand-made parser did: a repeated option's last value counts.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", o->help);
+  app.add_flag("--version", o->version);
+  app.add_option("--pin", o->pin)
+      ->check(
+          [](const std::string& v) -> std::string {
+            return v.size() == 4 && v.find_first_not_of("0123456789") == std::string::npos
+                       ? std::string()
+                       : std::string("takes four digits");
+          },
+          "NNNN");
+  app.add_option("--content", o->contentDir);
+  app.add_option("--registry", o->registry);
+  app.add_option("--device", o->device);
+  app.add_flag("--no-register", o->noRegister);
+  app.add_option("--log", o->logFile);
+  app.add_flag("--verbose", o->verbose);
+  app.add_option("--throttle", o->throttle)->check(WholeNumber(0));
+  app.add_option("--idle-reset", o->idleReset)->check(WholeNumber(1));
+  app.add_option("--seed", o->seed)->check(WholeNumber(0, 0));
+  app.add_option("--set", o->sets)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--script", o->script);
+  app.add_option("--fault", o->faults)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--replay", o->replay);
+  app.add_option("--replay-speed", o->replaySpeed)
+      ->check(CLI::Validator(
+          [](const std::string& v) -> std::string {
+            char* end = nullptr;
+            const double n = std::strtod(v.c_str(), &end);
+            return !v.empty() && *end == '\0' && n > 0 && n < 1e9
+                       ? std::string()
+                       : "takes a number above 0, not '" + v + "'";
+          },
+          "N"));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "palvo-handset: %s (see --help)\n", Rephrase(e).c_str());
     return 2;
   }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty() && !o->help && !o->version) {
+    std::fprintf(stderr, "palvo-handset: unknown option %s (see --help)\n", extras.front().c_str());
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int status = ParseOptions(argc, argv, &o); status >= 0) return status;
+  if (o.help) {
+    std::fputs(kUsage, stdout);
+    std::fputs(handset::kControlHelp, stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::fputs("palvo-handset " PALVO_VERSION "\n", stdout);
+    return 0;
+  }
+  const std::string &pin = o.pin, &contentDir = o.contentDir, &registry = o.registry,
+                    &device = o.device, &logFile = o.logFile, &script = o.script;
+  bool noRegister = o.noRegister;
+  const bool verbose = o.verbose;
+  const long throttle = o.throttle;
+  const int idleReset = o.idleReset;
+  const unsigned seed = o.seed;
+  const std::vector<std::string>&sets = o.sets, &faults = o.faults;
   if (!registry.empty()) ::setenv("PALVO_REGISTRY", registry.c_str(), 1);
 
   handset::Handset hs;
@@ -314,7 +376,20 @@ int main(int argc, char** argv) {
   // Nothing here reads the request log; kept, it would hold every upload.
   hs.KeepLog(false);
   std::string error;
-  if (!contentDir.empty()) {
+  handset::ReplayTrace replay;
+  if (!o.replay.empty()) {
+    std::ifstream in(o.replay, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (!in) {
+      std::fprintf(stderr, "palvo-handset: %s: cannot read\n", o.replay.c_str());
+      return 1;
+    }
+    if (!handset::ParseTrace(ss.str(), &replay, &error)) {
+      std::fprintf(stderr, "palvo-handset: %s: %s\n", o.replay.c_str(), error.c_str());
+      return 1;
+    }
+  } else if (!contentDir.empty()) {
     if (!hs.LoadFolder(contentDir, &error)) {
       std::fprintf(stderr, "palvo-handset: %s\n", error.c_str());
       return 1;
@@ -390,10 +465,18 @@ int main(int argc, char** argv) {
   std::printf("%s\n", portName.c_str());
   std::fflush(stdout);
 
-  if (!g_stop) hs.Serve(io);
+  int status = 0;
+  if (!o.replay.empty()) {
+    status = handset::RunReplay(io, replay, o.replaySpeed, g_stop, [&](const std::string& text) {
+      if (log.is_open()) log << text << "\n" << std::flush;
+      std::fprintf(stderr, "%s\n", text.c_str());
+    });
+  } else if (!g_stop) {
+    hs.Serve(io);
+  }
   io.Close();
   if (!registered.empty()) RegDeleteKeyW(HKEY_LOCAL_MACHINE, registered.c_str());
   g_handset = nullptr;
   for (const std::string& v : hs.Violations()) std::fprintf(stderr, "deviation: %s\n", v.c_str());
-  return 0;
+  return status;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "link/trace.h"
+
 DWORD g_silenceLimitMs = kSilenceLimitMs;
 DWORD g_receiveDeadlineMs = kReceiveDeadlineMs;
 
@@ -34,13 +36,13 @@ int SendRequest(unsigned code, unsigned selector, const char* payload) {
     std::memcpy(joined, header, kHeaderBytes);
     std::memcpy(joined + kHeaderBytes, payload, n);
     const DWORD total = kHeaderBytes + n;
-    return WriteFile(g_port, joined, total, &written, nullptr) && written == total ? 0 : -1;
+    return PortWrite(joined, total, &written) && written == total ? 0 : -1;
   }
-  if (!WriteFile(g_port, header, kHeaderBytes, &written, nullptr) || written != kHeaderBytes)
+  if (!PortWrite(header, kHeaderBytes, &written) || written != kHeaderBytes)
     return -1;
   if (headerOnly) return 0;
   written = 0;
-  if (!WriteFile(g_port, payload, n, &written, nullptr) || written != n) return -1;
+  if (!PortWrite(payload, n, &written) || written != n) return -1;
   return 0;
 }
 
@@ -59,7 +61,7 @@ static bool ReadBounded(BYTE* dst, DWORD want, DWORD* got, DWORD* silentSince) {
   *got = 0;
   // Asked to stop: no more waiting for the handset, unless a set is being replaced.
   if (g_stopRequest && !g_stopHeld) return false;
-  if (!ReadFile(g_port, dst, want, got, nullptr)) return false;
+  if (!PortRead(dst, want, got)) return false;
   const DWORD now = GetTickCount();
   if (*got > 0) {
     *silentSince = now;
@@ -151,7 +153,7 @@ bool WritePortAll(const void* src, DWORD n) {
   DWORD stalledSince = GetTickCount();
   while (n > 0) {
     DWORD written = 0;
-    if (!WriteFile(g_port, p, n, &written, nullptr)) return false;
+    if (!PortWrite(p, n, &written)) return false;
     const DWORD now = GetTickCount();
     if (written > 0) {
       stalledSince = now;

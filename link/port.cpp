@@ -7,6 +7,7 @@
 #include "link/messages.h"
 #include "link/pin_store.h"
 #include "link/steps.h"
+#include "link/trace.h"
 
 static const WCHAR kActiveDrivers[] = L"Drivers\\Active";
 // The handset's USB serial client driver, whatever instance number it got.
@@ -194,6 +195,7 @@ Message OpenHandsetPort() {
     if (const Message problem = OpenFoundPort(index)) return problem;
   }
   PurgeComm(g_port, PURGE_RXCLEAR);  // leftovers of an earlier connection
+  if (g_tracing) TracePortOpened(g_port, g_portName);
   return nullptr;
 }
 
@@ -235,6 +237,9 @@ int ForgetStoredPins() {
 }
 
 void ClosePort() {
-  if (g_port != INVALID_HANDLE_VALUE) CloseHandle(g_port);
+  if (g_port != INVALID_HANDLE_VALUE) {
+    CloseHandle(g_port);
+    if (g_tracing) TracePortClosed();
+  }
   g_port = INVALID_HANDLE_VALUE;
 }

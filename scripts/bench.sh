@@ -192,6 +192,16 @@ for t in "${throttled[@]}"; do
   p=$(RUNS=$n best_palvo get --to "$data/dl/" "f$s.bin")
   r=$("$tools/raw_pty_copy" "$data/files/files/other/f$s.bin" "$data/dl/raw.bin" down --throttle "$rate")
   transfer_row "get $s MiB at $rate B/s (native)" "$p" "$p0" "$r"
+  if [ "$rate" = 1000000 ]; then
+    # The port trace on: the time without it over the time with it (1.0: free).
+    tt=()
+    for _ in $(seq "$n"); do
+      rm -f "$data/trace.txt"
+      tt+=("$(palvo_time get --to "$data/dl/" "f$s.bin" --trace "$data/trace.txt")")
+    done
+    traced=$(min "${tt[@]}")
+    row3 "get $s MiB at $rate B/s, traced" "$traced" "$p" "$(ratio "$p" "$traced")"
+  fi
 done
 
 # ---- 2. memory vs work

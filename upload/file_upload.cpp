@@ -4,6 +4,7 @@
 #include "download/category.h"
 #include "link/frame.h"
 #include "link/messages.h"
+#include "link/trace.h"
 #include "upload/upload.h"
 #include "upload/upload_io.h"
 
@@ -118,7 +119,7 @@ Message UploadFile(const WCHAR* path, const WCHAR* name) {
 
   SendHeader(kFileUpload, headerLength + size);
   DWORD written = 0;
-  if (!WriteFile(g_port, header, headerLength, &written, nullptr) || written != headerLength) {
+  if (!PortWrite(header, headerLength, &written) || written != headerLength) {
     CloseHandle(file);
     return MSG_COMM_HEADER;
   }

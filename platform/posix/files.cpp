@@ -81,8 +81,8 @@ static int OpenWithDisposition(const char* path, int mode, DWORD disposition, bo
   }
 }
 
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
-                   HANDLE) {
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD, HANDLE) {
   char path[kPosixPathBytes];
   if (!WideToPosixPath(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
   const bool reading = (access & GENERIC_READ) != 0, writing = (access & GENERIC_WRITE) != 0;
@@ -91,7 +91,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposi
   // A file that did not exist yet is made at once: a new regular file, so no
   // device check, no type check and no truncation (a download writes many).
   if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
-    const int fd = ::open(path, mode | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, 0666);
+    const mode_t perms = security == kOwnerOnlyFile ? 0600 : 0666;
+    const int fd = ::open(path, mode | O_CLOEXEC | O_NOCTTY | O_CREAT | O_EXCL, perms);
     if (fd >= 0) {
       // Nobody else can have it open, but the lock is what later opens check.
       ::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB);

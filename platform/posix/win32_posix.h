@@ -128,6 +128,10 @@ struct WIN32_FIND_DATAW {
 };
 typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 
+// CreateFileW's security argument for a new file only its owner may read
+// (0600); every other one makes files as the umask says.
+inline char kOwnerOnlyFileTag;
+inline void* const kOwnerOnlyFile = &kOwnerOnlyFileTag;
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE templ);
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,12 +28,13 @@ const char kProgram[] = PALVO_BUILD_DIR "/palvo-handset";
 
 class Program {
  public:
-  explicit Program(std::vector<std::string> args) {
+  explicit Program(std::vector<std::string> args, bool withStderr = false) {
     int out[2];
     if (::pipe(out) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], 1);
+      if (withStderr) ::dup2(out[1], 2);
       ::close(out[0]);
       ::close(out[1]);
       std::vector<char*> argv = {const_cast<char*>(kProgram)};
@@ -223,6 +225,31 @@ TEST_F(HandsetProgram, ControlOptionsAndScript) {
   EXPECT_EQ(help.Wait(), 0);
   EXPECT_NE(text.find("--fault NAME"), std::string::npos);
   EXPECT_NE(text.find("fault ACTION"), std::string::npos);
+}
+
+TEST_F(HandsetProgram, ABadOptionIsOneLineAndStatusTwo) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--throttle", "abc"},
+       "palvo-handset: --throttle takes a whole number of 0 or more, not 'abc'"},
+      {{"--throttle", "-1"}, "--throttle takes a whole number"},
+      {{"--idle-reset", "0"}, "--idle-reset takes a whole number of 1 or more"},
+      {{"--seed", "12x"}, "--seed takes a whole number"},
+      {{"--pin", "123"}, "--pin takes four digits"},
+      {{"--pin"}, "--pin needs a value"},
+      {{"--frobnicate"}, "unknown option --frobnicate"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--registry", registry_, "--no-register"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Program p(args, true);
+    const std::string text = p.Rest();
+    EXPECT_EQ(p.Wait(), 2) << c.args.front();
+    EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  }
 }
 
 TEST_F(HandsetProgram, VanishingPortUnplugsTheHandset) {
