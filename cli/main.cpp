@@ -18,6 +18,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+
+#include "platform/win32/safe_loading.h"
 #else
 #include <sys/stat.h>
 #endif
@@ -106,6 +108,7 @@ int Run(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+  RestrictDllSearch();  // before anything can load a DLL by name
   GuardStandardStreams();
   // The same bytes as natively: lines end in LF, also in a pipe or a file.
   _setmode(_fileno(stdout), _O_BINARY);
