@@ -357,7 +357,6 @@ Message RunUploads(const UploadList& list, const RestoreOptions& options, Restor
 
 namespace {
 
-
 enum Phase { kBookmarkFile, kAddressFile, kMailFiles, kOtherFiles, kDone };
 
 constexpr int kMaxMailDigits = 6;
@@ -388,8 +387,7 @@ bool IsRegularFile(const WCHAR* path) {
 
 // palvo's own files in a backup folder: never the handset's.
 bool IsPalvoName(const WCHAR* name) {
-  return _wcsicmp(name, kManifestName) == 0 || _wcsicmp(name, kAtticName) == 0 ||
-         IsPartName(name);
+  return _wcsicmp(name, kManifestName) == 0 || _wcsicmp(name, kAtticName) == 0 || IsPartName(name);
 }
 
 // The names taken by the first phases, as the file system compares names.

@@ -38,8 +38,7 @@ int SendRequest(unsigned code, unsigned selector, const char* payload) {
     const DWORD total = kHeaderBytes + n;
     return PortWrite(joined, total, &written) && written == total ? 0 : -1;
   }
-  if (!PortWrite(header, kHeaderBytes, &written) || written != kHeaderBytes)
-    return -1;
+  if (!PortWrite(header, kHeaderBytes, &written) || written != kHeaderBytes) return -1;
   if (headerOnly) return 0;
   written = 0;
   if (!PortWrite(payload, n, &written) || written != n) return -1;

@@ -114,7 +114,9 @@ TEST_F(InterruptTest, TheSameSignalTwiceInABurstStopsCleanly) {
   ::kill(pid, SIGINT);
   const Result r = WaitPalvo(pid);
   EXPECT_EQ(r.status, 130);
-  EXPECT_EQ(r.err, "palvo: 中断しました\n");
+  EXPECT_EQ(r.err,
+            "palvo: 中断しました\npalvo: interrupted after 0 rows saved; run the same command "
+            "again to finish the backup\n");
   EXPECT_EQ(PartFiles(), 0);
   ExpectNextCommandAtOnce();
 }

@@ -2,6 +2,8 @@
 // recorded session of tests/traces replayed by palvo-handset --replay with
 // palvo's output compared byte for byte. Native only (the programs are).
 #ifndef _WIN32
+#include <regex>
+
 #include "handset/replay.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -73,8 +75,10 @@ const Session kSessions[] = {
     {"put-file", {}, {"put", "{in}/memo.txt", "--as", "memo2.txt"}, {"memo.txt"}},
     {"put-bookmark", {}, {"put", "--yes", "{in}/bookmark.txt"}, {"bookmark.txt"}},
     {"put-address", {}, {"put", "--yes", "{in}/address.txt"}, {"address.txt"}},
+    // A handset without mail, so that both go up (a restore skips mails the
+    // handset holds).
     {"put-mail",
-     {},
+     {"--set", "truncate 4 0", "--set", "truncate 5 0"},
      {"put", "{in}/mail000.txt", "{in}/mail001.txt"},
      {"mail000.txt", "mail001.txt"}},
     {"refused-pin", {"--pin", "9876"}, {"list"}, {}},
@@ -143,6 +147,13 @@ TEST_F(TraceTest, DISABLED_RecordSessions) {
 
 class RecordedSession : public TraceTest, public ::testing::WithParamInterface<std::string> {};
 
+// The manifest's bytes differ from run to run (it records when each file was
+// saved).
+std::string WithoutManifest(const std::string& files) {
+  static const std::regex manifest("[^\n]*/palvo-backup\\.tsv\t[^\n]*\n");
+  return std::regex_replace(files, manifest, "");
+}
+
 TEST_P(RecordedSession, ReplaysToTheSameOutput) {
   const fs::path folder = kTraces / GetParam();
   StartHandset({"--replay", (folder / "trace").string(), "--replay-speed", "20"});
@@ -152,8 +163,10 @@ TEST_P(RecordedSession, ReplaysToTheSameOutput) {
   EXPECT_EQ(replay, 0) << said;
   EXPECT_EQ(std::to_string(r.status) + "\n", ReadAll(folder / "status")) << r.err;
   EXPECT_EQ(r.out, ReadAll(folder / "stdout"));
-  EXPECT_EQ(r.err, ReadAll(folder / "stderr"));
-  EXPECT_EQ(FilesIn(root / "work"), ReadAll(folder / "files"));
+  const bool vanished = ReadAll(folder / "trace").find("! read failed") != std::string::npos;
+  EXPECT_EQ(ComparableOutput(r.err, vanished),
+            ComparableOutput(ReadAll(folder / "stderr"), vanished));
+  EXPECT_EQ(WithoutManifest(FilesIn(root / "work")), WithoutManifest(ReadAll(folder / "files")));
 }
 
 std::vector<std::string> RecordedSessions() {
@@ -238,11 +251,11 @@ TEST_F(TraceTest, APrivateTraceOfAnUploadHoldsNoBody) {
 }
 
 TEST_F(TraceTest, AReplayReportsTheRequestThatDiffers) {
-  // The list session asks for the count as its third request; an upload
-  // sends its file there instead, and hears nothing more.
+  // The list session asks for the file count as its third request; a
+  // bookmark upload starts its set there instead, and hears nothing more.
   const fs::path folder = kTraces / "list";
   StartHandset({"--replay", (folder / "trace").string(), "--replay-speed", "20"});
-  Result r = Palvo({"put", (kTraces / "put-file" / "in" / "memo.txt").string()});
+  Result r = Palvo({"put", "--yes", (kTraces / "put-bookmark" / "in" / "bookmark.txt").string()});
   EXPECT_EQ(StopReplay(), 1);
   EXPECT_EQ(r.status, 1);
   const std::string said = ReadAll(root / "handset.err");
