@@ -36,6 +36,9 @@ std::wstring UserPath(const std::wstring& programPath) {
 }
 
 std::wstring CoreErrorReason(DWORD error) {
+  // A port that opened and did not answer the hello.
+  if (error == ERROR_SEM_TIMEOUT)
+    return InLanguage(L"it does not answer as the handset", L"電話機として応答しません");
 #ifdef _WIN32
   return SystemReason(error);
 #else

@@ -18,17 +18,25 @@ static bool ReceivedOk() {
   return total >= 0 && std::memcmp(ResponsePayload(), "OK", 3) == 0;
 }
 
-Message LogIn() {
+// The hello, answered with "OK" by a handset in standby.
+static Message Greet() {
   SendRequest(kHello, "1");
-  if (!ReceivedOk()) {
-    // Still busy with an earlier transfer that broke off (a killed program,
-    // another reader of the port): goodbye ends that one, and the hello is
-    // asked once more before the handset counts as not in standby.
-    SendGoodbye();
-    PurgeComm(g_port, PURGE_RXCLEAR);
-    SendRequest(kHello, "1");
-    if (!ReceivedOk()) return MSG_NOT_STANDBY;
-  }
+  if (ReceivedOk()) return nullptr;
+  // Still busy with an earlier transfer that broke off (a killed program,
+  // another reader of the port): goodbye ends that one, and the hello is
+  // asked once more before the handset counts as not in standby.
+  SendGoodbye();
+  PurgeComm(g_port, PURGE_RXCLEAR);
+  SendRequest(kHello, "1");
+  return ReceivedOk() ? nullptr : MSG_NOT_STANDBY;
+}
+
+Message LogIn() {
+  Message problem = Greet();
+  // A searched port that does not answer may be an entry long gone, listed
+  // before the handset's: the later entries are tried with the same PIN.
+  while (problem && !g_stopRequest && OpenNextHandsetPort()) problem = Greet();
+  if (problem) return problem;
 
   // Four digits whatever was typed: 7 goes out as "0007", 123456 as "3456".
   char digits[12];

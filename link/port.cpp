@@ -135,31 +135,66 @@ static Message OpenNamedPort() {
   return nullptr;
 }
 
+// Where the search for a further handset entry goes on, and whether the
+// port open now was found by it (a later entry may then be tried).
+static DWORD g_nextEntry;
+static bool g_searchedPort;
+
+// Opens the port of the next entry that names the handset's driver, going
+// on past those that cannot be opened; false when none is left. The PIN
+// stays under the key it was read from: a PIN the handset refuses is then
+// forgotten where the next connection would read it again.
+static bool OpenLaterEntry() {
+  WCHAR pinKey[kPathUnits];
+  std::wcscpy(pinKey, g_driverKeyPath);
+  bool opened = false;
+  while (!opened && NextHandsetDriver(&g_nextEntry)) {
+    ReportStep(Step::kPortFound, g_portName);
+    opened = OpenNamedPort() == nullptr;
+    if (!opened) ReportStep(Step::kPortUnusable, g_portName);
+  }
+  std::wcscpy(g_driverKeyPath, pinKey);
+  return opened;
+}
+
 // Opens the port found, or given. Searched, every entry that names the
 // handset's driver is tried in order until one opens (an entry written by
 // hand may name a port long gone); the first one's problem is reported when
 // none does.
-static Message OpenFoundPort(DWORD index) {
-  Message problem = OpenNamedPort();
-  if (!problem || g_givenPort[0]) return problem;
-  WCHAR firstPath[kPathUnits];
+static Message OpenFoundPort() {
+  const Message first = OpenNamedPort();
+  if (!first || g_givenPort[0]) return first;
+  WCHAR firstPath[kPathUnits], firstPort[kPathUnits];
   std::wcscpy(firstPath, g_problemPath);
-  const DWORD firstError = g_problemError;
-  const Message first = problem;
-  WCHAR firstKey[kPathUnits], firstPort[kPathUnits];
-  std::wcscpy(firstKey, g_driverKeyPath);
   std::wcscpy(firstPort, g_portName);
-  do {
-    ReportStep(Step::kPortUnusable, g_portName);
-    if (!NextHandsetDriver(&index)) break;
-    ReportStep(Step::kPortFound, g_portName);
-    problem = OpenNamedPort();
-  } while (problem);
-  if (!problem) return nullptr;
-  std::wcscpy(g_driverKeyPath, firstKey);
+  const DWORD firstError = g_problemError;
+  ReportStep(Step::kPortUnusable, g_portName);
+  if (OpenLaterEntry()) return nullptr;
   std::wcscpy(g_portName, firstPort);
   NoteProblem(firstPath, firstError);
   return first;
+}
+
+// The port open and ready for a connection: nothing of an earlier one left.
+static void PortReady() {
+  PurgeComm(g_port, PURGE_RXCLEAR);
+  if (g_tracing) TracePortOpened(g_port, g_portName);
+}
+
+bool OpenNextHandsetPort() {
+  if (!g_searchedPort || g_port == INVALID_HANDLE_VALUE) return false;
+  ClosePort();
+  NoteProblem(g_portName, ERROR_SEM_TIMEOUT);
+  ReportStep(Step::kPortUnusable, g_portName);
+  WCHAR firstPort[kPathUnits];
+  std::wcscpy(firstPort, g_portName);
+  if (!OpenLaterEntry()) {
+    std::wcscpy(g_portName, firstPort);
+    return false;
+  }
+  PortReady();
+  g_searchedPort = true;
+  return true;
 }
 
 // The stored PIN, else the one the user gives; MSG_CANCELLED when none is.
@@ -177,8 +212,8 @@ static Message ObtainPin() {
 
 Message OpenHandsetPort() {
   g_port = INVALID_HANDLE_VALUE;
-  DWORD index = 0;
-  if (!FindHandsetDriverFrom(&index) && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
+  g_nextEntry = 0;
+  if (!FindHandsetDriverFrom(&g_nextEntry) && !g_givenPort[0]) return MSG_HANDSET_NOT_FOUND;
 
   if (g_givenPort[0]) {
     // A port named by hand is tried before the PIN is asked: a mistyped path
@@ -192,10 +227,10 @@ Message OpenHandsetPort() {
     // Found in the registry: the PIN first (it is kept under the driver
     // found), then the port, as the window has always done it.
     if (const Message problem = ObtainPin()) return problem;
-    if (const Message problem = OpenFoundPort(index)) return problem;
+    if (const Message problem = OpenFoundPort()) return problem;
+    g_searchedPort = true;
   }
-  PurgeComm(g_port, PURGE_RXCLEAR);  // leftovers of an earlier connection
-  if (g_tracing) TracePortOpened(g_port, g_portName);
+  PortReady();
   return nullptr;
 }
 
@@ -242,4 +277,5 @@ void ClosePort() {
     if (g_tracing) TracePortClosed();
   }
   g_port = INVALID_HANDLE_VALUE;
+  g_searchedPort = false;
 }

@@ -10,6 +10,11 @@
 // the port with the protocol's time-outs.
 Message OpenHandsetPort();
 
+// The port opened by a search did not answer as the handset: closes it and
+// opens the next entry that names the handset's driver (the same PIN goes
+// there). False, with g_port closed, when none is left or the port was given.
+bool OpenNextHandsetPort();
+
 // Closes g_port (if open) and marks it closed.
 void ClosePort();
 

@@ -87,12 +87,14 @@ TEST_F(PortTest, FirstOfTwoMatchingInstancesWins) {
   ExpectPortReachesPeer();
   ClosePort();
 
-  // A first one that cannot be opened does not hide the next.
+  // A first one that cannot be opened does not hide the next; the PIN stays
+  // under the key it was asked for.
   ClearDrivers();
   RegisterDriver(L"01", kSecondInstance, kNoSuchPort);
   RegisterDriver(L"02", kTestDriverKey, peer.PortName());
   EXPECT_EQ(OpenHandsetPort(), nullptr);
-  EXPECT_STREQ(g_driverKeyPath, kTestDriverKey);
+  EXPECT_STREQ(g_driverKeyPath, kSecondInstance);
+  EXPECT_STREQ(g_portName, peer.PortName());
   ExpectPortReachesPeer();
   ClosePort();
 
