@@ -34,6 +34,9 @@ int AppendCut(std::string& out, const WCHAR* text, int columns, bool sanitize = 
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal stream writes to; 0 when it is none.
 int TerminalColumns(std::FILE* stream);
+// The same for stderr, read again only once the terminal was resized
+// (SIGWINCH, followed from the first call on).
+int StderrColumns();
 // Writes text to stream: UTF-8 bytes, or the console's own wide output on a
 // Windows console.
 void WriteText(std::FILE* stream, const std::string& utf8);
@@ -114,6 +117,13 @@ void EndProgressLine();
 // closed console) set g_stopRequest to the signal's number; a second one, a
 // second or more after the first, ends the program at once.
 void CatchStopSignals();
+// The note shown when a stop request waits until the set under way
+// (kHoldBookmarks, kHoldAddressBook) is whole; made on the first call, which
+// CatchStopSignals makes.
+const char* HeldStopNote(int held);
+// A stop request this soon after the first is the same one delivered twice
+// (timeout(1), a process group's kill), not a second request.
+bool IsRepeatedStop(unsigned long long firstMs, unsigned long long nowMs);
 // Asks a yes/no question on the terminal: 1 yes, 0 no (or Ctrl-C, or the end
 // of input), -1 when standard input is no terminal.
 int AskOnTerminal(const std::string& question);

@@ -89,10 +89,10 @@ int FiguresWidth(const Figures& f, int count) {
 }
 
 // The widest the line may be: one column spare, as a line that fills the
-// last one wraps on some terminals. Read at every redraw, so a resized
-// terminal (SIGWINCH) is followed at once.
+// last one wraps on some terminals. A resized terminal is followed from the
+// next redraw on.
 int LineRoom() {
-  const int columns = TerminalColumns(stderr);
+  const int columns = StderrColumns();
   return columns > 0 ? columns - 1 : 79;
 }
 

@@ -16,10 +16,13 @@ bool s_stderrTerminal = false;  // known before any signal: isatty is no signal-
 
 // While a set goes up, the first signal is held until it is whole: say so,
 // with write() alone, which a signal handler may call.
+unsigned long long Milliseconds(const struct timespec& t) {
+  return static_cast<unsigned long long>(t.tv_sec) * 1000ULL +
+         static_cast<unsigned long long>(t.tv_nsec) / 1000000ULL;
+}
+
 void SayHeld() {
-  const char* note = g_stopHeld == kHoldBookmarks
-                         ? "palvo: finishing the bookmarks, Ctrl-C again to stop now\n"
-                         : "palvo: finishing the address book, Ctrl-C again to stop now\n";
+  const char* note = HeldStopNote(g_stopHeld);
   if (s_stderrTerminal) (void)!::write(2, "\r\033[K", 4);  // over a progress line
   (void)!::write(2, note, std::strlen(note));
 }
@@ -34,9 +37,7 @@ void OnStopSignal(int sig) {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   if (g_stopRequest) {
-    const long long ms = (now.tv_sec - g_firstStop.tv_sec) * 1000LL +
-                         (now.tv_nsec - g_firstStop.tv_nsec) / 1000000LL;
-    if (ms < 1000) return;
+    if (IsRepeatedStop(Milliseconds(g_firstStop), Milliseconds(now))) return;
     PutBackTerminal();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
@@ -50,6 +51,7 @@ void OnStopSignal(int sig) {
 
 void CatchStopSignals() {
   s_stderrTerminal = ::isatty(2) == 1;
+  HeldStopNote(kHoldBookmarks);
   struct sigaction stop = {};
   stop.sa_handler = OnStopSignal;
   sigemptyset(&stop.sa_mask);

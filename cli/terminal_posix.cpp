@@ -14,7 +14,10 @@
 #include "cli/cli.h"
 
 namespace {
-bool g_stdoutClosed = false;  // started without one: nothing written can arrive
+bool g_stdoutClosed = false;               // started without one: nothing written can arrive
+volatile std::sig_atomic_t g_resized = 1;  // the terminal's size changed since last read
+
+void OnResize(int) { g_resized = 1; }
 }  // namespace
 
 bool StdoutClosed() { return g_stdoutClosed; }
@@ -25,6 +28,25 @@ int TerminalColumns(std::FILE* stream) {
   winsize size;
   if (!IsTerminal(stream) || ::ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
+}
+
+int StderrColumns() {
+  static int columns = 0;
+  static bool following = false;
+  if (!following) {
+    following = true;
+    // Restarted calls: a resize must not cut short a read of the port or the PIN.
+    struct sigaction resize = {};
+    resize.sa_handler = OnResize;
+    sigemptyset(&resize.sa_mask);
+    resize.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &resize, nullptr);
+  }
+  if (g_resized) {
+    g_resized = 0;
+    columns = TerminalColumns(stderr);
+  }
+  return columns;
 }
 
 void WriteText(std::FILE* stream, const std::string& utf8) {

@@ -27,6 +27,10 @@ int TerminalColumns(std::FILE* stream) {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// A console sends no signal when resized: its width is read each time (a
+// cheap call).
+int StderrColumns() { return TerminalColumns(stderr); }
+
 void WriteText(std::FILE* stream, const std::string& utf8) {
   HANDLE console = ConsoleOf(stream);
   if (!console) {

@@ -25,7 +25,16 @@ Message RunOperation(Transfer transfer, void* context, bool busy) {
     return message;
   }
   if (busy) ShowStatus(MSG_BUSY, kKeepOpenMode);
-  message = LogIn();
+  message = Greet();
+  // A searched port that does not answer may be an entry long gone, listed
+  // before the handset's: it hears goodbye, and the later entries are tried
+  // with the same PIN.
+  while (message && !g_stopRequest && LaterHandsetEntry()) {
+    SendGoodbye();
+    if (!OpenNextHandsetPort()) break;
+    message = Greet();
+  }
+  if (!message) message = SendPin();
   if (!message) message = transfer(context);
   // A transfer that was asked to stop ends with whatever its step met first
   // (a read given up, an upload cut short): the user hears why.

@@ -18,8 +18,7 @@ static bool ReceivedOk() {
   return total >= 0 && std::memcmp(ResponsePayload(), "OK", 3) == 0;
 }
 
-// The hello, answered with "OK" by a handset in standby.
-static Message Greet() {
+Message Greet() {
   SendRequest(kHello, "1");
   if (ReceivedOk()) return nullptr;
   // Still busy with an earlier transfer that broke off (a killed program,
@@ -32,12 +31,11 @@ static Message Greet() {
 }
 
 Message LogIn() {
-  Message problem = Greet();
-  // A searched port that does not answer may be an entry long gone, listed
-  // before the handset's: the later entries are tried with the same PIN.
-  while (problem && !g_stopRequest && OpenNextHandsetPort()) problem = Greet();
-  if (problem) return problem;
+  if (const Message problem = Greet()) return problem;
+  return SendPin();
+}
 
+Message SendPin() {
   // Four digits whatever was typed: 7 goes out as "0007", 123456 as "3456".
   char digits[12];
   std::snprintf(digits, sizeof(digits), "%04d", static_cast<int>(g_currentPin % 10000u));

@@ -181,6 +181,18 @@ static void PortReady() {
   if (g_tracing) TracePortOpened(g_port, g_portName);
 }
 
+bool LaterHandsetEntry() {
+  if (!g_searchedPort || g_port == INVALID_HANDLE_VALUE) return false;
+  WCHAR key[kPathUnits], port[kPathUnits];
+  std::wcscpy(key, g_driverKeyPath);
+  std::wcscpy(port, g_portName);
+  DWORD next = g_nextEntry;
+  const bool later = NextHandsetDriver(&next);
+  std::wcscpy(g_driverKeyPath, key);
+  std::wcscpy(g_portName, port);
+  return later;
+}
+
 bool OpenNextHandsetPort() {
   if (!g_searchedPort || g_port == INVALID_HANDLE_VALUE) return false;
   ClosePort();

@@ -10,9 +10,12 @@
 // the port with the protocol's time-outs.
 Message OpenHandsetPort();
 
+// The port open was found by the search, and a later entry names the
+// handset's driver too.
+bool LaterHandsetEntry();
 // The port opened by a search did not answer as the handset: closes it and
-// opens the next entry that names the handset's driver (the same PIN goes
-// there). False, with g_port closed, when none is left or the port was given.
+// opens the next entry that names the handset's driver and can be opened
+// (the same PIN goes there). False, with g_port closed, when none can.
 bool OpenNextHandsetPort();
 
 // Closes g_port (if open) and marks it closed.

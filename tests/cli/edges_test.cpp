@@ -3,6 +3,7 @@
 // written, the language of the run, and what a backup folder lets others see.
 #ifndef _WIN32
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include "tests/cli/cli_fixture.h"
@@ -97,6 +98,38 @@ TEST_F(EdgesTest, TheProgressLineFitsANarrowTerminal) {
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(progress[progress.find_last_not_of(' ', last - 1)], '\r') << t.seen;
   }
+}
+
+// A terminal made narrower during a download: once it has seen the resize,
+// no redraw is wider than the new width.
+TEST_F(EdgesTest, TheProgressLineFollowsAResizedTerminal) {
+  const std::string name = "a_really_long_name_for_testing.bin";
+  WriteAll(content / "files" / "other" / name, Pattern(600000));
+  StartHandset({"--throttle", "200000"});
+  ASSERT_EQ(Palvo({"list"}).status, 0);
+  Terminal t({"get", "--to", (root / "out.bin").string(), name}, {registry}, {}, 80);
+  std::size_t resizedAt = std::string::npos;
+  t.Read(60, 50, [&] {
+    if (resizedAt != std::string::npos || t.seen.find('%') == std::string::npos) return;
+    winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = 30;
+    ASSERT_EQ(::ioctl(t.master, TIOCSWINSZ, &size), 0);  // SIGWINCH to palvo
+    resizedAt = t.seen.size();
+  });
+  const int status = WaitChild(t.pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << t.seen;
+  ASSERT_NE(resizedAt, std::string::npos) << t.seen;
+  const std::string after = t.seen.substr(resizedAt, t.seen.rfind("palvo: ") - resizedAt);
+  const std::vector<std::string> pieces = Redraws(after);
+  int drawn = 0;
+  // The first two: the rest of a redraw under way, and one composed before
+  // the signal came.
+  for (std::size_t i = 2; i < pieces.size(); ++i) {
+    EXPECT_LT(Columns(pieces[i]), 30) << pieces[i];
+    drawn += pieces[i].find('%') != std::string::npos;
+  }
+  EXPECT_GT(drawn, 0) << t.seen;
 }
 
 // A file that cannot be written and a port that cannot be the handset's are

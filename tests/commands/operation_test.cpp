@@ -32,11 +32,12 @@ struct Handset {
   std::string helloReply = "OK";
   std::string pinReply = "OK";
   std::vector<unsigned> codes;
+  int waitMs = 4000;  // for each request
 
   void Serve(PeerPort& peer) {
     ReceivedRequest r;
     int goodbyes = helloReply == "OK" ? 1 : 2;
-    while (ReadRequest(peer, &r, 4000)) {
+    while (ReadRequest(peer, &r, waitMs)) {
       codes.push_back(r.code);
       if (r.code == kGoodbye.code && --goodbyes == 0) return;
       if (r.code == kHello.code) peer.Write(ResponseFrame(0, 1, 1, helloReply));
@@ -150,6 +151,42 @@ TEST_F(OperationTest, NothingIsSentWhenThePortDoesNotOpen) {
   EXPECT_EQ(g_port, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(PeerHearsNothing(peer));
 }
+
+#ifndef _WIN32  // a second port: under Wine the tests have one pair of COM ports
+TEST_F(OperationTest, AnEntryThatOpensButDoesNotAnswerDoesNotHideTheHandset) {
+  // An entry written by hand, listed first, names a port where nothing answers.
+  const WCHAR kStale[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\1\\RS232_USB";
+  PeerPort silent;
+  ASSERT_TRUE(silent.ok());
+  CreateDriverKey(kStale);
+  ClearDrivers();
+  RegisterDriver(L"00", kStale, silent.PortName());
+  RegisterDriver(L"01", kTestDriverKey, peer.PortName());
+  g_testFrontend.pinToEnter = 1234;
+  Handset handset;
+  handset.waitMs = 20000;  // the silent port's two hellos come first
+  FakeTransfer fake;
+  EXPECT_EQ(Run(handset, fake, false), nullptr);
+  EXPECT_EQ(fake.calls, 1);
+  EXPECT_EQ(handset.codes, (std::vector<unsigned>{0, 1, 255}));
+  // The PIN was asked once, before any port opened, and kept under the first
+  // entry's key; the silent port heard the hellos and goodbyes, never the PIN.
+  EXPECT_EQ(g_testFrontend.askPinCalls, 1);
+  DWORD word;
+  EXPECT_TRUE(ReadRawPin(kStale, &word));
+  std::vector<unsigned> heard;
+  ReceivedRequest r;
+  while (ReadRequest(silent, &r, 300)) heard.push_back(r.code);
+  EXPECT_EQ(heard, (std::vector<unsigned>{0, 255, 0, 255}));
+
+  // Nothing answers anywhere: not in standby, no transfer, the port closed.
+  ClearDrivers();
+  RegisterDriver(L"00", kStale, silent.PortName());
+  EXPECT_STREQ(RunOperation(RunFake, &fake, false), MSG_NOT_STANDBY);
+  EXPECT_EQ(fake.calls, 1);
+  EXPECT_EQ(g_port, INVALID_HANDLE_VALUE);
+}
+#endif
 
 TEST_F(OperationTest, GetListingClearsTheOldListingFirst) {
 #ifndef _WIN32

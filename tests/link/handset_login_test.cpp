@@ -100,41 +100,4 @@ TEST_F(HandsetLoginTest, SilentHandsetGivesUp) {
   EXPECT_LT(ElapsedMs(start), 2 * static_cast<long>(g_silenceLimitMs) + 2500);
 }
 
-#ifndef _WIN32  // a second port: under Wine the tests have one pair of COM ports
-TEST_F(HandsetLoginTest, AnEntryThatOpensButDoesNotAnswerDoesNotHideTheHandset) {
-  // An entry written by hand, listed first, names a port where nothing answers.
-  const WCHAR kStale[] = L"Drivers\\USB\\LoadClients\\1154_515_Default\\1\\RS232_USB";
-  PeerPort silent;
-  ASSERT_TRUE(silent.ok());
-  CreateDriverKey(kStale);
-  RegisterDriver(L"00", kStale, silent.PortName());
-  RegisterHandset(hs, false);
-  g_testFrontend.pinToEnter = 1234;
-
-  EXPECT_EQ(Connect(), nullptr);
-  EXPECT_EQ(g_testFrontend.askPinCalls, 1);
-  EXPECT_EQ(PinsSent(), std::vector<std::string>{"1234"});
-  // The silent port heard the hellos and the goodbye between them, never the PIN.
-  ReceivedRequest r;
-  int requests = 0;
-  while (ReadRequest(silent, &r, 300)) {
-    ++requests;
-    EXPECT_FALSE(r.code == 1 && r.group == 2) << "the PIN went to the silent port";
-  }
-  EXPECT_EQ(requests, 3);
-  // The PIN stays where it was read and stored: a refusal forgets it there.
-  DWORD word;
-  EXPECT_TRUE(ReadRawPin(kStale, &word));
-  EXPECT_FALSE(ReadRawPin(kTestDriverKey, &word));
-
-  // Nothing answers anywhere: the handset is not in standby, nothing left open.
-  ClearDrivers();
-  RegisterDriver(L"00", kStale, silent.PortName());
-  EXPECT_STREQ(OpenHandsetPort(), nullptr);
-  EXPECT_STREQ(LogIn(), MSG_NOT_STANDBY);
-  EXPECT_EQ(g_port, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(g_portName, silent.PortName());
-}
-#endif
-
 }  // namespace
