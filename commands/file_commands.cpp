@@ -136,7 +136,8 @@ DWORD MakeDestinationFolder(const WCHAR* path) {
   const DWORD attributes = GetFileAttributesW(path);
   if (attributes != INVALID_FILE_ATTRIBUTES)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
-  if (CreateDirectoryW(path, nullptr)) return ERROR_SUCCESS;
+  // Mail, addresses and photos are personal: the user's alone.
+  if (CreateDirectoryW(path, OwnerOnlySecurity())) return ERROR_SUCCESS;
   DWORD error = GetLastError();
   if (error != ERROR_PATH_NOT_FOUND && error != ERROR_SUCCESS) return error;
   // The folder it would be in is missing too: that one first, as mkdir -p.
@@ -153,7 +154,7 @@ DWORD MakeDestinationFolder(const WCHAR* path) {
   *slash = 0;
   error = MakeDestinationFolder(parent);
   if (error != ERROR_SUCCESS) return error;
-  if (CreateDirectoryW(path, nullptr)) return ERROR_SUCCESS;
+  if (CreateDirectoryW(path, OwnerOnlySecurity())) return ERROR_SUCCESS;
   error = GetLastError();
   return error == ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : error;
 }

@@ -15,6 +15,10 @@
 // clang-format on
 #ifndef _WIN32_WCE
 #include "win32/desktop_registry.h"
+#include "win32/private_folder.h"
+#else
+// The handheld's files have no security to give.
+inline SECURITY_ATTRIBUTES* OwnerOnlySecurity() { return nullptr; }
 #endif
 // The infrared escape of the handheld's serial API; desktop headers lack it.
 #ifndef SETIR

@@ -352,10 +352,10 @@ BOOL DeleteFileW(LPCWSTR name) {
   return TRUE;
 }
 
-BOOL CreateDirectoryW(LPCWSTR name, void*) {
+BOOL CreateDirectoryW(LPCWSTR name, void* security) {
   char path[kPosixPathBytes];
   if (!WideToPosixPath(name, path, sizeof path)) return FALSE;
-  if (::mkdir(path, 0777) != 0) {
+  if (::mkdir(path, security == kOwnerOnlyFile ? 0700 : 0777) != 0) {
     if (errno == EEXIST)
       SetLastError(ERROR_ALREADY_EXISTS);
     else if (errno == ENOENT)

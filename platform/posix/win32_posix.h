@@ -133,6 +133,9 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 // (0600); every other one makes files as the umask says.
 inline char kOwnerOnlyFileTag;
 inline void* const kOwnerOnlyFile = &kOwnerOnlyFileTag;
+// CreateDirectoryW's security argument for a folder only its owner may
+// enter (0700), whatever the umask.
+inline void* OwnerOnlySecurity() { return kOwnerOnlyFile; }
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE templ);
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);

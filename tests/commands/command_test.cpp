@@ -2,8 +2,14 @@
 // name, the destination forms, the last path and the kind a name suggests.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "commands/commands.h"
 #include "download/listing.h"
@@ -138,6 +144,65 @@ TEST(ExtensionRule, DefaultKindFromTheLocalName) {
   EXPECT_EQ(DefaultUploadKind(L"mail"), kUploadFile);
   EXPECT_EQ(DefaultUploadKind(L"bookmark.txt.bak"), kUploadFile);
   EXPECT_EQ(DefaultUploadKind(L"photo.jpg"), kUploadFile);
+}
+
+// Folders made for a destination are the user's alone, whatever the umask:
+// natively 0700; on Windows only the user and SYSTEM are on its list.
+TEST(DestinationFolder, MadeFoldersAreTheOwnersAlone) {
+  namespace fs = std::filesystem;
+  const fs::path base =
+      fs::temp_directory_path() /
+      ("palvo-folder-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  ASSERT_TRUE(fs::create_directories(base));
+  std::wstring made = (base / "a" / "b").wstring();
+  for (auto& c : made)
+    if (c == L'/') c = L'\\';
+#ifndef _WIN32
+  const mode_t before = ::umask(022);
+#endif
+  EXPECT_EQ(MakeDestinationFolder(made.c_str()), static_cast<DWORD>(ERROR_SUCCESS));
+#ifndef _WIN32
+  ::umask(before);
+#endif
+  for (const fs::path& folder : {base / "a", base / "a" / "b"}) {
+    SCOPED_TRACE(folder.string());
+#ifndef _WIN32
+    struct stat st = {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+#else
+    // Every entry of the folder's list is the user's or SYSTEM's (Wine
+    // shows the list it keeps as the folder's mode: no protection bit).
+    BYTE buffer[4096];
+    DWORD needed = 0;
+    ASSERT_TRUE(GetFileSecurityW(folder.wstring().c_str(), DACL_SECURITY_INFORMATION, buffer,
+                                 sizeof buffer, &needed));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(buffer, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &needed));
+    CloseHandle(token);
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize));
+    EXPECT_GT(dacl->AceCount, 0);
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      ASSERT_TRUE(GetAce(dacl, i, &ace));
+      PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+      EXPECT_TRUE(EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) ||
+                  EqualSid(sid, system))
+          << "entry " << i;
+    }
+#endif
+  }
+  std::error_code ignored;
+  fs::remove_all(base, ignored);
 }
 
 }  // namespace
