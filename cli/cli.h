@@ -111,8 +111,11 @@ void SetProgressItem(const WCHAR* text, int number, int count);
 bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem);
 // Follows the core's steps: the row of the progress line, and -v.
 void FollowSteps();
-// Ends a progress line still on the terminal, so the next output starts clean.
+// Ends a progress line still on the terminal, so the next output starts
+// clean: blanked, or after Ctrl-C kept with the terminal's "^C" and ended.
 void EndProgressLine();
+// A progress line was ended after Ctrl-C: the "^C" has its line.
+bool StopEchoLineEnded();
 // From now on Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and a
 // closed console) set g_stopRequest to the signal's number; a second one, a
 // second or more after the first, ends the program at once.

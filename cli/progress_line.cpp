@@ -88,13 +88,16 @@ int FiguresWidth(const Figures& f, int count) {
   return width;
 }
 
-// The widest the line may be: one column spare, as a line that fills the
-// last one wraps on some terminals. A resized terminal is followed from the
-// next redraw on.
+// The widest the line may be: three columns spare, for the "^C" the
+// terminal echoes after it (a line that fills the last column wraps on
+// some terminals, and so would the echo). A resized terminal is followed
+// from the next redraw on.
 int LineRoom() {
   const int columns = StderrColumns();
-  return columns > 0 ? columns - 1 : 79;
+  return columns > 3 ? columns - 3 : 1;
 }
+
+bool g_echoLineEnded = false;  // a stopped progress line was kept, with its "^C"
 
 }  // namespace
 
@@ -167,8 +170,14 @@ void ShowProgress(std::uint64_t done, std::uint64_t total) {
   g_progress.shownWidth = std::max(width, blankTo);
 }
 
+bool StopEchoLineEnded() { return g_echoLineEnded; }
+
 void EndProgressLine() {
-  if (g_progress.shownWidth > 0) {
+  if (g_progress.shownWidth > 0 && g_stopRequest == kSigInt) {
+    // Ctrl-C: the line stays as it stopped, the terminal's "^C" after it.
+    WriteText(stderr, "\n");
+    g_echoLineEnded = true;
+  } else if (g_progress.shownWidth > 0) {
     // A screen made narrower since would wrap blanks past its edge.
     std::string blank = "\r";
     blank.append(static_cast<std::size_t>(std::min(g_progress.shownWidth, LineRoom())), ' ');

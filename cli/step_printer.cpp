@@ -23,7 +23,8 @@ void ShowStatus(const WCHAR* text, int mode) {
   EndProgressLine();
   // The terminal echoed Ctrl-C as "^C" where the cursor was: the report
   // starts below it.
-  if (g_stopRequest == kSigInt && std::wcscmp(text, MSG_INTERRUPTED) == 0 && IsTerminal(stderr))
+  if (g_stopRequest == kSigInt && std::wcscmp(text, MSG_INTERRUPTED) == 0 && IsTerminal(stderr) &&
+      !StopEchoLineEnded())
     WriteText(stderr, "\n");
   std::string line = "palvo: ";
   // A link error while a row was under way names the row.

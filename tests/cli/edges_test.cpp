@@ -73,8 +73,8 @@ TEST_F(EdgesTest, TheProgressLineFitsANarrowTerminal) {
     const char* shows;  // a part of some redraw
     bool bytes;         // the bytes done of the total are still there
   } cases[] = {{80, "a_really_long_name_for_testing.bin  ", true},
-               {40, "a_real…g.bin  ", true},
-               {24, "a_really…ting.bin  ", false}};
+               {40, "a_really_…ting.bin  ", true},
+               {24, "a_reall…ing.bin  ", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.columns);
     Terminal t({"get", "--to", (root / "out.bin").string(), name}, {registry}, {}, c.columns);

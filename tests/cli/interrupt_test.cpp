@@ -181,9 +181,15 @@ TEST_F(InterruptTest, CtrlCOnATerminal) {
           << seen;
     }
     if (!atThePrompt) {
-      // The progress line was shown and ended before the message.
-      EXPECT_NE(seen.find("K/s"), std::string::npos) << seen;
-      EXPECT_NE(seen.find("\n", seen.rfind("K/s")), std::string::npos) << seen;
+      // The progress line was shown and kept as it stopped, the "^C" after
+      // it on the same line (room was left for it), then one line end.
+      const std::size_t last = seen.rfind("K/s");
+      ASSERT_NE(last, std::string::npos) << seen;
+      const std::size_t end = seen.find('\n', last);
+      ASSERT_NE(end, std::string::npos) << seen;
+      const std::string tail = seen.substr(last, end - last);
+      EXPECT_NE(tail.find("^C"), std::string::npos) << seen;
+      EXPECT_EQ(tail.find('\r'), tail.size() - 1) << seen;  // no blanking, no other line
     }
     EXPECT_TRUE(echoes);
     EXPECT_EQ(ReadAll(root / "work" / "big.bin"), "older");
