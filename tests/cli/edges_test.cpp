@@ -83,7 +83,7 @@ TEST_F(EdgesTest, TheProgressLineFitsANarrowTerminal) {
     int drawn = 0;
     bool shown = false;
     // The run's summary line follows the blanked progress line.
-    const std::string progress = t.seen.substr(0, t.seen.rfind("palvo: 1 rows saved"));
+    const std::string progress = t.seen.substr(0, t.seen.rfind("palvo: 保存 1 行"));
     for (const std::string& piece : Redraws(progress)) {
       EXPECT_LT(Columns(piece), c.columns) << piece;
       drawn += piece.find('%') != std::string::npos;
@@ -108,11 +108,10 @@ TEST_F(EdgesTest, AFileOrPortThatFailsIsNamedWithTheReason) {
   Result r = Palvo({"get", "memo.txt", "--to", "/dev/full"}, "");
   EXPECT_EQ(r.status, 1);
   // The failure first, then the run's summary line.
-  EXPECT_EQ(
-      r.err.rfind("palvo: ファイルが書き込めません: /dev/full: No space left on device\n"
-                  "palvo: 0 rows saved, 0 kept unchanged, 0 renamed, 0 not saved, 0 bytes in ",
-                  0),
-      0u)
+  EXPECT_EQ(r.err.rfind("palvo: ファイルが書き込めません: /dev/full: No space left on device\n"
+                        "palvo: 保存 0 行、変更なし 0 行、改名 0 行、保存できず 0 行、0 バイト、",
+                        0),
+            0u)
       << r.err;
   ASSERT_EQ(Palvo({"pin", "--forget"}, "").status, 0);
   const fs::path plain = root / "work" / "plain";
