@@ -76,10 +76,9 @@ std::wstring Rephrase(const CLI::ParseError& e) {
   const std::wstring option =
       FromUtf8(colon == std::string::npos ? "" : what.substr(0, colon).c_str());
   if (what.find("required") != std::string::npos && what.find("missing") != std::string::npos)
-    return InLanguage(L"", L"値がありません: ") + option + InLanguage(L" needs a value", L"");
+    return option + InLanguage(L" needs a value", L" の値がありません");
   if (what.find("At Most") != std::string::npos)
-    return InLanguage(L"", L"二度以上指定されています: ") + option +
-           InLanguage(L" given more than once", L"");
+    return option + InLanguage(L" given more than once", L" が二度以上指定されています");
   if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
   return InLanguage(L"", L"引数が正しくありません: ") + FromUtf8(what.c_str());
 }
@@ -126,7 +125,8 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
       return UsageError(
           command.empty()
               ? InLanguage(L"unknown option ", L"不明なオプションです: ") + name
-              : wideCommand + InLanguage(L" takes no option ", L" にないオプションです: ") + name,
+              : wideCommand +
+                    InLanguage(L" takes no option ", L" には指定できないオプションです: ") + name,
           wideCommand);
     }
     if (command.empty())

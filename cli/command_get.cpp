@@ -141,9 +141,9 @@ void ReportSummary() {
   EndProgressLine();
   std::wstring line;
   if (s.interrupted) {
-    line = InLanguage(L"interrupted after ", L"中断しました: ") + std::to_wstring(s.saved) +
+    line = InLanguage(L"interrupted after ", L"保存 ") + std::to_wstring(s.saved) +
            InLanguage(L" rows saved; run the same command again to finish the backup",
-                      L" 行を保存済み。同じコマンドをもう一度実行するとバックアップが完了します");
+                      L" 行で中断しました。同じコマンドをもう一度実行すると続きから完了します");
   } else {
     // Japanese puts the word before each count: "保存 3 行、…".
     auto count = [](const WCHAR* english, const WCHAR* japanese, int n) {

@@ -202,6 +202,42 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   EXPECT_EQ(r.err, "palvo: 電話機のブックマーク 1 件をファイルの 1 件で置き換えました\n");
 }
 
+// A run's notes in its one language, each language whole; the English ones
+// exactly as scripts have read them.
+TEST_F(MannersTest, NotesInTheRunsLanguage) {
+  StartHandset();
+  WriteAll(root / "work" / "bookmark.txt", "00\t01\tonly\thttp://example.jp/\r\n");
+  const std::string& port = handsetPort;
+  const struct {
+    std::vector<std::string> args;
+    std::string english, japanese;  // standard error, the time taken as T
+  } cases[] = {
+      {{"pin"}, "palvo: the PIN is kept\n", "palvo: 暗証番号を保存しました\n"},
+      {{"-v", "get", "memo.txt", "--to", "m.txt"},
+       "palvo: port " + port + "\npalvo: opened " + port +
+           "\npalvo: logged in\npalvo: 1/1 memo.txt\npalvo: goodbye\npalvo: 1 rows saved, 0 kept "
+           "unchanged, 0 renamed, 0 not saved, 20 bytes in T s\n",
+       "palvo: ポート: " + port + "\npalvo: 開きました: " + port +
+           "\npalvo: ログインしました\npalvo: 1/1 memo.txt\npalvo: 切断しました\npalvo: 保存 1 "
+           "行、変更なし 0 行、改名 0 行、保存できず 0 行、20 バイト、T 秒\n"},
+      {{"put", "bookmark.txt"},
+       "palvo: replaced the handset's 3 bookmarks with 1\n",  // English runs first
+       "palvo: 電話機のブックマーク 1 件をファイルの 1 件で置き換えました\n"},
+      {{"pin", "--forget"},
+       "palvo: the kept PIN is forgotten\n",
+       "palvo: 保存した暗証番号を消しました\n"},
+      {{"pin", "--forget"}, "palvo: no PIN was kept\n", "palvo: 保存した暗証番号はありません\n"},
+  };
+  for (const bool english : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.args.back());
+      const Result r = Palvo(c.args, "1234\n", {english ? "LC_ALL=C.UTF-8" : "LC_ALL=ja_JP.UTF-8"});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(ComparableOutput(r.err, false), english ? c.english : c.japanese);
+    }
+  }
+}
+
 TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
   StartHandset({"--no-register"});
   Result r = Palvo({"list", "--tsv"});
