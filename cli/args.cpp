@@ -68,25 +68,29 @@ std::string ChosenCommand(const CLI::App& app) {
   return chosen.empty() ? std::string() : chosen.front()->get_name();
 }
 
-// CLI11's complaint in this program's words where they differ.
-std::string Rephrase(const CLI::ParseError& e) {
+// CLI11's complaint in this program's words where they differ; in Japanese
+// its own English text stays inside a Japanese frame.
+std::wstring Rephrase(const CLI::ParseError& e) {
   std::string what = e.what();
   const std::size_t colon = what.find(':');
-  const std::string option = colon == std::string::npos ? std::string() : what.substr(0, colon);
+  const std::wstring option =
+      FromUtf8(colon == std::string::npos ? "" : what.substr(0, colon).c_str());
   if (what.find("required") != std::string::npos && what.find("missing") != std::string::npos)
-    return option + " needs a value";
-  if (what.find("At Most") != std::string::npos) return option + " given more than once";
+    return option + InLanguage(L" needs a value", L" の値がありません");
+  if (what.find("At Most") != std::string::npos)
+    return option + InLanguage(L" given more than once", L" が二度以上指定されています");
   if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
-  return what;
+  return InLanguage(L"", L"引数が正しくありません: ") + FromUtf8(what.c_str());
 }
 
 }  // namespace
 
 int UsageError(const std::wstring& problem, const std::wstring& command) {
   Complain(problem.c_str());
-  const std::string hint =
-      command.empty() ? "palvo --help" : "palvo " + ToUtf8(command.c_str()) + " --help";
-  WriteText(stderr, "try '" + hint + "'\n");
+  const std::wstring hint = command.empty() ? L"palvo --help" : L"palvo " + command + L" --help";
+  WriteText(stderr, ToUtf8((InLanguage(L"try '", L"使い方は '") + hint +
+                            InLanguage(L"'\n", L"' で表示されます\n"))
+                               .c_str()));
   return kExitUsage;
 }
 
@@ -107,7 +111,7 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
   try {
     p.app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError& e) {
-    return UsageError(FromUtf8(Rephrase(e).c_str()), FromUtf8(ChosenCommand(p.app).c_str()));
+    return UsageError(Rephrase(e), FromUtf8(ChosenCommand(p.app).c_str()));
   }
   std::string command = ChosenCommand(p.app);
   const std::wstring wideCommand = FromUtf8(command.c_str());
@@ -119,11 +123,17 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
     if (x.size() > 1 && x[0] == '-') {
       const std::wstring name = wide.substr(0, wide.find(L'='));
       return UsageError(
-          command.empty() ? L"unknown option " + name : wideCommand + L" takes no option " + name,
+          command.empty()
+              ? InLanguage(L"unknown option ", L"不明なオプションです: ") + name
+              : wideCommand +
+                    InLanguage(L" takes no option ", L" には指定できないオプションです: ") + name,
           wideCommand);
     }
-    if (command.empty()) return UsageError(L"unknown command " + wide, L"");
-    return UsageError(wideCommand + L" takes no argument " + wide, wideCommand);
+    if (command.empty())
+      return UsageError(InLanguage(L"unknown command ", L"不明なコマンドです: ") + wide, L"");
+    return UsageError(
+        wideCommand + InLanguage(L" takes no argument ", L" は引数をとりません: ") + wide,
+        wideCommand);
   }
 
   if (command == "help") return RunHelp(p.app, a->given.topic, tail);
@@ -136,8 +146,11 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
     return kExitOk;
   }
   if (command.empty()) {
-    if (!tail.empty()) return UsageError(L"unknown command " + FromUtf8(tail[0].c_str()), L"");
-    return UsageError(L"no command", L"");
+    if (!tail.empty())
+      return UsageError(
+          InLanguage(L"unknown command ", L"不明なコマンドです: ") + FromUtf8(tail[0].c_str()),
+          L"");
+    return UsageError(InLanguage(L"no command", L"コマンドがありません"), L"");
   }
 
   a->command = wideCommand;
@@ -157,10 +170,15 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* a) {
   take("--pin-file", a->given.pinFile, &a->havePinFile, &a->pinFile);
   take("--trace", a->given.trace, &a->haveTrace, &a->trace);
   if (a->quiet && a->verbose)
-    return UsageError(L"--quiet and --verbose exclude each other", a->command);
+    return UsageError(InLanguage(L"--quiet and --verbose exclude each other",
+                                 L"--quiet と --verbose は同時に指定できません"),
+                      a->command);
   const Command* c = FindCommand(command);
   if (!c->handset && (a->havePort || a->havePinFile || a->haveTrace))
-    return UsageError(a->command + L" talks to no handset: no --port, no --pin-file, no --trace",
+    return UsageError(a->command + InLanguage(L" talks to no handset: no --port, no --pin-file, "
+                                              L"no --trace",
+                                              L" は電話機と通信しません: --port、--pin-file、"
+                                              L"--trace は指定できません"),
                       a->command);
   return -1;
 }

@@ -14,17 +14,22 @@ void AddOptions(CLI::App* sub, Arguments* a) {
 }
 
 std::wstring Check(const Arguments& a) {
-  if (a.operands.size() != 1 || !a.haveTo) return L"export takes DIR --to OUT";
+  if (a.operands.size() != 1 || !a.haveTo)
+    return InLanguage(L"export takes DIR --to OUT",
+                      L"export には DIR と --to OUT を指定してください");
   return {};
 }
 
 int Run(const Arguments& a) {
   const std::wstring from = ProgramPath(a.operands[0].c_str()), to = ProgramPath(a.to.c_str());
-  if (from.empty() || to.empty()) return Failure(L"cannot resolve the paths");
+  if (from.empty() || to.empty())
+    return Failure(InLanguage(L"cannot resolve the paths", L"パスを解決できません"));
   std::wstring reason;
   const PathKind kind = KindOfPath(from, &reason);
-  if (kind == PathKind::Missing) return Failure(a.operands[0] + L": " + reason);
-  if (kind != PathKind::Folder) return Failure(L"not a folder: " + a.operands[0]);
+  if (kind == PathKind::Missing)
+    return Failure(InLanguage(L"", L"読めません: ") + a.operands[0] + L": " + reason);
+  if (kind != PathKind::Folder)
+    return Failure(InLanguage(L"not a folder: ", L"フォルダではありません: ") + a.operands[0]);
   static ExportReport report;
   ExportOptions options;
   options.force = a.force;

@@ -31,11 +31,15 @@ bool Several(const Arguments& a) {
 bool ToStandardOutput(const Arguments& a) { return a.haveTo && a.to == L"-"; }
 
 std::wstring Check(const Arguments& a) {
-  if (a.all && !a.operands.empty()) return L"get --all takes no NAME";
-  if (!a.all && a.operands.empty()) return L"get needs a NAME or --all";
-  if (a.refetch && !a.all) return L"--refetch goes with --all";
+  if (a.all && !a.operands.empty())
+    return InLanguage(L"get --all takes no NAME", L"get --all には NAME を指定できません");
+  if (!a.all && a.operands.empty())
+    return InLanguage(L"get needs a NAME or --all", L"get には NAME か --all を指定してください");
+  if (a.refetch && !a.all)
+    return InLanguage(L"--refetch goes with --all", L"--refetch は --all と一緒に指定してください");
   if (ToStandardOutput(a) && Several(a))
-    return L"--to - takes one row, not several or the mail row";
+    return InLanguage(L"--to - takes one row, not several or the mail row",
+                      L"--to - で取得できるのは一行だけです (複数の行やメールの行はできません)");
   return {};
 }
 
@@ -43,20 +47,24 @@ std::wstring Check(const Arguments& a) {
 std::wstring FolderProblem(const std::wstring& shown, const std::wstring& path, DWORD why) {
   std::wstring reason;
   if (why == ERROR_PATH_NOT_FOUND) {
-    reason = L"the folder it would be in does not exist (" + ShownPath(FolderOf(path)) + L")";
+    reason = InLanguage(L"the folder it would be in does not exist (",
+                        L"それを入れるフォルダがありません (") +
+             ShownPath(FolderOf(path)) + L")";
   } else if (why == ERROR_ALREADY_EXISTS) {
     // The file in the way: the path itself or a folder above it.
     std::wstring inWay = path;
     while (KindOfPath(inWay) == PathKind::Missing && FolderOf(inWay) != inWay)
       inWay = FolderOf(inWay);
-    reason = inWay == path ? L"a file of that name is there"
-                           : ShownPath(inWay) + L" is a file, not a folder";
+    reason = inWay == path
+                 ? InLanguage(L"a file of that name is there", L"同じ名前のファイルがあります")
+                 : ShownPath(inWay) +
+                       InLanguage(L" is a file, not a folder", L" はフォルダではなくファイルです");
   } else if (why == ERROR_ACCESS_DENIED) {
-    reason = L"permission denied";
+    reason = InLanguage(L"permission denied", L"アクセスが拒否されました");
   } else {
-    reason = L"error " + std::to_wstring(why);
+    reason = InLanguage(L"error ", L"エラー ") + std::to_wstring(why);
   }
-  return L"cannot make the folder " + shown + L": " + reason;
+  return InLanguage(L"cannot make the folder ", L"フォルダを作れません: ") + shown + L": " + reason;
 }
 
 // Where the save dialog's choice would point: a folder the rows go into
@@ -68,7 +76,8 @@ std::wstring PrepareDestination(const Arguments& a, const std::wstring& shown,
   const PathKind kind = KindOfPath(destination);
   *intoFolder = kind == PathKind::Folder || Several(a) || EndsWithSeparator(shown);
   if (*intoFolder && kind != PathKind::Folder) {
-    if (kind != PathKind::Missing) return L"not a folder: " + shown;
+    if (kind != PathKind::Missing)
+      return InLanguage(L"not a folder: ", L"フォルダではありません: ") + shown;
     const DWORD why = MakeDestinationFolder(destination.c_str());
     if (why != ERROR_SUCCESS) return FolderProblem(shown, destination, why);
   }
@@ -78,10 +87,14 @@ std::wstring PrepareDestination(const Arguments& a, const std::wstring& shown,
   std::wstring reason;
   const PathKind folderKind = KindOfPath(folder, &reason);
   if (folderKind == PathKind::Missing)
-    return L"no such folder for " + shown + L": " + ShownPath(folder) + L": " + reason;
-  if (folderKind != PathKind::Folder) return L"not a folder: " + ShownPath(folder);
+    return InLanguage(L"no such folder for ", L"入れるフォルダがありません: ") + shown + L": " +
+           ShownPath(folder) + L": " + reason;
+  if (folderKind != PathKind::Folder)
+    return InLanguage(L"not a folder: ", L"フォルダではありません: ") + ShownPath(folder);
   reason = WhyNotWritable(folder);
-  if (!reason.empty()) return L"cannot write in " + ShownPath(folder) + L": " + reason;
+  if (!reason.empty())
+    return InLanguage(L"cannot write in ", L"書き込めません: ") + ShownPath(folder) + L": " +
+           reason;
   return {};
 }
 
@@ -128,18 +141,25 @@ void ReportSummary() {
   EndProgressLine();
   std::wstring line;
   if (s.interrupted) {
-    line = L"interrupted after " + std::to_wstring(s.saved) +
-           L" rows saved; run the same command again to finish the backup";
+    line = InLanguage(L"interrupted after ", L"保存 ") + std::to_wstring(s.saved) +
+           InLanguage(L" rows saved; run the same command again to finish the backup",
+                      L" 行で中断しました。同じコマンドをもう一度実行すると続きから完了します");
   } else {
-    line = std::to_wstring(s.saved) + L" rows saved, " + std::to_wstring(s.unchanged) +
-           L" kept unchanged, " + std::to_wstring(s.renamed) + L" renamed, " +
-           std::to_wstring(s.notSaved) + L" not saved, " + std::to_wstring(s.bytes) +
-           L" bytes in " + std::to_wstring(s.milliseconds / 1000) + L"." +
-           std::to_wstring(s.milliseconds % 1000 / 100) + L" s";
+    // Japanese puts the word before each count: "保存 3 行、…".
+    auto count = [](const WCHAR* english, const WCHAR* japanese, int n) {
+      return AddEnglish() ? std::to_wstring(n) + english : japanese + std::to_wstring(n) + L" 行";
+    };
+    line = count(L" rows saved, ", L"保存 ", s.saved) +
+           count(L" kept unchanged, ", L"、変更なし ", s.unchanged) +
+           count(L" renamed, ", L"、改名 ", s.renamed) +
+           count(L" not saved, ", L"、保存できず ", s.notSaved) + InLanguage(L"", L"、") +
+           std::to_wstring(s.bytes) + InLanguage(L" bytes in ", L" バイト、") +
+           std::to_wstring(s.milliseconds / 1000) + L"." +
+           std::to_wstring(s.milliseconds % 1000 / 100) + InLanguage(L" s", L" 秒");
   }
   if (s.atticMoves > 0)
-    line +=
-        L"; " + std::to_wstring(s.atticMoves) + L" earlier files moved to " + ShownPath(s.attic);
+    line += InLanguage(L"; ", L"。以前のファイル ") + std::to_wstring(s.atticMoves) +
+            InLanguage(L" earlier files moved to ", L" 個を移しました: ") + ShownPath(s.attic);
   Complain(line.c_str());
 }
 
@@ -165,15 +185,21 @@ int Choose(void* context) {
     return Stop(c, InLanguage(L"no such row: ", L"その名前の行はありません: ") + unmatched);
   WCHAR proposed[kPathUnits];
   bool severalRows = false;
-  if (!ProposeDownloadName(proposed, &severalRows)) return Stop(c, L"nothing to download");
+  if (!ProposeDownloadName(proposed, &severalRows))
+    return Stop(c, InLanguage(L"nothing to download", L"ダウンロードするものがありません"));
   // One name that matched several rows: they cannot all be one file.
-  if (severalRows && !c.intoFolder) return Stop(c, L"several rows are called so; give --to DIR");
+  if (severalRows && !c.intoFolder)
+    return Stop(c, InLanguage(L"several rows are called so; give --to DIR",
+                              L"その名前の行が複数あります: --to DIR を指定してください"));
   if (c.toStdout) {
     // The one row of get --to -: downloaded into a folder of its own first
     // (the core writes files, and part files beside them), then copied.
     std::wstring reason;
     c.temporary = MakeTemporaryFolder(&reason);
-    if (c.temporary.empty()) return Stop(c, L"cannot make a temporary folder: " + reason);
+    if (c.temporary.empty())
+      return Stop(
+          c,
+          InLanguage(L"cannot make a temporary folder: ", L"一時フォルダを作れません: ") + reason);
     c.temporaryPath = c.temporary + L"\\" + L"row";
     StoreDownloadDestination(c.temporaryPath.c_str(), false);
     return 0;
@@ -186,7 +212,7 @@ int Choose(void* context) {
     path += proposed;
   }
   if (path.size() >= static_cast<std::size_t>(kPathUnits))
-    return Stop(c, L"path too long: " + ShownPath(path));
+    return Stop(c, InLanguage(L"path too long: ", L"パスが長すぎます: ") + ShownPath(path));
   StoreDownloadDestination(path.c_str(), c.intoFolder);
   return 0;
 }
@@ -196,7 +222,8 @@ int Run(const Arguments& a) {
   const std::wstring shown = a.haveTo ? a.to : L".";
   if (!toStdout && !RepresentablePath(shown)) return Failure(BackslashProblem(shown));
   const std::wstring destination = ProgramPath(shown.c_str());
-  if (destination.empty()) return Failure(L"cannot resolve the path " + shown);
+  if (destination.empty())
+    return Failure(InLanguage(L"cannot resolve the path ", L"パスを解決できません: ") + shown);
   ShowPathsAs(destination, shown);
   bool intoFolder = false;
   if (!toStdout) {
@@ -211,7 +238,10 @@ int Run(const Arguments& a) {
   if (choice.status >= 0 || (toStdout && !message)) {
     int status = choice.status;
     if (status < 0 && !CopyToStandardOutput(choice.temporaryPath)) {
-      Complain((L"cannot read the downloaded " + a.operands[0]).c_str());
+      Complain(
+          (InLanguage(L"cannot read the downloaded ", L"ダウンロードしたファイルが読めません: ") +
+           a.operands[0])
+              .c_str());
       status = kExitFailed;
     }
     if (!choice.temporary.empty()) RemoveTemporaryFolder(choice.temporary, choice.temporaryPath);

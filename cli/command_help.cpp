@@ -147,15 +147,24 @@ std::string HelpText(const CLI::App& app, const Command* c) {
 }
 
 int RunHelp(const CLI::App& app, const std::string& topic, const std::vector<std::string>& tail) {
-  if (!topic.empty() && !tail.empty()) return UsageError(L"help takes one COMMAND", L"help");
+  if (!topic.empty() && !tail.empty())
+    return UsageError(
+        InLanguage(L"help takes one COMMAND", L"help にはコマンドを一つだけ指定してください"),
+        L"help");
   const std::string name = !topic.empty() ? topic : tail.empty() ? "" : tail.front();
-  if (tail.size() > 1) return UsageError(L"help takes one COMMAND", L"help");
+  if (tail.size() > 1)
+    return UsageError(
+        InLanguage(L"help takes one COMMAND", L"help にはコマンドを一つだけ指定してください"),
+        L"help");
   if (name.empty()) {
     WriteText(stdout, FullHelp(app));
     return kExitOk;
   }
   const Command* c = FindCommand(name);
-  if (!c) return UsageError(L"no command " + FromUtf8(name.c_str()), L"help");
+  if (!c)
+    return UsageError(
+        InLanguage(L"no command ", L"そのコマンドはありません: ") + FromUtf8(name.c_str()),
+        L"help");
   WriteText(stdout, HelpOf(app, *c));
   return kExitOk;
 }

@@ -10,15 +10,19 @@ namespace {
 void AddOptions(CLI::App* sub, Arguments* a) {
   sub->add_flag("--tsv", a->tsv,
                 "one line per row, fields separated by TABs, in UTF-8: icon, name, size as "
-                "shown, date, size in bytes (empty for the first three rows). Icons: 0 image, 1 "
-                "music, 2 net, 3 card, 4 other, 5 bookmarks, 6 address book, 7 mail");
+                "shown, date (for the first three rows their kind as the handset names it, in "
+                "Japanese in every locale), size in bytes (empty for the first three rows). "
+                "Icons: 0 image, 1 music, 2 net, 3 card, 4 other, 5 bookmarks, 6 address book, 7 "
+                "mail");
   sub->add_flag("--header", a->header,
-                "with --tsv: a first line naming the fields: icon, name, size, date, bytes");
+                "with --tsv: a first line naming the fields: icon, name, size, date_or_kind, "
+                "bytes");
 }
 
 std::wstring Check(const Arguments& a) {
-  if (!a.operands.empty()) return L"list takes no operands";
-  if (a.header && !a.tsv) return L"--header goes with --tsv";
+  if (!a.operands.empty()) return InLanguage(L"list takes no operands", L"list は引数をとりません");
+  if (a.header && !a.tsv)
+    return InLanguage(L"--header goes with --tsv", L"--header は --tsv と一緒に指定してください");
   return {};
 }
 

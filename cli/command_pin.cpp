@@ -14,23 +14,30 @@ void AddOptions(CLI::App* sub, Arguments* a) {
 }
 
 std::wstring Check(const Arguments& a) {
-  if (!a.operands.empty()) return L"pin takes no operands";
+  if (!a.operands.empty()) return InLanguage(L"pin takes no operands", L"pin は引数をとりません");
   return {};
 }
 
 int Run(const Arguments& a) {
   if (a.forget) {
     const int forgotten = ForgetStoredPins();
-    if (!g_quiet) Complain(forgotten ? L"the kept PIN is forgotten" : L"no PIN was kept");
+    if (!g_quiet)
+      Complain(forgotten ? InLanguage(L"the kept PIN is forgotten", L"保存した暗証番号を消しました")
+                         : InLanguage(L"no PIN was kept", L"保存した暗証番号はありません"));
     return kExitOk;
   }
   if (StorePinCommand()) return kExitFailed;
   if (g_driverKeyPath[0] == 0) {
-    return Failure(L"the handset accepted the PIN, but it cannot be kept for the port " + a.port +
-                   L": no handset driver in the registry publishes it (give the PIN with "
-                   L"--pin-file or PALVO_PIN_FILE instead)");
+    return Failure(
+        InLanguage(L"the handset accepted the PIN, but it cannot be kept for the port ",
+                   L"電話機は暗証番号を受け付けましたが、このポートでは保存できません: ") +
+        a.port +
+        InLanguage(L": no handset driver in the registry publishes it (give the PIN with "
+                   L"--pin-file or PALVO_PIN_FILE instead)",
+                   L" (レジストリのどの電話機ドライバもこのポートを示していません。暗証番号は "
+                   L"--pin-file か PALVO_PIN_FILE で渡してください)"));
   }
-  if (!g_quiet) Complain(L"the PIN is kept");
+  if (!g_quiet) Complain(InLanguage(L"the PIN is kept", L"暗証番号を保存しました"));
   return kExitOk;
 }
 

@@ -74,25 +74,43 @@ bool AskReplace(const UploadItem& item, int handsetCount, int fileCount, bool do
   const std::string counts = "the handset's " + std::to_string(handsetCount) + " " +
                              (handsetCount == 1 ? one : several) + " with " +
                              std::to_string(fileCount);
+  // Japanese: "電話機のブックマーク 5 件をファイルの 3 件で".
+  const std::string japanese =
+      std::string("電話機の") + (bookmarks ? "ブックマーク " : "アドレス ") +
+      std::to_string(handsetCount) + " 件をファイルの " + std::to_string(fileCount) + " 件で";
   if (done) {
-    if (!asked && !g_quiet) Complain((L"replaced " + FromUtf8(counts.c_str())).c_str());
+    if (!asked && !g_quiet)
+      Complain(FromUtf8((AddEnglish() ? "replaced " + counts : japanese + "置き換えました").c_str())
+                   .c_str());
     asked = false;
     return true;
   }
-  const int answer = AskOnTerminal("replace " + counts + "?");
+  const int answer =
+      AskOnTerminal(AddEnglish() ? "replace " + counts + "?" : japanese + "置き換えますか?");
   asked = answer >= 0;
-  if (answer == 0) Complain((std::wstring(FileNameOf(item.path)) + L" left out").c_str());
+  if (answer == 0)
+    Complain(
+        (std::wstring(FileNameOf(item.path)) + InLanguage(L" left out", L" は送りませんでした"))
+            .c_str());
   return answer != 0;
 }
 
 std::wstring Check(const Arguments& a) {
-  if (a.all && (a.haveKind || a.haveAs)) return L"put --all takes no --kind, no --as";
-  if (a.all && a.operands.size() != 1) return L"put --all takes one DIR";
-  if (!a.all && a.operands.empty()) return L"put needs a FILE or --all DIR";
-  if (a.haveAs && a.operands.size() != 1) return L"--as is for one FILE";
+  if (a.all && (a.haveKind || a.haveAs))
+    return InLanguage(L"put --all takes no --kind, no --as",
+                      L"put --all には --kind も --as も指定できません");
+  if (a.all && a.operands.size() != 1)
+    return InLanguage(L"put --all takes one DIR", L"put --all には DIR を一つだけ指定してください");
+  if (!a.all && a.operands.empty())
+    return InLanguage(L"put needs a FILE or --all DIR",
+                      L"put には FILE か --all DIR を指定してください");
+  if (a.haveAs && a.operands.size() != 1)
+    return InLanguage(L"--as is for one FILE", L"--as は FILE が一つのときだけ指定できます");
   UploadKind forced = kUploadFile;
   if (a.haveKind && !KindFromText(a.kind, &forced))
-    return L"unknown kind " + a.kind + L" (file, bookmark, address or mail)";
+    return InLanguage(L"unknown kind ", L"不明な種類です: ") + a.kind +
+           InLanguage(L" (file, bookmark, address or mail)",
+                      L" (file、bookmark、address、mail のどれか)");
   return {};
 }
 
@@ -102,18 +120,20 @@ std::wstring ResolvePaths(const Arguments& a, std::vector<std::wstring>* paths) 
   for (const std::wstring& file : a.operands) {
     if (!RepresentablePath(file)) return BackslashProblem(file);
     const std::wstring path = ProgramPath(file.c_str());
-    if (path.empty()) return L"cannot resolve the path " + file;
+    if (path.empty())
+      return InLanguage(L"cannot resolve the path ", L"パスを解決できません: ") + file;
     std::wstring reason;
     const PathKind pathKind = KindOfPath(path, &reason);
     if (pathKind == PathKind::Missing) {
-      return file + L": " + reason;
+      return InLanguage(L"", L"読めません: ") + file + L": " + reason;
     } else if (a.all) {
-      if (pathKind != PathKind::Folder) return L"not a folder: " + file;
+      if (pathKind != PathKind::Folder)
+        return InLanguage(L"not a folder: ", L"フォルダではありません: ") + file;
     } else if (pathKind != PathKind::File) {
-      return L"not a file: " + file;
+      return InLanguage(L"not a file: ", L"ファイルではありません: ") + file;
     }
     if (path.size() >= static_cast<std::size_t>(kPathUnits))
-      return L"path too long: " + ShownPath(path);
+      return InLanguage(L"path too long: ", L"パスが長すぎます: ") + ShownPath(path);
     paths->push_back(path);
   }
   return {};
@@ -128,7 +148,10 @@ void OnRestoreNote(const UploadItem& item, RestoreNote what, Message why) {
     g_refused.push_back(name);
     Complain(FromUtf8((ToUtf8(name.c_str()) + ": " + WithMeaning(why)).c_str()).c_str());
   } else if (what == kNoteConverted && !g_quiet) {
-    Complain((name + L": UTF-8 text, converted to the handset's Shift-JIS with CR LF").c_str());
+    Complain(
+        (name + InLanguage(L": UTF-8 text, converted to the handset's Shift-JIS with CR LF",
+                           L": UTF-8 のテキストを電話機の Shift-JIS (改行 CR LF) に変換しました"))
+            .c_str());
   }
 }
 
@@ -141,13 +164,19 @@ bool MayRestoreFolder(const Arguments& a, const std::wstring& dir, const UploadL
   while (list.next(list.context, &item)) ++files;
   list.rewind(list.context);
   if (a.yes) return true;
-  const std::string question = ToUtf8(a.operands[0].c_str()) +
-                               " was not made by palvo get --all: upload its " +
-                               std::to_string(files) + " files?";
+  const std::string question =
+      ToUtf8(a.operands[0].c_str()) +
+      (AddEnglish()
+           ? " was not made by palvo get --all: upload its " + std::to_string(files) + " files?"
+           : " は palvo get --all で作ったフォルダではありません: その " + std::to_string(files) +
+                 " 個のファイルをアップロードしますか?");
   const int answer = AskOnTerminal(question);
   if (answer < 0)
-    Complain((a.operands[0] + L" was not made by palvo get --all (it has no palvo-backup.tsv): "
-                              L"give --yes to upload its files")
+    Complain((a.operands[0] +
+              InLanguage(L" was not made by palvo get --all (it has no palvo-backup.tsv): "
+                         L"give --yes to upload its files",
+                         L" は palvo get --all で作ったフォルダではありません (palvo-backup.tsv "
+                         L"がありません): アップロードするには --yes を指定してください"))
                  .c_str());
   return answer > 0;
 }
@@ -156,11 +185,14 @@ void Summary(const RestoreCounts& counts) {
   if (!g_refused.empty()) {
     std::wstring names;
     for (const std::wstring& name : g_refused) names += (names.empty() ? L"" : L", ") + name;
-    Complain((L"refused by the handset: " + names).c_str());
+    Complain((InLanguage(L"refused by the handset: ", L"電話機が受け付けませんでした: ") + names)
+                 .c_str());
   }
   if ((counts.alreadyThere > 0 || counts.refused > 0) && !g_quiet) {
-    Complain((L"uploaded " + std::to_wstring(counts.uploaded) + L", skipped " +
-              std::to_wstring(counts.alreadyThere) + L" already on the handset, refused " +
+    Complain((InLanguage(L"uploaded ", L"アップロード ") + std::to_wstring(counts.uploaded) +
+              InLanguage(L", skipped ", L"、電話機にあるので省略 ") +
+              std::to_wstring(counts.alreadyThere) +
+              InLanguage(L" already on the handset, refused ", L"、拒否 ") +
               std::to_wstring(counts.refused))
                  .c_str());
   }
@@ -180,10 +212,14 @@ int Run(const Arguments& a) {
     if (a.haveAs) {
       // A name of its own belongs to an ordinary file only; others are not
       // stored under a name, and silently dropping it would mislead.
-      if (kind != kUploadFile) return UsageError(L"--as is for --kind file only", a.command);
-      if (a.as.empty()) return UsageError(L"--as needs a name", a.command);
+      if (kind != kUploadFile)
+        return UsageError(InLanguage(L"--as is for --kind file only",
+                                     L"--as は --kind file のときだけ指定できます"),
+                          a.command);
+      if (a.as.empty())
+        return UsageError(InLanguage(L"--as needs a name", L"--as に名前がありません"), a.command);
       if (a.as.size() >= static_cast<std::size_t>(kPathUnits))
-        return UsageError(L"--as name too long", a.command);
+        return UsageError(InLanguage(L"--as name too long", L"--as の名前が長すぎます"), a.command);
     }
     listed.items.push_back({kind, paths[i].c_str(), names[i].c_str()});
   }
@@ -191,7 +227,7 @@ int Run(const Arguments& a) {
   UploadList list = {&NextListed, &RewindListed, &listed};
   if (a.all) {
     if (!OpenBackupFolder(&folder, paths[0].c_str()))
-      return Failure(L"path too long: " + ShownPath(paths[0]));
+      return Failure(InLanguage(L"path too long: ", L"パスが長すぎます: ") + ShownPath(paths[0]));
     list = BackupFolderList(&folder);
     if (!MayRestoreFolder(a, paths[0], list)) return kExitFailed;
   }
@@ -199,7 +235,9 @@ int Run(const Arguments& a) {
   // Working files (converted text, the handset's mails) in a folder of their own.
   std::wstring reason;
   std::wstring scratch = MakeTemporaryFolder(&reason);
-  if (scratch.empty()) return Failure(L"cannot make a temporary folder: " + reason);
+  if (scratch.empty())
+    return Failure(InLanguage(L"cannot make a temporary folder: ", L"一時フォルダを作れません: ") +
+                   reason);
   const std::wstring scratchDir = scratch + L"\\";
 
   RestoreOptions options;

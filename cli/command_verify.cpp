@@ -15,7 +15,8 @@ void AddOptions(CLI::App* sub, Arguments* a) {
 }
 
 std::wstring Check(const Arguments& a) {
-  if (a.operands.size() != 1) return L"verify takes one DIR";
+  if (a.operands.size() != 1)
+    return InLanguage(L"verify takes one DIR", L"verify には DIR を一つだけ指定してください");
   return {};
 }
 
@@ -25,20 +26,26 @@ int Run(const Arguments& a) {
   const std::wstring& shown = a.operands[0];
   if (!RepresentablePath(shown)) return Failure(BackslashProblem(shown));
   const std::wstring path = ProgramPath(shown.c_str());
-  if (path.empty()) return Failure(L"cannot resolve the path " + shown);
-  if (KindOfPath(path) != PathKind::Folder) return Failure(L"not a folder: " + shown);
+  if (path.empty())
+    return Failure(InLanguage(L"cannot resolve the path ", L"パスを解決できません: ") + shown);
+  if (KindOfPath(path) != PathKind::Folder)
+    return Failure(InLanguage(L"not a folder: ", L"フォルダではありません: ") + shown);
   std::wstring dir = path;
   if (dir.back() != L'\\') dir += L'\\';
   if (dir.size() >= static_cast<std::size_t>(kPathUnits))
-    return Failure(L"path too long: " + ShownPath(dir));
+    return Failure(InLanguage(L"path too long: ", L"パスが長すぎます: ") + ShownPath(dir));
   Message why = nullptr;
   const int problems = VerifyBackup(dir.c_str(), a.offline, &PrintProblem, &why);
   if (problems < 0) {
     if (why) return kExitFailed;  // the listing's message, said already
-    return Failure(L"no backup manifest in " + shown +
-                   L" (palvo-backup.tsv, written by get --all)");
+    return Failure(InLanguage(L"no backup manifest in ", L"バックアップの目録がありません: ") +
+                   shown +
+                   InLanguage(L" (palvo-backup.tsv, written by get --all)",
+                              L" (get --all が書く palvo-backup.tsv)"));
   }
-  if (problems == 0 && !g_quiet) Complain(L"the backup is complete and intact");
+  if (problems == 0 && !g_quiet)
+    Complain(
+        InLanguage(L"the backup is complete and intact", L"バックアップは欠けも傷みもありません"));
   return problems == 0 ? kExitOk : kExitFailed;
 }
 

@@ -24,7 +24,7 @@ std::wstring SystemReason(DWORD error) {
   while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
                              reason.back() == L'.' || reason.back() == L' '))
     reason.pop_back();
-  return reason.empty() ? L"error " + std::to_wstring(error) : reason;
+  return reason.empty() ? InLanguage(L"error ", L"エラー ") + std::to_wstring(error) : reason;
 }
 
 // COM10 and up open only as device paths; "\\.\" serves every number.
@@ -207,6 +207,7 @@ bool CopyToStandardOutput(const std::wstring& programPath) {
 }
 
 std::wstring BackslashProblem(const std::wstring& path) {
-  return L"cannot use the path " + path +
-         L": a backslash in a file or folder name is not supported";
+  return InLanguage(L"cannot use the path ", L"使えないパスです: ") + path +
+         InLanguage(L": a backslash in a file or folder name is not supported",
+                    L" (ファイル名やフォルダ名にバックスラッシュは使えません)");
 }

@@ -33,7 +33,8 @@ int SetUpHandsetRun(const Arguments& a) {
   DeriveInstallationKey();
   g_mainWindow = nullptr;
   g_listView = CreateListingView();
-  if (!g_listView) return Failure(L"cannot make the list view");
+  if (!g_listView)
+    return Failure(InLanguage(L"cannot make the list view", L"リストビューを作れません"));
 #ifndef _WIN32
   // A registry file that cannot be read would look like no handset at all.
   if (char problem[kPathUnits * 4]; RegistryFileProblem(problem, sizeof problem))
@@ -46,7 +47,8 @@ int SetUpHandsetRun(const Arguments& a) {
   FollowSteps();
   if (a.havePort) {
     if (a.port.empty() || a.port.size() >= static_cast<std::size_t>(kPathUnits))
-      return UsageError(L"--port needs a port name", a.command);
+      return UsageError(InLanguage(L"--port needs a port name", L"--port にポート名がありません"),
+                        a.command);
     std::wcsncpy(g_givenPort, DevicePortName(a.port).c_str(), kPathUnits - 1);
   }
   std::wstring pinFile = a.pinFile;
@@ -57,7 +59,8 @@ int SetUpHandsetRun(const Arguments& a) {
   if (!pinFile.empty() && !(a.command == L"pin" && a.forget)) {
     DWORD pin = 0;
     std::wstring why;
-    if (!ReadPinFile(pinFile, &pin, &why)) return Failure(L"PIN file " + pinFile + L": " + why);
+    if (!ReadPinFile(pinFile, &pin, &why))
+      return Failure(InLanguage(L"PIN file ", L"暗証番号ファイル ") + pinFile + L": " + why);
     GivePin(pin, pinFile);
     g_pinSource = PinSource::kGiven;
   }
@@ -98,7 +101,9 @@ int Run(const std::vector<std::string>& args) {
   // command ends as if SIGPIPE had stopped it, without a word.
   if (error == EPIPE) return kExitSignalBase + kSigPipe;
   if (error) {
-    Complain((L"cannot write to standard output: " + FromUtf8(std::strerror(error))).c_str());
+    Complain((InLanguage(L"cannot write to standard output: ", L"標準出力に書き込めません: ") +
+              FromUtf8(std::strerror(error)))
+                 .c_str());
     status = kExitFailed;
   }
   return status;

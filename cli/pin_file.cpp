@@ -45,7 +45,8 @@ bool OnlyOwnerReads(HANDLE file, std::wstring* problem) {
       GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                       &owner, nullptr, &dacl, nullptr, &descriptor);
   if (status != ERROR_SUCCESS) {
-    *problem = L"its permissions cannot be read: " + SystemReason(status);
+    *problem = InLanguage(L"its permissions cannot be read: ", L"アクセス権が読めません: ") +
+               SystemReason(status);
     return false;
   }
   bool only = dacl != nullptr;  // no list at all lets everyone in
@@ -65,7 +66,9 @@ bool OnlyOwnerReads(HANDLE file, std::wstring* problem) {
     only = false;
   }
   LocalFree(descriptor);
-  if (!only) *problem = L"others may read it: let only its owner read it";
+  if (!only)
+    *problem = InLanguage(L"others may read it: let only its owner read it",
+                          L"ほかの人も読めます: 持ち主だけが読めるようにしてください");
   return only;
 }
 #endif
@@ -104,15 +107,16 @@ bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem) {
   if (!ok) {
     *problem = SystemReason(errno);
   } else if (!S_ISREG(st.st_mode)) {
-    *problem = L"not a regular file";
+    *problem = InLanguage(L"not a regular file", L"通常のファイルではありません");
     ok = false;
   } else if (st.st_uid != ::geteuid()) {
-    *problem = L"it belongs to another user";
+    *problem = InLanguage(L"it belongs to another user", L"ほかのユーザーのファイルです");
     ok = false;
   } else if (st.st_mode & 077) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    *problem = L"others may read it (mode " + FromUtf8(mode) + L"): chmod 600 it";
+    *problem = InLanguage(L"others may read it (mode ", L"ほかの人も読めます (モード ") +
+               FromUtf8(mode) + InLanguage(L"): chmod 600 it", L"): chmod 600 してください");
     ok = false;
   }
   if (ok) {
@@ -129,6 +133,7 @@ bool ReadPinFile(const std::wstring& path, DWORD* pin, std::wstring* problem) {
 #endif
   const bool parsed = n <= kMostBytes && ParsePin(text, n, pin);
   std::memset(text, 0, sizeof text);
-  if (!parsed) *problem = L"it does not hold a four-digit PIN";
+  if (!parsed)
+    *problem = InLanguage(L"it does not hold a four-digit PIN", L"4桁の暗証番号が入っていません");
   return parsed;
 }

@@ -59,22 +59,22 @@ void FollowStep(Step step, const WCHAR* text, int number, int count) {
   const std::wstring t = text ? text : L"";
   switch (step) {
     case Step::kPortFound:
-      Say(L"port " + t);
+      Say(InLanguage(L"port ", L"ポート: ") + t);
       break;
     case Step::kPortOpened:
-      Say(L"opened " + t);
+      Say(InLanguage(L"opened ", L"開きました: ") + t);
       break;
     case Step::kPortUnusable:
       Say(InLanguage(L"cannot use ", L"使えません: ") + ProblemOfStep());
       break;
     case Step::kLoggedIn:
-      Say(L"logged in");
+      Say(InLanguage(L"logged in", L"ログインしました"));
       break;
     case Step::kItem:
       Say(std::to_wstring(number) + L"/" + std::to_wstring(count) + L" " + t);
       break;
     case Step::kGoodbye:
-      Say(L"goodbye");
+      Say(InLanguage(L"goodbye", L"切断しました"));
       break;
   }
 }

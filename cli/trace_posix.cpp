@@ -14,7 +14,9 @@ std::string SystemText() {
 }
 
 std::wstring TraceFileReason() {
-  return errno == EEXIST ? L"it exists (a trace goes only into a new file)" : SystemReason(errno);
+  return errno == EEXIST ? InLanguage(L"it exists (a trace goes only into a new file)",
+                                      L"すでにあります (トレースは新しいファイルにだけ書きます)")
+                         : SystemReason(errno);
 }
 
 #endif  // _WIN32

@@ -14,7 +14,8 @@ std::string SystemText() {
 std::wstring TraceFileReason() {
   const DWORD error = GetLastError();
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
-             ? L"it exists (a trace goes only into a new file)"
+             ? InLanguage(L"it exists (a trace goes only into a new file)",
+                          L"すでにあります (トレースは新しいファイルにだけ書きます)")
              : SystemReason(error);
 }
 

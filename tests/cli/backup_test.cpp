@@ -79,7 +79,7 @@ TEST_F(BackupTest, AFolderThatCannotBeMadeIsAnErrorNamingItAndWhy) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
-    const Result r = Palvo(c.args);
+    const Result r = Palvo(c.args, "1234\n", {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
@@ -104,12 +104,12 @@ TEST_F(BackupTest, EveryRowIsSavedWhateverItsName) {
   EXPECT_EQ(ReadAll(Work("bk/back_slash.txt")), "is back\\slash.txt");
   EXPECT_EQ(ReadAll(Work("bk/bookmark~1.txt")), "is bookmark.txt");
   EXPECT_EQ(ReadAll(Work("bk/bookmark.txt")), ReadAll(content / "bookmarks.txt"));
-  EXPECT_EQ(r.err.substr(0, r.err.find("palvo: 18 rows saved")),
+  EXPECT_EQ(r.err.substr(0, r.err.find("palvo: 保存 18 行")),
             "palvo: 別の名前で保存しました\n"
             "  back\\slash.txt -> back_slash.txt\n"
             "  bookmark.txt -> bookmark~1.txt\n");
   // The summary line ends it.
-  EXPECT_NE(r.err.find("palvo: 18 rows saved, 0 kept unchanged, 2 renamed, 0 not saved, "),
+  EXPECT_NE(r.err.find("palvo: 保存 18 行、変更なし 0 行、改名 2 行、保存できず 0 行、"),
             std::string::npos)
       << r.err;
   // The listing and the rows in one connection: one log-in.
@@ -166,7 +166,7 @@ TEST_F(BackupTest, EveryRowGetsAFileOfItsOwn) {
   EXPECT_EQ(ReadAll(Work("bk/x_.txt")), "not shift-jis");
   EXPECT_NE(r.err.find("x・.txt -> x_.txt"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("dup.vcf -> dup~1.vcf"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("14 rows saved"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("保存 14 行"), std::string::npos) << r.err;
 }
 
 // 600 names that differ only in control characters all want one local
@@ -188,7 +188,7 @@ TEST_F(BackupTest, SixHundredRowsOfOneLocalNameAreAllSaved) {
   std::sort(bodies.begin(), bodies.end());
   EXPECT_EQ(bodies.size(), 600u);
   EXPECT_EQ(std::unique(bodies.begin(), bodies.end()), bodies.end());
-  EXPECT_NE(r.err.find("611 rows saved, 0 kept unchanged, 600 renamed"), std::string::npos)
+  EXPECT_NE(r.err.find("保存 611 行、変更なし 0 行、改名 600 行"), std::string::npos)
       << r.err.substr(r.err.size() - 300);
 }
 
@@ -240,7 +240,7 @@ TEST_F(BackupTest, ABadCountOrMailCostsNoEarlierMail) {
     EXPECT_EQ(FileNames(run),
               (std::vector<std::string>{"mail000.txt", "mail001.txt", "mail003.txt"}));
     EXPECT_EQ(ReadAll(run / "mail003.txt"), "old mail003.txt");
-    EXPECT_NE(r.err.find("earlier files moved to"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("個を移しました: "), std::string::npos) << r.err;
   }
 }
 
@@ -267,7 +267,7 @@ TEST_F(BackupTest, ABackslashInAPathIsRefusedBeforeTheHandsetIsAsked) {
       {{"put", "x\\y.txt"}, "x\\y.txt"},
   };
   for (const auto& c : cases) {
-    const Result r = Palvo(c.args);
+    const Result r = Palvo(c.args, "1234\n", {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot use the path " + c.path + ": a backslash"), std::string::npos)
         << r.err;
@@ -323,7 +323,7 @@ TEST_F(BackupTest, ARepeatedBackupMovesOnlyWhatChangedAndLosesNothing) {
   Result r = Palvo({"get", "--all", "--to", "bk"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(NewLog(), "request 3/6/2"), 0u);  // no file row transferred
-  EXPECT_NE(r.err.find("9 kept unchanged"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("変更なし 9 行"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(Work("bk/palvo-attic")));  // same bytes: nothing moved
 
   // --refetch transfers every file row again.
@@ -356,7 +356,7 @@ TEST_F(BackupTest, ARepeatedBackupMovesOnlyWhatChangedAndLosesNothing) {
   std::vector<std::string> now = all;
   now.erase(std::find(now.begin(), now.end(), "memo.txt"));
   EXPECT_EQ(ManifestLocals(Work("bk")), now);
-  EXPECT_NE(r.err.find("; 2 earlier files moved to "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("。以前のファイル 2 個を移しました: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("/bk/palvo-attic/"), std::string::npos) << r.err;
 }
 

@@ -33,12 +33,14 @@ namespace fs = std::filesystem;
 namespace cli_test {
 
 // palvo's output made comparable across two runs of one session: the time a
-// get took always differs; and where the link vanished, a replay, which hangs
+// get took always differs (in either language); and where the link vanished, a replay, which hangs
 // up after the last recorded bytes, may see it one read later than the live
 // run did, so which part of a frame the link error names may differ too.
 inline std::string ComparableOutput(const std::string& text, bool vanished) {
-  static const std::regex took(" bytes in [0-9]+\\.[0-9] s"), step("通信エラー\\([^)]*\\)");
-  std::string out = std::regex_replace(text, took, " bytes in T s");
+  static const std::regex took(" bytes in [0-9]+\\.[0-9] s"), took2(" バイト、[0-9]+\\.[0-9] 秒"),
+      step("通信エラー\\([^)]*\\)");
+  std::string out =
+      std::regex_replace(std::regex_replace(text, took, " bytes in T s"), took2, " バイト、T 秒");
   return vanished ? std::regex_replace(out, step, "通信エラー(…)") : out;
 }
 

@@ -6,6 +6,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "tests/cli/cli_fixture.h"
 
 namespace {
@@ -84,7 +86,7 @@ TEST_F(EdgesTest, TheProgressLineFitsANarrowTerminal) {
     int drawn = 0;
     bool shown = false;
     // The run's summary line follows the blanked progress line.
-    const std::string progress = t.seen.substr(0, t.seen.rfind("palvo: 1 rows saved"));
+    const std::string progress = t.seen.substr(0, t.seen.rfind("palvo: 保存 1 行"));
     for (const std::string& piece : Redraws(progress)) {
       EXPECT_LT(Columns(piece), c.columns) << piece;
       drawn += piece.find('%') != std::string::npos;
@@ -141,11 +143,10 @@ TEST_F(EdgesTest, AFileOrPortThatFailsIsNamedWithTheReason) {
   Result r = Palvo({"get", "memo.txt", "--to", "/dev/full"}, "");
   EXPECT_EQ(r.status, 1);
   // The failure first, then the run's summary line.
-  EXPECT_EQ(
-      r.err.rfind("palvo: ファイルが書き込めません: /dev/full: No space left on device\n"
-                  "palvo: 0 rows saved, 0 kept unchanged, 0 renamed, 0 not saved, 0 bytes in ",
-                  0),
-      0u)
+  EXPECT_EQ(r.err.rfind("palvo: ファイルが書き込めません: /dev/full: No space left on device\n"
+                        "palvo: 保存 0 行、変更なし 0 行、改名 0 行、保存できず 0 行、0 バイト、",
+                        0),
+            0u)
       << r.err;
   ASSERT_EQ(Palvo({"pin", "--forget"}, "").status, 0);
   const fs::path plain = root / "work" / "plain";
@@ -268,6 +269,58 @@ TEST_F(EdgesTest, OneLanguagePerRun) {
     r = Palvo({"get", "nosuch.txt"}, "", {c.locale});
     EXPECT_EQ(r.err, c.noRow);
   }
+}
+
+// palvo's own complaints speak the run's one language too: in a Japanese
+// locale no English sentence of its own is left (the system's reasons stay in
+// the system's words), elsewhere they are English as scripts know them; and
+// the language never changes the exit status.
+TEST_F(EdgesTest, ComplaintsSpeakTheRunsLanguage) {
+  StartHandset();
+  WriteAll(root / "work" / "plain.txt", "a file");
+  WriteAll(root / "work" / "kept", "the person's own");
+  WriteAll(root / "work" / "pin", "1234\n");
+  fs::permissions(root / "work" / "pin", fs::perms::owner_read | fs::perms::others_read);
+  const std::vector<std::vector<std::string>> runs = {
+      {},                                           // no command
+      {"--bogus"},                                  // unknown option
+      {"get", "--to"},                              // an option without its value
+      {"get", "--to", "a", "--to", "b", "x"},       // an option twice
+      {"list", "extra"},                            // an argument too many
+      {"get", "--refetch", "x"},                    // a command's own check
+      {"put", "--kind", "photo", "x.txt"},          // an unknown kind
+      {"put", "missing.gif"},                       // a missing file
+      {"export", "nonexistent", "--to", "out"},     // a missing folder
+      {"verify", "plain.txt"},                      // not a folder
+      {"get", "memo.txt", "--to", "plain.txt/x/"},  // a folder that cannot be made
+      {"list", "--pin-file", "pin"},                // a PIN file others may read
+      {"list", "--trace", "kept"},                  // a trace over a file
+      {"get", "nosuch.txt"},                        // a row the handset lacks
+      {"pin", "--forget"},                          // nothing kept
+  };
+  static const std::regex sentence("[A-Za-z]+ [A-Za-z]+ [A-Za-z]+"), words("[a-z]+ ['a-z]");
+  const std::string systemWords = std::strerror(ENOENT);
+  for (const auto& args : runs) {
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    const Result japanese = Palvo(args, "1234\n", {"LC_ALL=ja_JP.UTF-8"});
+    const Result english = Palvo(args, "1234\n", {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(japanese.status, english.status);
+    EXPECT_EQ(Lines(japanese.err).size(), Lines(english.err).size()) << japanese.err << english.err;
+    ASSERT_FALSE(japanese.err.empty());
+    for (std::string line : Lines(japanese.err)) {
+      if (const std::size_t at = line.find(systemWords); at != std::string::npos)
+        line.erase(at, systemWords.size());
+      EXPECT_TRUE(std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; })) << line;
+      EXPECT_FALSE(std::regex_search(line, sentence)) << line;
+    }
+    for (const std::string& line : Lines(english.err)) {
+      EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return c & 0x80; })) << line;
+      EXPECT_TRUE(std::regex_search(line, words)) << line;
+    }
+  }
+  EXPECT_EQ(ReadAll(root / "work" / "kept"), "the person's own");
 }
 
 // What a backup holds is personal: the folders palvo makes are its owner's

@@ -54,7 +54,7 @@ class InterruptTest : public PalvoTest {
 
 // What a stopped get says last: how far it came, and how to finish.
 const std::string kRunAgain =
-    "palvo: interrupted after 0 rows saved; run the same command again to finish the backup\n";
+    "palvo: 保存 0 行で中断しました。同じコマンドをもう一度実行すると続きから完了します\n";
 
 TEST_F(InterruptTest, EachSignalStopsALongDownloadAndTheOlderFileStays) {
   WriteAll(content / "files" / "other" / "big.bin", Pattern(600000));
@@ -115,8 +115,8 @@ TEST_F(InterruptTest, TheSameSignalTwiceInABurstStopsCleanly) {
   const Result r = WaitPalvo(pid);
   EXPECT_EQ(r.status, 130);
   EXPECT_EQ(r.err,
-            "palvo: 中断しました\npalvo: interrupted after 0 rows saved; run the same command "
-            "again to finish the backup\n");
+            "palvo: 中断しました\npalvo: 保存 0 "
+            "行で中断しました。同じコマンドをもう一度実行すると続きから完了します\n");
   EXPECT_EQ(PartFiles(), 0);
   ExpectNextCommandAtOnce();
 }

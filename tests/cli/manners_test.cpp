@@ -109,11 +109,12 @@ TEST_F(MannersTest, FailuresExitOneAndSayWhichPathAndWhy) {
   } cases[] = {
       {{"get", "sky.png", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
       {{"get", "--to", "-", "nosuch.jpg"}, "palvo: その名前の行はありません: nosuch.jpg\n"},
-      {{"put", "missing.gif"}, "palvo: missing.gif: No such file or directory\n"},
-      {{"put", "--all", "nodir"}, "palvo: nodir: No such file or directory\n"},
+      {{"put", "missing.gif"}, "palvo: 読めません: missing.gif: No such file or directory\n"},
+      {{"put", "--all", "nodir"}, "palvo: 読めません: nodir: No such file or directory\n"},
       {{"get", "--to", Path("no/such/x.png"), "sky.png"}, ": No such file or directory\n"},
-      {{"get", "--to", Path("plain/such/"), "sky.png"}, Path("plain") + " is a file, not a folder"},
-      {{"get", "--to", Path("locked"), "sky.png"}, "cannot write in " + Path("locked")},
+      {{"get", "--to", Path("plain/such/"), "sky.png"},
+       Path("plain") + " はフォルダではなくファイルです"},
+      {{"get", "--to", Path("locked"), "sky.png"}, "書き込めません: " + Path("locked")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -183,13 +184,14 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   Result r = Palvo({"-v", "get", "--to", Path("out") + "/", "sky.png", "memo.txt"}, "");
   EXPECT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> download = {
-      "palvo: port " + handsetPort, "palvo: opened " + handsetPort, "palvo: logged in",
-      "palvo: 1/2 sky.png",         "palvo: 2/2 memo.txt",          "palvo: goodbye"};
+      "palvo: ポート: " + handsetPort, "palvo: 開きました: " + handsetPort,
+      "palvo: ログインしました",       "palvo: 1/2 sky.png",
+      "palvo: 2/2 memo.txt",           "palvo: 切断しました"};
   // The listing and the download in one connection, then the summary.
   const auto lines = Lines(r.err);
   ASSERT_EQ(lines.size(), 7u) << r.err;
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), download);
-  EXPECT_EQ(lines[6].rfind("palvo: 2 rows saved, 0 kept unchanged", 0), 0u) << lines[6];
+  EXPECT_EQ(lines[6].rfind("palvo: 保存 2 行、変更なし 0 行", 0), 0u) << lines[6];
 
   // Quiet: not even the note of what a put replaced.
   WriteAll(root / "work" / "bookmark.txt", "00\t01\tonly\thttp://example.jp/\r\n");
@@ -197,7 +199,43 @@ TEST_F(MannersTest, VerboseShowsEachStepQuietOnlyErrors) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   r = Palvo({"put", "bookmark.txt"}, "");
-  EXPECT_EQ(r.err, "palvo: replaced the handset's 1 bookmark with 1\n");
+  EXPECT_EQ(r.err, "palvo: 電話機のブックマーク 1 件をファイルの 1 件で置き換えました\n");
+}
+
+// A run's notes in its one language, each language whole; the English ones
+// exactly as scripts have read them.
+TEST_F(MannersTest, NotesInTheRunsLanguage) {
+  StartHandset();
+  WriteAll(root / "work" / "bookmark.txt", "00\t01\tonly\thttp://example.jp/\r\n");
+  const std::string& port = handsetPort;
+  const struct {
+    std::vector<std::string> args;
+    std::string english, japanese;  // standard error, the time taken as T
+  } cases[] = {
+      {{"pin"}, "palvo: the PIN is kept\n", "palvo: 暗証番号を保存しました\n"},
+      {{"-v", "get", "memo.txt", "--to", "m.txt"},
+       "palvo: port " + port + "\npalvo: opened " + port +
+           "\npalvo: logged in\npalvo: 1/1 memo.txt\npalvo: goodbye\npalvo: 1 rows saved, 0 kept "
+           "unchanged, 0 renamed, 0 not saved, 20 bytes in T s\n",
+       "palvo: ポート: " + port + "\npalvo: 開きました: " + port +
+           "\npalvo: ログインしました\npalvo: 1/1 memo.txt\npalvo: 切断しました\npalvo: 保存 1 "
+           "行、変更なし 0 行、改名 0 行、保存できず 0 行、20 バイト、T 秒\n"},
+      {{"put", "bookmark.txt"},
+       "palvo: replaced the handset's 3 bookmarks with 1\n",  // English runs first
+       "palvo: 電話機のブックマーク 1 件をファイルの 1 件で置き換えました\n"},
+      {{"pin", "--forget"},
+       "palvo: the kept PIN is forgotten\n",
+       "palvo: 保存した暗証番号を消しました\n"},
+      {{"pin", "--forget"}, "palvo: no PIN was kept\n", "palvo: 保存した暗証番号はありません\n"},
+  };
+  for (const bool english : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.args.back());
+      const Result r = Palvo(c.args, "1234\n", {english ? "LC_ALL=C.UTF-8" : "LC_ALL=ja_JP.UTF-8"});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(ComparableOutput(r.err, false), english ? c.english : c.japanese);
+    }
+  }
 }
 
 TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
@@ -214,17 +252,17 @@ TEST_F(MannersTest, APortTheRegistryDoesNotShow) {
   EXPECT_NE(r.err.find("暗証番号がありません"), std::string::npos) << r.err;
   r = Palvo({"pin", "--port", handsetPort});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot be kept for the port " + handsetPort), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("このポートでは保存できません: " + handsetPort), std::string::npos) << r.err;
 }
 
 TEST_F(MannersTest, ThePinForPeopleAndForScripts) {
   StartHandset();
   Result r = Palvo({"pin"}, "1234\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "palvo: the PIN is kept\n");
+  EXPECT_EQ(r.err, "palvo: 暗証番号を保存しました\n");
   EXPECT_EQ(Palvo({"list"}, "").status, 0);
   r = Palvo({"pin", "--forget"}, "");
-  EXPECT_EQ(r.err, "palvo: the kept PIN is forgotten\n");
+  EXPECT_EQ(r.err, "palvo: 保存した暗証番号を消しました\n");
   r = Palvo({"list"}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("palvo pin"), std::string::npos) << r.err;
@@ -248,18 +286,18 @@ TEST_F(MannersTest, ThePinForPeopleAndForScripts) {
        {},
        fs::perms::owner_read | fs::perms::group_read,
        1,
-       "others may read it"},
+       "ほかの人も読めます"},
       {{"list", "--pin-file", Path("pin")},
        {},
        fs::perms::owner_read | fs::perms::others_read,
        1,
-       "others may read it"},
+       "ほかの人も読めます"},
       {{"list", "--pin-file", Path("wrong")},
        {},
        fs::perms::owner_read,
        1,
        Path("wrong") + " の暗証番号は拒否されました"},
-      {{"list", "--pin-file", "1234"}, {}, fs::perms::owner_read, 1, "PIN file 1234: "},
+      {{"list", "--pin-file", "1234"}, {}, fs::perms::owner_read, 1, "暗証番号ファイル 1234: "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back() + " " + c.err);

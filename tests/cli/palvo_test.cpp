@@ -135,7 +135,7 @@ TEST_F(PalvoTest, UsageErrorsAreOneLineAndAHint) {
       {{"-q", "-v", "list"}, "--quiet and --verbose exclude each other", "palvo list --help"},
   };
   for (const auto& c : cases) {
-    const Result r = Palvo(c.args, "");
+    const Result r = Palvo(c.args, "", {"LC_ALL=C.UTF-8"});
     std::string shown;
     for (const auto& a : c.args) shown += a + " ";
     SCOPED_TRACE(shown);
@@ -185,7 +185,7 @@ TEST_F(PalvoTest, EveryListedCommandHasItsOwnHelp) {
     }
     EXPECT_EQ(asked.out, Palvo({"help", "--", name}, "").out) << name;
   }
-  const Result unknown = Palvo({"help", "nope"}, "");
+  const Result unknown = Palvo({"help", "nope"}, "", {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err, "palvo: no command nope\ntry 'palvo help --help'\n");
   EXPECT_EQ(Palvo({"help", "get", "--", "put"}, "").status, 2);
@@ -240,7 +240,7 @@ TEST_F(PalvoTest, TerminalGetsAPromptWithoutEchoAndProgress) {
   EXPECT_NE(seen.find("K/s  0:0"), std::string::npos) << seen;
   EXPECT_NE(seen.find(" left"), std::string::npos) << seen;
   // The summary line follows the cleared progress line.
-  const std::size_t summary = seen.find("palvo: 1 rows saved, 0 kept unchanged");
+  const std::size_t summary = seen.find("palvo: 保存 1 行、変更なし 0 行");
   ASSERT_NE(summary, std::string::npos) << seen;
   const std::size_t lastReturn = seen.find_last_of('\r', summary - 1);
   ASSERT_NE(lastReturn, std::string::npos);

@@ -126,9 +126,11 @@ TEST_F(RestoreTest, ABackupComesBackByteForByte) {
     EXPECT_EQ(Requests("0/1/1"), 1);
     EXPECT_EQ(Requests("2/6/1"), 2);
     // Without a terminal it went ahead, and says what it replaced.
-    EXPECT_NE(r.err.find("palvo: replaced the handset's 0 bookmarks with 3\n"), std::string::npos)
+    EXPECT_NE(r.err.find("palvo: 電話機のブックマーク 0 件をファイルの 3 件で置き換えました\n"),
+              std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("palvo: replaced the handset's 0 addresses with 2\n"), std::string::npos)
+    EXPECT_NE(r.err.find("palvo: 電話機のアドレス 0 件をファイルの 2 件で置き換えました\n"),
+              std::string::npos)
         << r.err;
 
     r = Palvo({"get", "--all", "--to", "again"});
@@ -192,15 +194,16 @@ TEST_F(RestoreTest, OnATerminalTheReplacementIsAskedFor) {
     });
     const std::string& seen = t.seen;
     const int status = WaitChild(t.pid);
-    EXPECT_NE(seen.find("palvo: replace the handset's 3 bookmarks with 1? [y/N] "),
-              std::string::npos)
+    EXPECT_NE(
+        seen.find("palvo: 電話機のブックマーク 3 件をファイルの 1 件で置き換えますか? [y/N] "),
+        std::string::npos)
         << seen;
     const bool yes = answer[0] == 'y';
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (yes ? 0 : 1)) << seen;
     if (yes) {
       EXPECT_NE(ReadAll(content / "bookmarks.txt").find("only"), std::string::npos);
     } else {
-      EXPECT_NE(seen.find("bookmark.txt left out"), std::string::npos) << seen;
+      EXPECT_NE(seen.find("bookmark.txt は送りませんでした"), std::string::npos) << seen;
       EXPECT_EQ(ReadAll(content / "bookmarks.txt"), before);
     }
   }
@@ -247,7 +250,7 @@ TEST_F(RestoreTest, RestoringIntoTheSameHandsetTwiceLeavesItAsItWas) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Requests("3/6/3"), 0);                      // no ordinary file went up again
     EXPECT_EQ(Requests("3/4/3") + Requests("3/5/3"), 0);  // nor a mail
-    EXPECT_NE(r.err.find("already on the handset"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("電話機にあるので省略"), std::string::npos) << r.err;
     EXPECT_EQ(Content(), before);
   }
   // --force sends the ordinary files all the same; the mails still not.
@@ -362,9 +365,8 @@ TEST_F(RestoreTest, ARefusedFileDoesNotEndTheRestore) {
   EXPECT_FALSE(fs::exists(content / "files/music/b.mid"));
   EXPECT_EQ(ReadAll(content / "files/other/c.txt"), "third");
   EXPECT_NE(r.err.find("palvo: b.mid: 転送に失敗しました\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("palvo: refused by the handset: b.mid\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("uploaded 2, skipped 0 already on the handset, refused 1"),
-            std::string::npos)
+  EXPECT_NE(r.err.find("palvo: 電話機が受け付けませんでした: b.mid\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("アップロード 2、電話機にあるので省略 0、拒否 1"), std::string::npos)
       << r.err;
 }
 
@@ -408,7 +410,8 @@ TEST_F(RestoreTest, OnlyPlainFilesOfAFolderGoUp) {
   ClearLog();
   Result r = Palvo({"put", "--all", "odd"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("odd was not made by palvo get --all"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("odd は palvo get --all で作ったフォルダではありません"), std::string::npos)
+      << r.err;
   EXPECT_EQ(Requests(""), 0);
 
   for (const bool manifest : {false, true}) {
@@ -476,7 +479,7 @@ TEST_F(RestoreTest, Utf8TextGoesUpAsTheHandsetsText) {
       WriteAll(Work(c.file), utf8 ? c.text : Cp932(WithCrLf(bare)));
       const Result r = Palvo({"put", "--yes", c.file});
       EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(r.err.find("converted") != std::string::npos, utf8 == 1) << r.err;
+      EXPECT_EQ(r.err.find("に変換しました") != std::string::npos, utf8 == 1) << r.err;
       kept[utf8] = c.stored ? ReadAll(content / c.stored)
                             : ReadAll(content / "mail" / FileNames(content / "mail").at(0));
       fs::remove_all(content);

@@ -284,7 +284,7 @@ TEST_F(TraceTest, AKilledPalvoLeavesAReadableTrace) {
 TEST_F(TraceTest, ATraceNeverGoesOverAFile) {
   WriteAll(root / "work" / "kept", "the person's own");
   StartHandset();
-  Result r = Palvo({"list", "--trace", "kept"});
+  Result r = Palvo({"list", "--trace", "kept"}, "1234\n", {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot make the trace kept: it exists"), std::string::npos) << r.err;
   EXPECT_EQ(ReadAll(root / "work" / "kept"), "the person's own");
@@ -294,7 +294,7 @@ TEST_F(TraceTest, ATraceNeverGoesOverAFile) {
 
 TEST_F(TraceTest, VerboseSaysWhereTheTraceIs) {
   StartHandset();
-  Result r = Palvo({"list", "-v", "--trace", "t"});
+  Result r = Palvo({"list", "-v", "--trace", "t"}, "1234\n", {"LC_ALL=C.UTF-8"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.err);
   ASSERT_GE(lines.size(), 2u);
