@@ -141,25 +141,30 @@ void ReportSummary() {
   EndProgressLine();
   std::wstring line;
   if (s.interrupted) {
-    line = InLanguage(L"interrupted after ", L"保存 ") + std::to_wstring(s.saved) +
-           InLanguage(L" rows saved; run the same command again to finish the backup",
-                      L" 行で中断しました。同じコマンドをもう一度実行すると続きから完了します");
+    line =
+        InLanguage(L"interrupted after ", L"保存 ") + std::to_wstring(s.saved) +
+        InLanguage(s.saved == 1 ? L" row saved; run the same command again to finish the backup"
+                                : L" rows saved; run the same command again to finish the backup",
+                   L" 行で中断しました。同じコマンドをもう一度実行すると続きから完了します");
   } else {
     // Japanese puts the word before each count: "保存 3 行、…".
     auto count = [](const WCHAR* english, const WCHAR* japanese, int n) {
       return AddEnglish() ? std::to_wstring(n) + english : japanese + std::to_wstring(n) + L" 行";
     };
-    line = count(L" rows saved, ", L"保存 ", s.saved) +
+    line = count(s.saved == 1 ? L" row saved, " : L" rows saved, ", L"保存 ", s.saved) +
            count(L" kept unchanged, ", L"、変更なし ", s.unchanged) +
            count(L" renamed, ", L"、改名 ", s.renamed) +
            count(L" not saved, ", L"、保存できず ", s.notSaved) + InLanguage(L"", L"、") +
-           std::to_wstring(s.bytes) + InLanguage(L" bytes in ", L" バイト、") +
+           std::to_wstring(s.bytes) +
+           InLanguage(s.bytes == 1 ? L" byte in " : L" bytes in ", L" バイト、") +
            std::to_wstring(s.milliseconds / 1000) + L"." +
            std::to_wstring(s.milliseconds % 1000 / 100) + InLanguage(L" s", L" 秒");
   }
   if (s.atticMoves > 0)
     line += InLanguage(L"; ", L"。以前のファイル ") + std::to_wstring(s.atticMoves) +
-            InLanguage(L" earlier files moved to ", L" 個を移しました: ") + ShownPath(s.attic);
+            InLanguage(s.atticMoves == 1 ? L" earlier file moved to " : L" earlier files moved to ",
+                       L" 個を移しました: ") +
+            ShownPath(s.attic);
   Complain(line.c_str());
 }
 

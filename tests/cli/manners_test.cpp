@@ -215,7 +215,7 @@ TEST_F(MannersTest, NotesInTheRunsLanguage) {
       {{"pin"}, "palvo: the PIN is kept\n", "palvo: 暗証番号を保存しました\n"},
       {{"-v", "get", "memo.txt", "--to", "m.txt"},
        "palvo: port " + port + "\npalvo: opened " + port +
-           "\npalvo: logged in\npalvo: 1/1 memo.txt\npalvo: goodbye\npalvo: 1 rows saved, 0 kept "
+           "\npalvo: logged in\npalvo: 1/1 memo.txt\npalvo: goodbye\npalvo: 1 row saved, 0 kept "
            "unchanged, 0 renamed, 0 not saved, 20 bytes in T s\n",
        "palvo: ポート: " + port + "\npalvo: 開きました: " + port +
            "\npalvo: ログインしました\npalvo: 1/1 memo.txt\npalvo: 切断しました\npalvo: 保存 1 "

@@ -318,8 +318,10 @@ TEST_F(RestoreTest, ASignalDuringASetUploadLeavesTheOldOrTheNewSet) {
     const Result r = WaitPalvo(pid);
     EXPECT_EQ(r.status, 130) << r.err;
     const bool held = c.after >= 0;
-    const std::string what = c.record == "3/8/3" ? "the bookmarks" : "the address book";
-    EXPECT_EQ(r.err.find("palvo: finishing " + what + ", Ctrl-C again to stop now\n") !=
+    // The note in the run's language (these runs are Japanese).
+    const std::string what = c.record == "3/8/3" ? "ブックマーク" : "アドレス帳";
+    EXPECT_EQ(r.err.find("palvo: " + what +
+                         "を書き終えるまで待ちます。すぐ止めるにはもう一度 Ctrl-C\n") !=
                   std::string::npos,
               held)
         << r.err;
