@@ -148,6 +148,19 @@ std::size_t RowKey(const RowFacts& row, char key[kKeyBytes]) {
 
 int RowCount() { return static_cast<int>(SendMessageW(g_listView, LVM_GETITEMCOUNT, 0, 0)); }
 
+int OldEntryOfRow(int index, RowFacts* row) {
+  ReadRowFacts(index, row);
+  char key[kKeyBytes];
+  const std::size_t n = RowKey(*row, key);
+  if (n == 0) return kNoKey;
+  return FindOld(key, n);
+}
+
+bool RowAsRecorded(const RowFacts& row, const ManifestEntry& e) {
+  return row.entry->sizeKnown && row.entry->size == e.size &&
+         std::strcmp(row.entry->date, e.date) == 0;
+}
+
 void Deselect(int row) {
   LVITEMW item = {};
   item.stateMask = LVIS_SELECTED;
@@ -170,19 +183,13 @@ bool IsIntact(const ManifestEntry& e) {
 void CompareWithListing(bool incremental) {
   const int rows = RowCount();
   static RowFacts row;
-  char key[kKeyBytes];
   for (int i = 0; i < rows; ++i) {
-    ReadRowFacts(i, &row);
-    const std::size_t n = RowKey(row, key);
-    if (n == 0) continue;
-    const int old = FindOld(key, n);
+    const int old = OldEntryOfRow(i, &row);
     if (old < 0) continue;
     g_seen[static_cast<std::size_t>(old)] = 1;
     if (!incremental || !row.selected) continue;
     const ManifestEntry& e = g_old.entries[static_cast<std::size_t>(old)];
-    if (!row.entry->sizeKnown || row.entry->size != e.size) continue;
-    if (std::strcmp(row.entry->date, e.date) != 0) continue;
-    if (!IsIntact(e)) continue;
+    if (!RowAsRecorded(row, e) || !IsIntact(e)) continue;
     Deselect(i);
     g_kept[static_cast<std::size_t>(old)] = 1;
     ++g_summary.unchanged;

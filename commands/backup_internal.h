@@ -46,5 +46,11 @@ int RowCount();
 void ReadRowFacts(int index, RowFacts* row);
 // The key of a file row; 0 when it has none (no listing entry).
 std::size_t RowKey(const RowFacts& row, char key[kKeyBytes]);
+// Reads the listing's row index into row: the index of its earlier entry,
+// -1 when it has none, kNoKey when the row has no key (no listing entry).
+constexpr int kNoKey = -2;
+int OldEntryOfRow(int index, RowFacts* row);
+// The row's size and date are those the entry recorded.
+bool RowAsRecorded(const RowFacts& row, const ManifestEntry& e);
 
 }  // namespace backup_run

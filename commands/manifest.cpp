@@ -270,19 +270,13 @@ int VerifyBackup(const WCHAR* dir, bool offline, void (*problem)(const WCHAR* li
   IndexOldEntries();
   const int rows = RowCount();
   static RowFacts row;
-  char key[kKeyBytes];
   for (int i = 0; i < rows; ++i) {
-    ReadRowFacts(i, &row);
-    const std::size_t n = RowKey(row, key);
-    if (n == 0) continue;
-    const int old = FindOld(key, n);
+    const int old = OldEntryOfRow(i, &row);
+    if (old == kNoKey) continue;
     if (old < 0) {
       std::swprintf(line, 2 * kPathUnits, L"not in the backup: %ls", row.name);
     } else {
-      const ManifestEntry& e = g_old.entries[static_cast<std::size_t>(old)];
-      if (row.entry->sizeKnown && row.entry->size == e.size &&
-          std::strcmp(row.entry->date, e.date) == 0)
-        continue;
+      if (RowAsRecorded(row, g_old.entries[static_cast<std::size_t>(old)])) continue;
       std::swprintf(line, 2 * kPathUnits, L"differs from the handset: %ls", row.name);
     }
     ++problems;

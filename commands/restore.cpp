@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "commands/commands.h"
+#include "download/attic.h"
 #include "download/download.h"
 #include "download/listing.h"
 #include "download/transfer.h"
@@ -108,31 +109,6 @@ Message Upload(const UploadItem& item, const WCHAR* path) {
 }
 
 // ---- what the handset holds already
-
-BYTE g_left[4096], g_right[4096];
-
-// Two local files of the same bytes.
-bool SameBytes(const WCHAR* a, const WCHAR* b) {
-  HANDLE fa = CreateFileW(a, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (fa == INVALID_HANDLE_VALUE) return false;
-  HANDLE fb = CreateFileW(b, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool same = fb != INVALID_HANDLE_VALUE;
-  while (same) {
-    DWORD na = 0, nb = 0;
-    if (!ReadFile(fa, g_left, sizeof g_left, &na, nullptr) ||
-        !ReadFile(fb, g_right, sizeof g_right, &nb, nullptr) || na != nb ||
-        std::memcmp(g_left, g_right, na) != 0) {
-      same = false;
-    } else if (na == 0) {
-      break;
-    }
-  }
-  if (fb != INVALID_HANDLE_VALUE) CloseHandle(fb);
-  CloseHandle(fa);
-  return same;
-}
 
 // The handset's mails, downloaded once per restore into the scratch folder
 // as get --all writes them. A mail of the restore that equals one of them is

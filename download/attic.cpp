@@ -19,34 +19,6 @@ bool IsPlainFile(const WCHAR* path) {
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-// Byte for byte, in pieces: a file of any size costs two buffers.
-bool SameBytes(const WCHAR* a, const WCHAR* b) {
-  HANDLE fa = CreateFileW(a, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (fa == INVALID_HANDLE_VALUE) return false;
-  HANDLE fb = CreateFileW(b, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (fb == INVALID_HANDLE_VALUE) {
-    CloseHandle(fa);
-    return false;
-  }
-  static char bufferA[4096], bufferB[4096];
-  bool same = true;
-  for (;;) {
-    DWORD na = 0, nb = 0;
-    if (!ReadFile(fa, bufferA, sizeof bufferA, &na, nullptr) ||
-        !ReadFile(fb, bufferB, sizeof bufferB, &nb, nullptr) || na != nb ||
-        std::memcmp(bufferA, bufferB, na) != 0) {
-      same = false;
-      break;
-    }
-    if (na == 0) break;
-  }
-  CloseHandle(fa);
-  CloseHandle(fb);
-  return same;
-}
-
 // The run's attic folder beside path's name: made on first use.
 bool MakeAtticFolder(const WCHAR* path) {
   if (g_atticFolder[0]) return true;
@@ -77,6 +49,34 @@ bool MakeAtticFolder(const WCHAR* path) {
 }
 
 }  // namespace
+
+// Byte for byte, in pieces: a file of any size costs two buffers.
+bool SameBytes(const WCHAR* a, const WCHAR* b) {
+  HANDLE fa = CreateFileW(a, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (fa == INVALID_HANDLE_VALUE) return false;
+  HANDLE fb = CreateFileW(b, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (fb == INVALID_HANDLE_VALUE) {
+    CloseHandle(fa);
+    return false;
+  }
+  static char bufferA[4096], bufferB[4096];
+  bool same = true;
+  for (;;) {
+    DWORD na = 0, nb = 0;
+    if (!ReadFile(fa, bufferA, sizeof bufferA, &na, nullptr) ||
+        !ReadFile(fb, bufferB, sizeof bufferB, &nb, nullptr) || na != nb ||
+        std::memcmp(bufferA, bufferB, na) != 0) {
+      same = false;
+      break;
+    }
+    if (na == 0) break;
+  }
+  CloseHandle(fa);
+  CloseHandle(fb);
+  return same;
+}
 
 void BeginAtticRun() {
   g_atticFolder[0] = 0;

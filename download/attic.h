@@ -18,6 +18,10 @@ void BeginAtticRun();
 // to the attic. False when it could not be moved: it must then stay as it is.
 bool KeepEarlierFile(const WCHAR* path, const WCHAR* replacement);
 
+// Two local files hold the same bytes (read in pieces: a file of any size
+// costs two fixed buffers). False when either cannot be read.
+bool SameBytes(const WCHAR* a, const WCHAR* b);
+
 // Since BeginAtticRun: how many files went to the attic, and where (the run's
 // attic folder, empty when none).
 int AtticMoves();
