@@ -20,7 +20,30 @@ std::wstring Check(const Arguments& a) {
   return {};
 }
 
-void PrintProblem(const WCHAR* line) { WriteText(stdout, ToUtf8(line) + "\n"); }
+void PrintProblem(VerifyProblem problem, const WCHAR* name, int count) {
+  std::wstring line;
+  switch (problem) {
+    case VerifyProblem::kUnreadableLines:
+      line = name + std::wstring(L": ") + std::to_wstring(count) +
+             InLanguage(count == 1 ? L" line cannot be read" : L" lines cannot be read",
+                        L" 行が読めません");
+      break;
+    case VerifyProblem::kMissing:
+      line = InLanguage(L"missing: ", L"ありません: ") + std::wstring(name);
+      break;
+    case VerifyProblem::kChanged:
+      line = InLanguage(L"changed: ", L"変わっています: ") + std::wstring(name);
+      break;
+    case VerifyProblem::kNotInBackup:
+      line = InLanguage(L"not in the backup: ", L"バックアップにありません: ") + std::wstring(name);
+      break;
+    case VerifyProblem::kDiffersFromHandset:
+      line = InLanguage(L"differs from the handset: ", L"電話機のものと違います: ") +
+             std::wstring(name);
+      break;
+  }
+  WriteText(stdout, ToUtf8(line.c_str(), true) + "\n");
+}
 
 int Run(const Arguments& a) {
   const std::wstring& shown = a.operands[0];
@@ -59,8 +82,9 @@ extern const Command kVerifyCommand = {
     "there with its size and SHA-256; and, with the handset attached, lists the handset and "
     "names every row the backup lacks or holds with another size or date. --offline checks the "
     "files only. One line per problem on standard output (missing: FILE, changed: FILE, not in "
-    "the backup: ROW, differs from the handset: ROW); exit status 0 when the backup is complete "
-    "and intact, 1 otherwise.",
+    "the backup: ROW, differs from the handset: ROW; in a Japanese locale ありません:, "
+    "変わっています:, バックアップにありません:, 電話機のものと違います:); exit status 0 when the "
+    "backup is complete and intact, 1 otherwise.",
     true,
     &AddOptions,
     &Check,

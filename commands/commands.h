@@ -111,10 +111,19 @@ Message RunListingAndDownload(int (*choose)(void* context), void* context);
 // Checks the backup in dir (a folder path ending with a backslash) against
 // its manifest: every recorded file present with its size and SHA-256; and,
 // unless offline, against a fresh listing of the handset: every file row in
-// the backup with its size and date. Each problem goes to problem as one line
-// naming the row or file. Returns the number of problems, or -1 when the
-// check could not be made (*why: no manifest, or the listing's message).
-int VerifyBackup(const WCHAR* dir, bool offline, void (*problem)(const WCHAR* line), Message* why);
+// the backup with its size and date. Each problem goes to problem, naming
+// the row or file (the front end words it). Returns the number of problems,
+// or -1 when the check could not be made (*why: no manifest, or the
+// listing's message).
+enum class VerifyProblem {
+  kUnreadableLines,     // name: the manifest; count: its lines that cannot be read
+  kMissing,             // name: a recorded file that is not there or cannot be read
+  kChanged,             // name: a recorded file of another size or SHA-256
+  kNotInBackup,         // name: a handset row the backup lacks
+  kDiffersFromHandset,  // name: a row of another size or date than recorded
+};
+typedef void (*VerifyReport)(VerifyProblem problem, const WCHAR* name, int count);
+int VerifyBackup(const WCHAR* dir, bool offline, VerifyReport problem, Message* why);
 
 // Makes a download's destination folder when it is missing, with every
 // missing folder above it (as mkdir -p). ERROR_SUCCESS when path is a folder

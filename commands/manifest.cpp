@@ -232,33 +232,27 @@ bool ManifestNameBytes(const ManifestEntry& entry, char* out, std::size_t room, 
 
 // ---- verify
 
-int VerifyBackup(const WCHAR* dir, bool offline, void (*problem)(const WCHAR* line), Message* why) {
+int VerifyBackup(const WCHAR* dir, bool offline, VerifyReport problem, Message* why) {
   *why = nullptr;
   g_dirUnits = std::wcslen(dir);
   if (g_dirUnits >= kPathUnits) return -1;
   std::wcscpy(g_dir, dir);
   if (!ReadManifest(dir, &g_old)) return -1;
   int problems = g_old.badLines;
-  static WCHAR line[2 * kPathUnits];
-  if (g_old.badLines > 0) {
-    std::swprintf(line, 2 * kPathUnits, L"%ls: %d line(s) cannot be read", kManifestName,
-                  g_old.badLines);
-    problem(line);
-  }
+  if (g_old.badLines > 0) problem(VerifyProblem::kUnreadableLines, kManifestName, g_old.badLines);
   for (const ManifestEntry& e : g_old.entries) {
     WCHAR path[kPathUnits], name[kPathUnits];
     Wide(e.local, name);
     char sha[65];
     std::uint64_t size = 0;
     if (!LocalPath(e.local, path) || !Sha256OfFile(path, sha, &size)) {
-      std::swprintf(line, 2 * kPathUnits, L"missing: %ls", name);
+      problem(VerifyProblem::kMissing, name, 0);
     } else if (size != e.size || std::strcmp(sha, e.sha256) != 0) {
-      std::swprintf(line, 2 * kPathUnits, L"changed: %ls", name);
+      problem(VerifyProblem::kChanged, name, 0);
     } else {
       continue;
     }
     ++problems;
-    problem(line);
   }
   if (offline) return problems;
 
@@ -274,13 +268,12 @@ int VerifyBackup(const WCHAR* dir, bool offline, void (*problem)(const WCHAR* li
     const int old = OldEntryOfRow(i, &row);
     if (old == kNoKey) continue;
     if (old < 0) {
-      std::swprintf(line, 2 * kPathUnits, L"not in the backup: %ls", row.name);
+      problem(VerifyProblem::kNotInBackup, row.name, 0);
     } else {
       if (RowAsRecorded(row, g_old.entries[static_cast<std::size_t>(old)])) continue;
-      std::swprintf(line, 2 * kPathUnits, L"differs from the handset: %ls", row.name);
+      problem(VerifyProblem::kDiffersFromHandset, row.name, 0);
     }
     ++problems;
-    problem(line);
   }
   return problems;
 }

@@ -392,15 +392,24 @@ TEST_F(BackupTest, VerifyProvesABackupCompleteOrNamesWhatIsWrong) {
   StopHandset();
   WriteAll(content / "files/other/new.txt", "new on the handset");
   StartHandset();
+  // In the run's language: English, then Japanese.
   for (const bool offline : {true, false}) {
-    r = offline ? Palvo({"verify", "--offline", "bk"}) : Palvo({"verify", "bk"});
-    EXPECT_EQ(r.status, 1);
-    std::vector<std::string> lines = Lines(r.out);
-    std::sort(lines.begin(), lines.end());
-    std::vector<std::string> expected = {"changed: sky.png", "missing: memo.txt"};
-    if (!offline) expected.insert(expected.begin(), "not in the backup: new.txt");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(lines, expected) << r.out;
+    for (const bool english : {true, false}) {
+      std::vector<std::string> args = {"verify", "bk"};
+      if (offline) args.insert(args.begin() + 1, "--offline");
+      r = Palvo(args, "1234\n", {english ? "LC_ALL=C.UTF-8" : "LC_ALL=ja_JP.UTF-8"});
+      EXPECT_EQ(r.status, 1);
+      std::vector<std::string> lines = Lines(r.out);
+      std::sort(lines.begin(), lines.end());
+      std::vector<std::string> expected =
+          english ? std::vector<std::string>{"changed: sky.png", "missing: memo.txt"}
+                  : std::vector<std::string>{"変わっています: sky.png", "ありません: memo.txt"};
+      if (!offline)
+        expected.push_back(english ? "not in the backup: new.txt"
+                                   : "バックアップにありません: new.txt");
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(lines, expected) << r.out;
+    }
   }
   StopHandset();
   EXPECT_EQ(Palvo({"verify", "--offline", "."}).status, 1);
