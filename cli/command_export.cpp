@@ -34,6 +34,7 @@ int Run(const Arguments& a) {
   ExportOptions options;
   options.force = a.force;
   options.stop = &g_stopRequest;
+  options.japanese = IsJapaneseLocale();
   // A signal stops the export between pieces, so that its temporary folder
   // is removed and OUT stays as it was.
   CatchStopSignals();
@@ -41,7 +42,7 @@ int Run(const Arguments& a) {
     const int status = Failure(why);
     return g_stopRequest ? kExitSignalBase + g_stopRequest : status;
   }
-  WriteText(stdout, ExportSummaryText(report));
+  WriteText(stdout, ExportSummaryText(report, options.japanese));
   return report.problems.count() > 0 ? kExitFailed : kExitOk;
 }
 

@@ -184,7 +184,8 @@ BookmarkCounts ConvertBookmarks(InStream& in, OutStream& out, Problems& problems
   Entry e;
   for (unsigned long line = 1; ReadLine(in, s.line, &length, &tooLong); ++line) {
     if (tooLong) {
-      problems.Add(line, "a line of more than %zu bytes left out", kLineBytes);
+      problems.Add(line, "a line of more than %zu bytes left out",
+                   "%zu バイトを超える行を除きました", kLineBytes);
       continue;
     }
     switch (ParseLine(s.line, &e)) {
@@ -194,10 +195,12 @@ BookmarkCounts ConvertBookmarks(InStream& in, OutStream& out, Problems& problems
         ++counts.bookmarks;
         break;
       case LineKind::kFormat:
-        problems.Add(line, "not a bookmark (folder number, TAB, title, TAB, URL): left out");
+        problems.Add(line, "not a bookmark (folder number, TAB, title, TAB, URL): left out",
+                     "ブックマークではありません (フォルダ番号、TAB、題名、TAB、URL): 除きました");
         break;
       case LineKind::kFolderRange:
-        problems.Add(line, "folder number above 99: left out");
+        problems.Add(line, "folder number above 99: left out",
+                     "フォルダ番号が 99 を超えています: 除きました");
         break;
       default:
         break;
@@ -216,7 +219,7 @@ BookmarkCounts ConvertBookmarks(InStream& in, OutStream& out, Problems& problems
     std::snprintf(head, sizeof head, "    <DT><H3>フォルダ%02d</H3>\n    <DL><p>\n", folder);
     out.Text(head);
     if (!in.Rewind()) {
-      problems.Add(0, "the file could not be read again");
+      problems.Add(0, "the file could not be read again", "ファイルをもう一度読めませんでした");
       break;
     }
     for (unsigned long line = 1; ReadLine(in, s.line, &length, &tooLong); ++line) {
@@ -230,7 +233,8 @@ BookmarkCounts ConvertBookmarks(InStream& in, OutStream& out, Problems& problems
     out.Text("    </DL><p>\n");
   }
   out.Text("</DL><p>\n");
-  if (in.failed()) problems.Add(0, "the file could not be read to its end");
+  if (in.failed())
+    problems.Add(0, "the file could not be read to its end", "ファイルを最後まで読めませんでした");
   out.Flush();
   return counts;
 }

@@ -133,6 +133,7 @@ const WCHAR* ExportBackup(const WCHAR* fromPath, const WCHAR* toPath, const Expo
                           ExportReport* report) {
   ExportReport& r = *report;
   ClearReport(r);
+  r.problems.SetJapanese(options.japanese);
   std::error_code ec;
   const fs::path from = fs::canonical(FsPath(fromPath), ec);
   if (ec || !fs::is_directory(from)) return L"the backup is not a folder";

@@ -18,7 +18,8 @@
 #include "platform/win32.h"
 
 struct ExportOptions {
-  bool force = false;  // replace an OUT that is no earlier export (kept aside)
+  bool force = false;     // replace an OUT that is no earlier export (kept aside)
+  bool japanese = false;  // the problems worded in Japanese
   const volatile std::sig_atomic_t* stop = nullptr;  // set: give up between pieces
 };
 
@@ -44,5 +45,6 @@ const WCHAR* ExportBackup(const WCHAR* from, const WCHAR* to, const ExportOption
                           ExportReport* report);
 
 // The summary for the terminal: the counts, then each problem with its file
-// and line. UTF-8, lines ending in LF.
-std::string ExportSummaryText(const ExportReport& report);
+// and line. UTF-8, lines ending in LF; in Japanese or English, as the
+// problems were worded (ExportOptions::japanese).
+std::string ExportSummaryText(const ExportReport& report, bool japanese);

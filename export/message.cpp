@@ -370,7 +370,7 @@ void BuildHeaders(State& st, MailKind kind, const std::string* values, bool have
 // names.
 MailKind CheckHeader(const Scan& s, bool valuesOk, Problems& problems) {
   if (s.lines_ == 0) {
-    problems.Add(0, "an empty file, not a mail");
+    problems.Add(0, "an empty file, not a mail", "空のファイルで、メールではありません");
     return MailKind::kNotMail;
   }
   MailKind kind = MailKind::kNotMail;
@@ -379,16 +379,21 @@ MailKind CheckHeader(const Scan& s, bool valuesOk, Problems& problems) {
   } else if (StartsWith(s.header, s.headerBytes, kMailKey)) {
     kind = MailKind::kMail;
   } else {
-    problems.Add(1, "not a mail: the first line starts with neither %s nor %s", kLightKey,
-                 kMailKey);
+    problems.Add(1, "not a mail: the first line starts with neither %s nor %s",
+                 "メールではありません: 1 行目が %s でも %s でも始まりません", kLightKey, kMailKey);
     return kind;
   }
-  if (!valuesOk) problems.Add(1, "the header line does not hold four values separated by commas");
+  if (!valuesOk)
+    problems.Add(1, "the header line does not hold four values separated by commas",
+                 "ヘッダー行にコンマで区切った値が 4 つありません");
   if (kind == MailKind::kLightMail) {
     const int second = s.line2First;
     if (s.lines_ >= 2 && !(second == '\r' || second == '\n' || second == 0))
-      problems.Add(2, "the second line of a light mail is not empty");
-    if (s.lines_ < 4) problems.Add(0, "a light mail that ends before its fourth line");
+      problems.Add(2, "the second line of a light mail is not empty",
+                   "ライトメールの 2 行目が空ではありません");
+    if (s.lines_ < 4)
+      problems.Add(0, "a light mail that ends before its fourth line",
+                   "4 行目より前で終わるライトメールです");
   }
   return kind;
 }
@@ -443,7 +448,7 @@ MailKind ConvertMessage(InStream& in, MailOutputs& out, MailSummary& summary,
   Scan& s = st.scan;
   ScanFile(in, s);
   if (in.failed()) {
-    problems.Add(0, "the file could not be read to its end");
+    problems.Add(0, "the file could not be read to its end", "ファイルを最後まで読めませんでした");
     return MailKind::kNotMail;
   }
   const bool light = StartsWith(s.header, s.headerBytes, kLightKey);
@@ -479,12 +484,14 @@ MailKind ConvertMessage(InStream& in, MailOutputs& out, MailSummary& summary,
     if (c != '\r') out.mbox->Put(c);
   out.mbox->Put('\n');
   if (!in.Rewind()) {
-    problems.Add(0, "the file could not be read a second time");
+    problems.Add(0, "the file could not be read a second time",
+                 "ファイルを 2 度目に読めませんでした");
     return MailKind::kNotMail;
   }
   WriteBody(st, in, out, problems);
   out.mbox->Put('\n');
-  if (in.failed()) problems.Add(0, "the file could not be read to its end");
+  if (in.failed())
+    problems.Add(0, "the file could not be read to its end", "ファイルを最後まで読めませんでした");
   *pictograms += marks + st.body.pictograms();
   return kind;
 }

@@ -95,7 +95,9 @@ bool Utf8Copy(Run& run, const Entry& e, const std::set<std::string>& taken, Arch
   const std::string name = Utf8CopyName(e.name);
   if (taken.count(Lower(name))) {
     run.r->problems.SetFile(e.name.c_str());
-    run.r->problems.Add(0, "no UTF-8 copy: the backup has a file named %s", name.c_str());
+    run.r->problems.Add(
+        0, "no UTF-8 copy: the backup has a file named %s",
+        "UTF-8 の写しは作りません: バックアップに %s という名前のファイルがあります", name.c_str());
     return true;
   }
   if (!WriteWhole(run, "files/" + name, text)) return false;
@@ -164,8 +166,10 @@ bool Classify(Run& run) {
     if (e.name == kAttic && fs::is_directory(st)) continue;
     if (fs::is_symlink(st) || !fs::is_regular_file(st)) {
       r.problems.SetFile(e.name.c_str());
-      if (e.name != kManifest)
-        r.problems.Add(0, fs::is_directory(st) ? "a folder: not exported" : "a link: not exported");
+      if (e.name != kManifest && fs::is_directory(st))
+        r.problems.Add(0, "a folder: not exported", "フォルダです: 書き出しません");
+      else if (e.name != kManifest)
+        r.problems.Add(0, "a link: not exported", "リンクです: 書き出しません");
       continue;
     }
     e.size = it->file_size(ec);

@@ -95,9 +95,11 @@ void Sanitise(char* text) {
   unsigned char* p = reinterpret_cast<unsigned char*>(text);
   while (*p) {
     const unsigned char b = *p;
-    std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3
-                                : b >= 0xF0 && b < 0xF5                  ? 4
-                                                                         : 0;
+    std::size_t n = b < 0x80                ? 1
+                    : b >= 0xC2 && b < 0xE0 ? 2
+                    : b >= 0xE0 && b < 0xF0 ? 3
+                    : b >= 0xF0 && b < 0xF5 ? 4
+                                            : 0;
     for (std::size_t k = 1; k < n; ++k) {
       if ((p[k] & 0xC0) != 0x80) {  // also stops at the terminator
         n = 0;
@@ -122,7 +124,7 @@ void Problems::Clear() {
 
 void Problems::SetFile(const char* name) { std::snprintf(file_, sizeof file_, "%s", name); }
 
-void Problems::Add(unsigned long line, const char* format, ...) {
+void Problems::Add(unsigned long line, const char* english, const char* japanese, ...) {
   if (count_ < kListedProblems) {
     char* out = text_[count_];
     // The file name is copied by hand: both buffers are members, which
@@ -135,8 +137,9 @@ void Problems::Add(unsigned long line, const char* format, ...) {
     if (more > 0) n += more;
     if (static_cast<std::size_t>(n) < kProblemText) {
       va_list args;
-      va_start(args, format);
-      std::vsnprintf(out + n, kProblemText - static_cast<std::size_t>(n), format, args);
+      va_start(args, japanese);
+      std::vsnprintf(out + n, kProblemText - static_cast<std::size_t>(n),
+                     japanese_ ? japanese : english, args);
       va_end(args);
     }
     Sanitise(out);
@@ -148,8 +151,21 @@ void Problems::AddInvalid(unsigned long line, unsigned long long count, UINT cod
                           unsigned card) {
   if (count == 0) return;
   invalidBytes_ += count;
-  char label[24], where[24] = "";
-  if (card) std::snprintf(where, sizeof where, "card %u: ", card);
-  Add(line, "%s%llu %s not valid %s, written as U+FFFD", where, count,
-      count == 1 ? "byte" : "bytes", CharsetLabel(codePage, label));
+  char label[24], text[kProblemText];
+  const char* charset = CharsetLabel(codePage, label);
+  // The Japanese names the character set before the count.
+  if (japanese_ && card) {
+    std::snprintf(text, sizeof text,
+                  "カード %u: %s として正しくない %llu バイトを U+FFFD にしました", card, charset,
+                  count);
+  } else if (japanese_) {
+    std::snprintf(text, sizeof text, "%s として正しくない %llu バイトを U+FFFD にしました", charset,
+                  count);
+  } else {
+    char where[24] = "";
+    if (card) std::snprintf(where, sizeof where, "card %u: ", card);
+    std::snprintf(text, sizeof text, "%s%llu %s not valid %s, written as U+FFFD", where, count,
+                  count == 1 ? "byte" : "bytes", charset);
+  }
+  Add(line, "%s", "%s", text);
 }

@@ -57,21 +57,27 @@ class OutStream {
 };
 
 // The problems of one export, each with its file and line, as the summary
-// lists them: the first kListedProblems in full, the rest counted.
+// lists them: the first kListedProblems in full, the rest counted. Each is
+// worded in the run's language, chosen once by the caller; a Japanese text
+// takes three bytes a character, hence the room.
 constexpr int kListedProblems = 100;
-constexpr std::size_t kProblemText = 240;
+constexpr std::size_t kProblemText = 320;
 
 class Problems {
  public:
+  // Empties the list; the language stays.
   void Clear();
+  void SetJapanese(bool japanese) { japanese_ = japanese; }
+  bool japanese() const { return japanese_; }
   // The file whose problems follow (its name in UTF-8).
   void SetFile(const char* name);
-  // line 0: the file as a whole.
-  void Add(unsigned long line, const char* format, ...)
+  // line 0: the file as a whole. Both formats take the same arguments in
+  // the same order; the run's language picks one.
+  void Add(unsigned long line, const char* english, const char* japanese, ...)
 #if defined(__MINGW_PRINTF_FORMAT)
-      __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
+      __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 5), format(__MINGW_PRINTF_FORMAT, 4, 5)))
 #elif defined(__GNUC__)
-      __attribute__((format(printf, 3, 4)))
+      __attribute__((format(printf, 3, 5), format(printf, 4, 5)))
 #endif
       ;
   // Bytes of the file that became U+FFFD on one line (of a card, if not 0).
@@ -84,6 +90,7 @@ class Problems {
  private:
   char file_[kProblemText / 2] = {};
   int count_ = 0;
+  bool japanese_ = false;
   unsigned long long invalidBytes_ = 0;
   char text_[kListedProblems][kProblemText];
 };

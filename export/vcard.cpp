@@ -165,13 +165,15 @@ ValueForm ReadValueForm(State& s, int count, unsigned long line) {
         form.encoding = Encoding::kBase64;
       } else if (p.key && !EqualsNoCase(p.value, p.valueLength, "8BIT") &&
                  !EqualsNoCase(p.value, p.valueLength, "7BIT")) {
-        problems.Add(line, "card %u: unknown ENCODING %.*s, the value taken as it is", s.card,
+        problems.Add(line, "card %u: unknown ENCODING %.*s, the value taken as it is",
+                     "カード %u: 知らない ENCODING %.*s です。値はそのまま使いました", s.card,
                      static_cast<int>(p.valueLength), p.value);
       }
     } else if (EqualsNoCase(p.key, p.keyLength, "CHARSET")) {
       form.codePage = CodePageOfCharset(p.value, p.valueLength);
       if (form.codePage == 0) {
-        problems.Add(line, "card %u: unknown CHARSET %.*s, read as Shift-JIS", s.card,
+        problems.Add(line, "card %u: unknown CHARSET %.*s, read as Shift-JIS",
+                     "カード %u: 知らない CHARSET %.*s です。Shift-JIS として読みました", s.card,
                      static_cast<int>(p.valueLength), p.value);
         form.codePage = kShiftJisPage;
       }
@@ -215,7 +217,8 @@ void WriteHead(State& s, std::size_t nameLength, int count, const ValueForm& for
     bool validKey = p.keyLength > 0;
     for (std::size_t k = 0; k < p.keyLength; ++k) validKey = validKey && IsNameChar(p.key[k]);
     if (!validKey) {
-      s.problems->Add(line, "card %u: a parameter with no proper name left out", s.card);
+      s.problems->Add(line, "card %u: a parameter with no proper name left out",
+                      "カード %u: 正しい名前のないパラメーターを除きました", s.card);
       continue;
     }
     if (EqualsNoCase(p.key, p.keyLength, "VALUE")) {
@@ -293,13 +296,15 @@ void ConvertProperty(State& s, unsigned long line) {
   const ValueForm form = ReadValueForm(s, count, line);
   const bool quotedPrintable = form.encoding == Encoding::kQuotedPrintable;
   if (!validName) {
-    problems.Add(line, "card %u: a line that is no property left out", s.card);
+    problems.Add(line, "card %u: a line that is no property left out",
+                 "カード %u: プロパティではない行を除きました", s.card);
     SkipValue(s.reader, quotedPrintable);
     return;
   }
   if (EqualsNoCase(bare, bareLength, "BEGIN") || EqualsNoCase(bare, bareLength, "END") ||
       EqualsNoCase(bare, bareLength, "VERSION")) {
-    problems.Add(line, "card %u: %.*s left out", s.card, static_cast<int>(nameLength), s.head.text);
+    problems.Add(line, "card %u: %.*s left out", "カード %u: %.*s を除きました", s.card,
+                 static_cast<int>(nameLength), s.head.text);
     SkipValue(s.reader, quotedPrintable);
     return;
   }
@@ -318,11 +323,12 @@ void ConvertProperty(State& s, unsigned long line) {
 
   if (kind != Kind::kBinary) problems.AddInvalid(line, s.decoder.invalid(), form.codePage, s.card);
   if (badEscapes)
-    problems.Add(line, "card %u: %u '=' not followed by two hex digits, kept as they are", s.card,
+    problems.Add(line, "card %u: %u '=' not followed by two hex digits, kept as they are",
+                 "カード %u: 後ろに 16 進数 2 桁のない '=' %u 個はそのままにしました", s.card,
                  badEscapes);
   if (s.value.dropped())
-    problems.Add(line, "card %u: %u control characters left out of the value", s.card,
-                 s.value.dropped());
+    problems.Add(line, "card %u: %u control characters left out of the value",
+                 "カード %u: 値から制御文字 %u 個を除きました", s.card, s.value.dropped());
 }
 
 // Where the file is between cards.
@@ -334,7 +340,8 @@ struct Position {
 // Text between cards is reported once per gap.
 void OutsideCard(State& s, Position& at, unsigned long line) {
   if (at.outsideReported) return;
-  s.problems->Add(line, "text outside a card (BEGIN:VCARD to END:VCARD) left out");
+  s.problems->Add(line, "text outside a card (BEGIN:VCARD to END:VCARD) left out",
+                  "カード (BEGIN:VCARD から END:VCARD まで) の外の文字を除きました");
   at.outsideReported = true;
 }
 
@@ -348,7 +355,8 @@ void LineWithoutColon(State& s, Position& at, unsigned long line) {
   if (base64) {
     s.value.Utf8(s.head.text, s.head.length);
   } else if (at.inCard) {
-    s.problems->Add(line, "card %u: a line without ':' left out", s.card);
+    s.problems->Add(line, "card %u: a line without ':' left out",
+                    "カード %u: ':' のない行を除きました", s.card);
   } else {
     OutsideCard(s, at, line);
   }
@@ -367,7 +375,8 @@ bool CardMarker(State& s, Position& at, unsigned long line) {
   const bool vcard = EqualsNoCase(value, n, "VCARD");
   if (begin && vcard) {
     if (at.inCard) {
-      s.problems->Add(line, "card %u has no END:VCARD; ended before the next card", s.card);
+      s.problems->Add(line, "card %u has no END:VCARD; ended before the next card",
+                      "カード %u に END:VCARD がありません。次のカードの前で終えました", s.card);
       EndCard(s);
     }
     at.inCard = true;
@@ -379,8 +388,8 @@ bool CardMarker(State& s, Position& at, unsigned long line) {
     EndCard(s);
     at.inCard = false;
   } else if (begin || finish) {
-    s.problems->Add(line, "card %u: %s:%.*s left out", s.card, begin ? "BEGIN" : "END",
-                    static_cast<int>(n), value);
+    s.problems->Add(line, "card %u: %s:%.*s left out", "カード %u: %s:%.*s を除きました", s.card,
+                    begin ? "BEGIN" : "END", static_cast<int>(n), value);
   }
   // VERSION: the card's is 3.0 now.
   return true;
@@ -404,8 +413,8 @@ unsigned ConvertAddressBook(InStream& in, OutStream& out, Problems& problems) {
     const HeadEnd end = ReadHead(s.reader, s.head);
     if (end == HeadEnd::kTooLong) {
       if (at.inCard) {
-        problems.Add(line, "card %u: a line of more than %zu bytes before its ':' left out", s.card,
-                     kHeadBytes);
+        problems.Add(line, "card %u: a line of more than %zu bytes before its ':' left out",
+                     "カード %u: ':' の前が %zu バイトを超える行を除きました", s.card, kHeadBytes);
       } else {
         OutsideCard(s, at, line);
       }
@@ -420,10 +429,12 @@ unsigned ConvertAddressBook(InStream& in, OutStream& out, Problems& problems) {
     }
   }
   if (at.inCard) {
-    problems.Add(s.reader.line, "card %u has no END:VCARD; ended at the end of the file", s.card);
+    problems.Add(s.reader.line, "card %u has no END:VCARD; ended at the end of the file",
+                 "カード %u に END:VCARD がありません。ファイルの終わりで終えました", s.card);
     EndCard(s);
   }
-  if (in.failed()) problems.Add(0, "the file could not be read to its end");
+  if (in.failed())
+    problems.Add(0, "the file could not be read to its end", "ファイルを最後まで読めませんでした");
   out.Flush();
   return g_written;
 }

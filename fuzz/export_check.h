@@ -46,7 +46,7 @@ inline bool IsUtf8(const char* s, std::size_t n) {
 inline bool ProblemsWellFormed(const Problems& p, const char* file) {
   for (int i = 0; i < p.listed(); ++i) {
     const std::string t = p.text(i);
-    if (t.size() >= 240 || t.rfind(file, 0) != 0) return false;
+    if (t.size() >= kProblemText || t.rfind(file, 0) != 0) return false;
   }
   return p.listed() <= p.count();
 }

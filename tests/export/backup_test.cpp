@@ -7,6 +7,8 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -54,11 +56,13 @@ class BackupExportTest : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(root_, ec);
   }
-  const WCHAR* Export(const fs::path& from, const fs::path& to, bool force = false) {
+  const WCHAR* Export(const fs::path& from, const fs::path& to, bool force = false,
+                      bool japanese = false) {
     from_ = from.wstring();
     to_ = to.wstring();
     ExportOptions options;
     options.force = force;
+    options.japanese = japanese;
     options.stop = &stop_;
     return ExportBackup(from_.c_str(), to_.c_str(), options, report_.get());
   }
@@ -88,7 +92,7 @@ TEST_F(BackupExportTest, AnEmptyBackupGivesAnArchiveAlone) {
   EXPECT_TRUE(fs::exists(root_ / "out" / "index.html"));
   EXPECT_FALSE(fs::exists(root_ / "out" / "contacts.vcf"));
   EXPECT_EQ(report_->problems.count(), 0);
-  const std::string summary = ExportSummaryText(*report_);
+  const std::string summary = ExportSummaryText(*report_, false);
   EXPECT_NE(summary.find("exported 0 contacts, 0 bookmarks, 0 mails; 0 other files copied"),
             std::string::npos)
       << summary;
@@ -174,6 +178,52 @@ TEST_F(BackupExportTest, EveryFileGoesWhereItBelongsAndTheBackupStays) {
   EXPECT_NE(problems.find("sub: a folder: not exported"), std::string::npos) << problems;
   EXPECT_NE(problems.find("contacts.vcf:1: text outside a card"), std::string::npos) << problems;
   EXPECT_TRUE(Leftovers().empty());
+}
+
+// One run, one language: the English as it always was, the Japanese with no
+// English sentence of its own (file names and formats aside).
+TEST_F(BackupExportTest, TheSummaryAndProblemsAreInTheRunsLanguage) {
+  const fs::path bk = root_ / "bk";
+  std::string card = "BEGIN:VCARD\r\nN:a\xFF\r\n";
+  for (int i = 0; i < 101; ++i) card += "x\r\n";
+  Write(bk / "address.txt", card + "END:VCARD\r\n");
+  Write(bk / "mail000.txt", "no mail");
+  fs::create_directories(bk / "sub");
+  Write(root_ / "ja" / "mine.txt", "kept aside");
+
+  ASSERT_EQ(Export(bk, root_ / "en"), nullptr);
+  const std::string english = ExportSummaryText(*report_, false);
+  const std::string englishProblems = Problems();
+  ASSERT_EQ(Export(bk, root_ / "ja", true, true), nullptr);
+  const std::string japanese = ExportSummaryText(*report_, true);
+  const std::string japaneseProblems = Problems();
+
+  EXPECT_EQ(english.substr(0, english.find("  ", english.find("problems:"))),
+            "exported 1 contact, 0 bookmarks, 0 mails; 1 other file copied\n"
+            "  index.html      the archive: open it in a browser\n"
+            "  contacts.vcf    1 contact (vCard 3.0) from 1 file, 0 duplicates merged\n"
+            "  bookmarks.html  not made: no bookmark.txt\n"
+            "  mail.mbox, mail/ not made: no mail\n"
+            "                  1 mailNNN.txt that is no mail, kept under files/\n"
+            "  files/          1 file as they are (7 bytes, 0 photos), 0 UTF-8 copies\n"
+            "no palvo-backup.tsv: dates and kinds taken from the files\n"
+            "1 byte that were not valid text became U+FFFD\n"
+            "104 problems:\n");
+  EXPECT_NE(english.find("\n  ... and 4 more\n"), std::string::npos);
+  EXPECT_NE(englishProblems.find("sub: a folder: not exported\n"), std::string::npos);
+  EXPECT_NE(englishProblems.find("address.txt:3: card 1: a line without ':' left out\n"),
+            std::string::npos);
+
+  EXPECT_NE(japanese.find("\n問題 104 件:\n"), std::string::npos) << japanese;
+  EXPECT_NE(japanese.find("\n  ... ほか 4 件\n"), std::string::npos) << japanese;
+  EXPECT_NE(japanese.find(" に置きました\n"), std::string::npos) << japanese;  // kept aside
+  EXPECT_NE(japaneseProblems.find("sub: フォルダです: 書き出しません\n"), std::string::npos);
+  EXPECT_NE(japaneseProblems.find("address.txt:3: カード 1: ':' のない行を除きました\n"),
+            std::string::npos);
+  const std::regex threeWords("[A-Za-z]+[ ,;:]+[A-Za-z]+[ ,;:]+[A-Za-z]+");
+  std::istringstream lines(japanese);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_FALSE(std::regex_search(line, threeWords)) << line;
 }
 
 TEST_F(BackupExportTest, FoldersThatWouldChangeTheBackupAreRefused) {

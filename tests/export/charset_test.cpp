@@ -97,17 +97,19 @@ TEST(ProblemsTest, TextsAreCleanUtf8) {
   static Problems p;
   p.Clear();
   p.SetFile("bad\x82\xA0name.txt");
-  p.Add(3, "value %s", "\x1B[31m\xE6\xBC");
-  std::string longName(300, 'x');
-  longName[kProblemText - 8] = '\xE6';  // a character cut by the limit
-  longName[kProblemText - 7] = '\xBC';
-  longName[kProblemText - 6] = '\xA2';
-  p.Add(4, "%s", longName.c_str());
+  p.Add(3, "value %s", "値 %s", "\x1B[31m\xE6\xBC");
+  // After "bad??name.txt:4: " (17 bytes), a character whose last byte falls
+  // on the terminator.
+  std::string longName(kProblemText + 60, 'x');
+  longName[kProblemText - 20] = '\xE6';
+  longName[kProblemText - 19] = '\xBC';
+  longName[kProblemText - 18] = '\xA2';
+  p.Add(4, "%s", "%s", longName.c_str());
   ASSERT_EQ(p.count(), 2);
   EXPECT_EQ(std::string(p.text(0)), "bad??name.txt:3: value ?[31m??");
   EXPECT_TRUE(IsValidUtf8(p.text(1)));
   EXPECT_LT(std::strlen(p.text(1)), kProblemText);
-  for (int i = 0; i < kListedProblems + 5; ++i) p.Add(1, "again");
+  for (int i = 0; i < kListedProblems + 5; ++i) p.Add(1, "again", "再び");
   EXPECT_EQ(p.count(), kListedProblems + 7);
   EXPECT_EQ(p.listed(), kListedProblems);
 }
