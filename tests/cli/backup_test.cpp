@@ -415,6 +415,25 @@ TEST_F(BackupTest, VerifyProvesABackupCompleteOrNamesWhatIsWrong) {
   EXPECT_EQ(Palvo({"verify", "--offline", "."}).status, 1);
 }
 
+// export's summary and problem lines follow the locale like every other
+// command's output; no handset is needed.
+TEST_F(BackupTest, ExportReportsInTheRunsLanguage) {
+  fs::create_directories(Work("bk/sub"));
+  WriteAll(Work("bk/mail000.txt"), "no mail");
+  for (const bool english : {true, false}) {
+    const Result r = Palvo({"export", "bk", "--to", english ? "en" : "ja"}, "",
+                           {english ? "LC_ALL=C.UTF-8" : "LC_ALL=ja_JP.UTF-8"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char* line :
+         english
+             ? std::vector<const char*>{"\n2 problems:\n", "\n  sub: a folder: not exported\n",
+                                        "\n                  1 mailNNN.txt that is no mail"}
+             : std::vector<const char*>{"\n問題 2 件:\n", "\n  sub: フォルダです: 書き出しません\n",
+                                        "\n                  メールではない mailNNN.txt 1 個"})
+      EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+}
+
 }  // namespace
 
 #endif  // _WIN32

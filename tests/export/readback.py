@@ -168,6 +168,7 @@ class ExportReadBack(unittest.TestCase):
                                               EXTRA_BOOKMARK[2].encode()))
         env = dict(os.environ, PALVO_REGISTRY=os.path.join(cls.root, "registry"))
         env.setdefault("ASAN_OPTIONS", "detect_leaks=1")
+        env["LC_ALL"] = "C.UTF-8"  # the summary's English is checked below
         handset = subprocess.Popen(
             [os.path.join(BUILD, "palvo-handset"), "--pin", PIN, "--registry", env["PALVO_REGISTRY"],
              "--content", content, "--log", os.path.join(cls.root, "handset.log")],
