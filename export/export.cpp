@@ -69,6 +69,10 @@ fs::path Beside(const fs::path& out, const std::string& kind, bool hidden) {
 
 std::wstring g_message;
 
+const WCHAR* Say(bool japanese, const WCHAR* english, const WCHAR* inJapanese) {
+  return japanese ? inJapanese : english;
+}
+
 const WCHAR* Message(const std::string& text) {
   g_message = Wide(text);
   return g_message.c_str();
@@ -88,6 +92,7 @@ bool WriteExport(Run& run) {
 // OUT replaced by the finished temporary folder; what it held goes aside
 // first, so that a failed rename leaves it where it was.
 const WCHAR* PutInPlace(Run& run, const fs::path& out, Target target) {
+  const bool ja = run.options->japanese;
   std::error_code ec;
   fs::path aside;
   if (target != Target::kMissing) {
@@ -96,7 +101,8 @@ const WCHAR* PutInPlace(Run& run, const fs::path& out, Target target) {
     fs::rename(out, aside, ec);
     if (ec) {
       fs::remove_all(run.temp, ec);
-      return Message(U8(out) + ": cannot be replaced (" + ec.message() + "); left as it was");
+      return Message(U8(out) + (ja ? ": 置き換えられません (" : ": cannot be replaced (") +
+                     ec.message() + (ja ? ")。そのままです" : "); left as it was"));
     }
   }
   fs::rename(run.temp, out, ec);
@@ -104,7 +110,8 @@ const WCHAR* PutInPlace(Run& run, const fs::path& out, Target target) {
     const std::string why = ec.message();
     if (!aside.empty()) fs::rename(aside, out, ec);
     fs::remove_all(run.temp, ec);
-    return Message(U8(out) + ": cannot be put in place (" + why + "); left as it was");
+    return Message(U8(out) + (ja ? ": 置けません (" : ": cannot be put in place (") + why +
+                   (ja ? ")。そのままです" : "); left as it was"));
   }
   if (target == Target::kForeign) {
     run.r->keptAside = U8(aside);
@@ -133,24 +140,35 @@ const WCHAR* ExportBackup(const WCHAR* fromPath, const WCHAR* toPath, const Expo
                           ExportReport* report) {
   ExportReport& r = *report;
   ClearReport(r);
-  r.problems.SetJapanese(options.japanese);
+  const bool ja = options.japanese;
+  r.problems.SetJapanese(ja);
   std::error_code ec;
   const fs::path from = fs::canonical(FsPath(fromPath), ec);
-  if (ec || !fs::is_directory(from)) return L"the backup is not a folder";
+  if (ec || !fs::is_directory(from))
+    return Say(ja, L"the backup is not a folder", L"バックアップがフォルダではありません");
   // OUT as it really lies, links resolved, so that a link into the backup
   // is seen for what it is.
   const fs::path out = fs::weakly_canonical(FsPath(toPath), ec);
-  if (ec || out.filename().empty()) return L"cannot resolve the export folder";
-  if (Within(out, from)) return L"the export folder must lie outside the backup folder";
-  if (Within(from, out)) return L"the backup folder must not lie inside the export folder";
+  if (ec || out.filename().empty())
+    return Say(ja, L"cannot resolve the export folder", L"書き出し先のフォルダを解決できません");
+  if (Within(out, from))
+    return Say(ja, L"the export folder must lie outside the backup folder",
+               L"書き出し先はバックアップのフォルダの外にしてください");
+  if (Within(from, out))
+    return Say(ja, L"the backup folder must not lie inside the export folder",
+               L"バックアップのフォルダを書き出し先の中にはできません");
   const fs::file_status st = fs::status(out, ec);
-  if (fs::exists(st) && !fs::is_directory(st)) return L"the export folder is a file";
-  if (!fs::is_directory(out.parent_path(), ec)) return L"cannot make the export folder";
+  if (fs::exists(st) && !fs::is_directory(st))
+    return Say(ja, L"the export folder is a file", L"書き出し先がファイルです");
+  if (!fs::is_directory(out.parent_path(), ec))
+    return Say(ja, L"cannot make the export folder", L"書き出し先のフォルダを作れません");
   std::string foreign;
   const Target target = Inspect(out, &foreign);
   if (target == Target::kForeign && !options.force)
-    return Message(U8(out) + " holds files an export did not write (" + foreign +
-                   "); give --force to put them aside and export");
+    return Message(U8(out) + (ja ? " に書き出しで作ったのではないファイルがあります (" + foreign +
+                                       ")。--force を付けると脇に置いてから書き出します"
+                                 : " holds files an export did not write (" + foreign +
+                                       "); give --force to put them aside and export"));
 
   Run& run = g_run;
   run.written.clear();
@@ -167,11 +185,15 @@ const WCHAR* ExportBackup(const WCHAR* fromPath, const WCHAR* toPath, const Expo
   run.from = from;
   run.temp = Beside(out, "export", true);
   if (!fs::create_directory(run.temp, ec) || ec)
-    return L"cannot make a temporary folder beside the export folder";
+    return Say(ja, L"cannot make a temporary folder beside the export folder",
+               L"書き出し先の隣に一時フォルダを作れません");
   if (!WriteExport(run)) {
     fs::remove_all(run.temp, ec);
-    if (Stopped(run)) return L"stopped; the export folder is left as it was";
-    return Message(run.failure + "; the export folder is left as it was");
+    if (Stopped(run))
+      return Say(ja, L"stopped; the export folder is left as it was",
+                 L"止めました。書き出し先はそのままです");
+    return Message(run.failure +
+                   (ja ? "。書き出し先はそのままです" : "; the export folder is left as it was"));
   }
   return PutInPlace(run, out, target);
 }

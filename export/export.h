@@ -19,7 +19,7 @@
 
 struct ExportOptions {
   bool force = false;     // replace an OUT that is no earlier export (kept aside)
-  bool japanese = false;  // the problems worded in Japanese
+  bool japanese = false;  // the problems and refusals worded in Japanese
   const volatile std::sig_atomic_t* stop = nullptr;  // set: give up between pieces
 };
 

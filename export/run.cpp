@@ -66,8 +66,8 @@ std::string HandsetTime(fs::file_time_type t) {
 
 bool Stopped(const Run& run) { return run.options->stop && *run.options->stop; }
 
-bool Fail(Run& run, const std::string& file, const std::string& why) {
-  if (run.failure.empty()) run.failure = file + ": " + why;
+bool Fail(Run& run, const std::string& file, const char* english, const char* japanese) {
+  if (run.failure.empty()) run.failure = file + ": " + (run.options->japanese ? japanese : english);
   return false;
 }
 
@@ -83,7 +83,7 @@ HANDLE CreateOutput(Run& run, const std::string& rel) {
   HANDLE h = CreateFileW(NativeWide(p).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    Fail(run, rel, "cannot be written");
+    Fail(run, rel, "cannot be written", "書き込めません");
   } else {
     run.written.push_back(rel);
   }
@@ -93,7 +93,8 @@ HANDLE CreateOutput(Run& run, const std::string& rel) {
 bool FinishOutput(Run& run, OutStream& out, HANDLE h, const std::string& rel) {
   const bool ok = out.Flush();
   CloseHandle(h);
-  return ok || Fail(run, rel, "could not be written whole (disk full?)");
+  return ok || Fail(run, rel, "could not be written whole (disk full?)",
+                    "全部は書き込めませんでした (ディスクがいっぱいかもしれません)");
 }
 
 bool WriteWhole(Run& run, const std::string& rel, const std::string& bytes) {
@@ -106,13 +107,13 @@ bool WriteWhole(Run& run, const std::string& rel, const std::string& bytes) {
 
 bool ReadWhole(Run& run, const Entry& e, std::string* bytes) {
   HANDLE h = OpenInput(e.path);
-  if (h == INVALID_HANDLE_VALUE) return Fail(run, e.name, "cannot be read");
+  if (h == INVALID_HANDLE_VALUE) return Fail(run, e.name, "cannot be read", "読めません");
   bytes->clear();
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(h, run.copy, kCopyPiece, &got, nullptr)) {
       CloseHandle(h);
-      return Fail(run, e.name, "could not be read to its end");
+      return Fail(run, e.name, "could not be read to its end", "最後まで読めませんでした");
     }
     if (got == 0) break;
     bytes->append(reinterpret_cast<const char*>(run.copy), got);

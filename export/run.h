@@ -57,7 +57,7 @@ struct Run {
 
 bool Stopped(const Run& run);
 // Records the first failure (the file and why); returns false.
-bool Fail(Run& run, const std::string& file, const std::string& why);
+bool Fail(Run& run, const std::string& file, const char* english, const char* japanese);
 HANDLE OpenInput(const fs::path& p);
 // A new file in the temporary folder (rel: its path there), recorded for the
 // list of what the export wrote.

@@ -111,7 +111,7 @@ bool Utf8Copy(Run& run, const Entry& e, const std::set<std::string>& taken, Arch
 bool CopyFile(Run& run, const Entry& e) {
   const std::string rel = "files/" + e.name;
   HANDLE in = OpenInput(e.path);
-  if (in == INVALID_HANDLE_VALUE) return Fail(run, e.name, "cannot be read");
+  if (in == INVALID_HANDLE_VALUE) return Fail(run, e.name, "cannot be read", "読めません");
   HANDLE out = CreateOutput(run, rel);
   if (out == INVALID_HANDLE_VALUE) {
     CloseHandle(in);
@@ -126,14 +126,15 @@ bool CopyFile(Run& run, const Entry& e) {
     }
     DWORD got = 0;
     if (!ReadFile(in, run.copy, kCopyPiece, &got, nullptr)) {
-      ok = Fail(run, e.name, "could not be read to its end");
+      ok = Fail(run, e.name, "could not be read to its end", "最後まで読めませんでした");
       break;
     }
     if (got == 0) break;
     for (DWORD done = 0; ok && done < got;) {
       DWORD wrote = 0;
       if (!WriteFile(out, run.copy + done, got - done, &wrote, nullptr) || wrote == 0)
-        ok = Fail(run, rel, "could not be written whole (disk full?)");
+        ok = Fail(run, rel, "could not be written whole (disk full?)",
+                  "全部は書き込めませんでした (ディスクがいっぱいかもしれません)");
       done += wrote;
     }
     total += got;
@@ -177,7 +178,7 @@ bool Classify(Run& run) {
     if (ec) break;
     entries.push_back(std::move(e));
   }
-  if (ec) return Fail(run, U8(run.from), "cannot be listed");
+  if (ec) return Fail(run, U8(run.from), "cannot be listed", "中身を一覧できません");
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   const std::string addressName = Lower(U8(fs::path(kAddressFileName)));
@@ -221,7 +222,7 @@ void Contacts(Run& run) {
     if (Stopped(run) || !run.failure.empty()) return;
     HANDLE h = OpenInput(e.path);
     if (h == INVALID_HANDLE_VALUE) {
-      Fail(run, e.name, "cannot be read");
+      Fail(run, e.name, "cannot be read", "読めません");
       return;
     }
     r.problems.SetFile(e.name.c_str());
@@ -233,7 +234,7 @@ void Contacts(Run& run) {
     const bool failed = run.in.failed();
     CloseHandle(h);
     if (failed) {
-      Fail(run, e.name, "could not be read to its end");
+      Fail(run, e.name, "could not be read to its end", "最後まで読めませんでした");
       return;
     }
     ++r.contactFiles;
@@ -256,7 +257,7 @@ void Bookmarks(Run& run) {
   const Entry& e = *run.bookmarks;
   HANDLE in = OpenInput(e.path);
   if (in == INVALID_HANDLE_VALUE) {
-    Fail(run, e.name, "cannot be read");
+    Fail(run, e.name, "cannot be read", "読めません");
     return;
   }
   HANDLE out = CreateOutput(run, "bookmarks.html");
@@ -272,7 +273,7 @@ void Bookmarks(Run& run) {
   CloseHandle(in);
   if (!FinishOutput(run, run.out, out, "bookmarks.html")) return;
   if (!readOk) {
-    Fail(run, e.name, "could not be read to its end");
+    Fail(run, e.name, "could not be read to its end", "最後まで読めませんでした");
     return;
   }
   r.bookmarkFile = true;
@@ -300,7 +301,7 @@ void Mails(Run& run) {
     if (Stopped(run) || !run.failure.empty()) break;
     HANDLE h = OpenInput(e.path);
     if (h == INVALID_HANDLE_VALUE) {
-      Fail(run, e.name, "cannot be read");
+      Fail(run, e.name, "cannot be read", "読めません");
       break;
     }
     ArchiveMail mail;
@@ -318,7 +319,7 @@ void Mails(Run& run) {
     const bool readOk = !run.in.failed();
     CloseHandle(h);
     if (!readOk) {
-      Fail(run, e.name, "could not be read to its end");
+      Fail(run, e.name, "could not be read to its end", "最後まで読めませんでした");
       break;
     }
     if (kind == MailKind::kNotMail) {

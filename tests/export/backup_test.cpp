@@ -181,7 +181,7 @@ TEST_F(BackupExportTest, EveryFileGoesWhereItBelongsAndTheBackupStays) {
 }
 
 // One run, one language: the English as it always was, the Japanese with no
-// English sentence of its own (file names and formats aside).
+// English sentence of its own (file names and formats aside), refusals too.
 TEST_F(BackupExportTest, TheSummaryAndProblemsAreInTheRunsLanguage) {
   const fs::path bk = root_ / "bk";
   std::string card = "BEGIN:VCARD\r\nN:a\xFF\r\n";
@@ -189,11 +189,20 @@ TEST_F(BackupExportTest, TheSummaryAndProblemsAreInTheRunsLanguage) {
   Write(bk / "address.txt", card + "END:VCARD\r\n");
   Write(bk / "mail000.txt", "no mail");
   fs::create_directories(bk / "sub");
+  fs::create_directories(root_ / "ja");
   Write(root_ / "ja" / "mine.txt", "kept aside");
 
   ASSERT_EQ(Export(bk, root_ / "en"), nullptr);
   const std::string english = ExportSummaryText(*report_, false);
   const std::string englishProblems = Problems();
+  // The refusals too.
+  const WCHAR* refused = Export(bk, root_ / "ja", false, true);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(std::wstring(refused).find(L" holds files"), std::wstring::npos);
+  EXPECT_NE(std::wstring(refused).find(L"--force を付けると"), std::wstring::npos);
+  ASSERT_NE(Export(bk, bk, false, true), nullptr);
+  EXPECT_STREQ(Export(bk, bk, false, true),
+               L"書き出し先はバックアップのフォルダの外にしてください");
   ASSERT_EQ(Export(bk, root_ / "ja", true, true), nullptr);
   const std::string japanese = ExportSummaryText(*report_, true);
   const std::string japaneseProblems = Problems();
@@ -216,7 +225,7 @@ TEST_F(BackupExportTest, TheSummaryAndProblemsAreInTheRunsLanguage) {
 
   EXPECT_NE(japanese.find("\n問題 104 件:\n"), std::string::npos) << japanese;
   EXPECT_NE(japanese.find("\n  ... ほか 4 件\n"), std::string::npos) << japanese;
-  EXPECT_NE(japanese.find(" に置きました\n"), std::string::npos) << japanese;  // kept aside
+  EXPECT_NE(japanese.find("ja.before-export に置きました\n"), std::string::npos) << japanese;
   EXPECT_NE(japaneseProblems.find("sub: フォルダです: 書き出しません\n"), std::string::npos);
   EXPECT_NE(japaneseProblems.find("address.txt:3: カード 1: ':' のない行を除きました\n"),
             std::string::npos);
