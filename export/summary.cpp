@@ -125,9 +125,10 @@ std::string ExportSummaryText(const ExportReport& r, bool japanese) {
     text += line;
   }
   std::snprintf(line, sizeof line,
-                "  files/          %u file%s as they are (%llu bytes, %u photo%s), %u UTF-8 "
+                "  files/          %u file%s as %s (%llu byte%s, %u photo%s), %u UTF-8 "
                 "cop%s\n",
-                r.files, Plural(r.files), r.fileBytes, r.photos, Plural(r.photos), r.utf8Copies,
+                r.files, Plural(r.files), r.files == 1 ? "it is" : "they are", r.fileBytes,
+                Plural(r.fileBytes), r.photos, Plural(r.photos), r.utf8Copies,
                 r.utf8Copies == 1 ? "y" : "ies");
   text += line;
   if (!r.manifest) text += "no palvo-backup.tsv: dates and kinds taken from the files\n";
@@ -136,8 +137,9 @@ std::string ExportSummaryText(const ExportReport& r, bool japanese) {
   }
   const Problems& p = r.problems;
   if (p.invalidBytes() > 0) {
-    std::snprintf(line, sizeof line, "%llu byte%s that were not valid text became U+FFFD\n",
-                  p.invalidBytes(), Plural(p.invalidBytes()));
+    std::snprintf(line, sizeof line, "%llu byte%s that %s not valid text became U+FFFD\n",
+                  p.invalidBytes(), Plural(p.invalidBytes()),
+                  p.invalidBytes() == 1 ? "was" : "were");
     text += line;
   }
   if (p.count() == 0) {

@@ -214,9 +214,9 @@ TEST_F(BackupExportTest, TheSummaryAndProblemsAreInTheRunsLanguage) {
             "  bookmarks.html  not made: no bookmark.txt\n"
             "  mail.mbox, mail/ not made: no mail\n"
             "                  1 mailNNN.txt that is no mail, kept under files/\n"
-            "  files/          1 file as they are (7 bytes, 0 photos), 0 UTF-8 copies\n"
+            "  files/          1 file as it is (7 bytes, 0 photos), 0 UTF-8 copies\n"
             "no palvo-backup.tsv: dates and kinds taken from the files\n"
-            "1 byte that were not valid text became U+FFFD\n"
+            "1 byte that was not valid text became U+FFFD\n"
             "104 problems:\n");
   EXPECT_NE(english.find("\n  ... and 4 more\n"), std::string::npos);
   EXPECT_NE(englishProblems.find("sub: a folder: not exported\n"), std::string::npos);
